@@ -1,0 +1,77 @@
+// The framework's streams: an abstract byte stream with position and size,
+// a file stream and a growable memory stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+
+    // Reads at most count bytes; answers how many were read.
+    virtual int64_t Read(void* buffer, int64_t count) = 0;
+    // Writes at most count bytes; answers how many were written.
+    virtual int64_t Write(const void* buffer, int64_t count) = 0;
+    // Moves the position; answers the new position. Seeking past the end is
+    // allowed (reads there deliver nothing).
+    virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+
+    int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+    void SetPosition(int64_t position) { Seek(position, TSeekOrigin::soBeginning); }
+    virtual int64_t Size();
+
+    // Reads exactly count bytes or raises EReadError "Stream read error".
+    void ReadBuffer(void* buffer, int64_t count);
+    // Writes exactly count bytes or raises EWriteError "Stream write error".
+    void WriteBuffer(const void* buffer, int64_t count);
+    // Copies count bytes from source (all of it from the start when count is 0).
+    int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// Opens a file for reading (others may read but not write) or creates one.
+class TFileStream : public TStream {
+public:
+    enum Mode { fmOpenRead, fmCreate };
+    // Raises EFOpenError "Cannot open file \"%s\"" when the file cannot be opened.
+    TFileStream(const std::string& fileName, Mode mode);
+    ~TFileStream() override;
+    TFileStream(const TFileStream&) = delete;
+    TFileStream& operator=(const TFileStream&) = delete;
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override;
+
+private:
+    int fd_ = -1;
+};
+
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    // A stream over a copy of the given bytes, positioned at 0.
+    TMemoryStream(const void* data, size_t size);
+
+    int64_t Read(void* buffer, int64_t count) override;
+    int64_t Write(const void* buffer, int64_t count) override;
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+    int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+
+    const uint8_t* Memory() const { return data_.data(); }
+    uint8_t* Memory() { return data_.data(); }
+    void SetSize(int64_t size);
+    void Clear();
+    void LoadFromFile(const std::string& fileName);
+    void SaveToFile(const std::string& fileName);
+
+private:
+    std::vector<uint8_t> data_;
+    int64_t position_ = 0;
+};
