@@ -80,11 +80,14 @@ char DecimalSeparator();
 // form, exponent only where the plain form would need more than 15 digits,
 // the locale's decimal separator. A float argument is widened first.
 std::string FloatToStr(double value);
+// The same with a given decimal separator.
+std::string FloatToStr(double value, char separator);
 
 // Reads text as a number in the user's locale: optional blanks around it,
 // an optional sign, digits with the locale's decimal separator and an
 // optional exponent. Anything else gives Default.
 double StrToFloatDef(const std::string& text, double Default);
+double StrToFloatDef(const std::string& text, double Default, char separator);
 
 // Lower-cases ASCII letters, leaving every other byte as it is.
 std::string LowerCase(const std::string& text);

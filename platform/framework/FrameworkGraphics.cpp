@@ -1,0 +1,6 @@
+#include "Graphics.h"
+#include "System.h"
+
+void InitializeFrameworkGraphics() {
+    TPicture::RegisterFileFormat("bmp", "Bitmaps", TBitmap::StaticClass());
+}
