@@ -1,0 +1,183 @@
+#include "MetafileRaster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Coordinates beyond this many pixels are pulled in before integer line
+// stepping, so that products of two coordinates stay inside 64 bits.
+constexpr double kCoordinateLimit = 1 << 29;
+
+int ClampToInt(double value, int low, int high) {
+    if (!(value > low)) return low;
+    if (value > high) return high;
+    return int(value);
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+TRect Intersect(const TRect& a, const TRect& b) {
+    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right), std::min(a.Bottom, b.Bottom)};
+    if (r.Right < r.Left) r.Right = r.Left;
+    if (r.Bottom < r.Top) r.Bottom = r.Top;
+    return r;
+}
+
+bool HatchBit(int hatch, int x, int y) {
+    const bool horizontal = (y & 7) == 0, vertical = (x & 7) == 0;
+    const bool forward = ((x - y) & 7) == 0, backward = ((x + y) & 7) == 7;
+    switch (hatch) {
+        case HS_HORIZONTAL: return horizontal;
+        case HS_VERTICAL: return vertical;
+        case HS_FDIAGONAL: return forward;
+        case HS_BDIAGONAL: return backward;
+        case HS_CROSS: return horizontal || vertical;
+        default: return forward || backward;
+    }
+}
+
+int PositiveMod(int value, int modulus) {
+    const int r = value % modulus;
+    return r < 0 ? r + modulus : r;
+}
+
+struct TEdge {
+    TPointF From, To;
+    int Direction;
+    int FirstRow, EndRow;  // rows whose centres the edge crosses: [FirstRow, EndRow)
+    double XAt(double y) const { return From.X + (y - From.Y) * (To.X - From.X) / (To.Y - From.Y); }
+};
+
+TPolygonF Disk(TPointF centre, double radius) {
+    const int sides = std::clamp(int(radius * 2), 8, 64);
+    TPolygonF disk;
+    for (int i = 0; i < sides; ++i) {
+        const double angle = 2 * M_PI * i / sides;
+        disk.push_back({centre.X + radius * std::cos(angle), centre.Y + radius * std::sin(angle)});
+    }
+    return disk;
+}
+
+}  // namespace
+
+bool Finite(const TPolygonF& polygon) {
+    return std::all_of(polygon.begin(), polygon.end(),
+                       [](const TPointF& p) { return std::isfinite(p.X) && std::isfinite(p.Y); });
+}
+
+bool TMetafilePaint::ColorAt(int x, int y, TColor& color) const {
+    switch (Kind) {
+        case pkSolid:
+            color = Color;
+            return true;
+        case pkHatch:
+            if (HatchBit(Hatch, x, y)) {
+                color = Color;
+                return true;
+            }
+            color = Background;
+            return OpaqueBackground;
+        case pkPattern:
+            color = Pattern->Pixel(PositiveMod(x, Pattern->Width()), PositiveMod(y, Pattern->Height()));
+            return true;
+    }
+    return false;
+}
+
+TMetafileRaster::TMetafileRaster(TBitmap& target, const TRect& bounds)
+    : target_(target), bounds_(Intersect(bounds, Rect(0, 0, target.Width(), target.Height()))), clip_(bounds_) {}
+
+void TMetafileRaster::SetClip(const TRect& clip) { clip_ = Intersect(clip, bounds_); }
+
+void TMetafileRaster::Plot(int x, int y, TColor color) {
+    if (x >= clip_.Left && x < clip_.Right && y >= clip_.Top && y < clip_.Bottom) target_.SetPixel(x, y, color);
+}
+
+void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetafilePaint& paint) {
+    std::vector<TEdge> edges;
+    for (const TPolygonF& polygon : polygons) {
+        if (polygon.size() < 2 || !Finite(polygon)) continue;
+        for (size_t i = 0; i < polygon.size(); ++i) {
+            const TPointF a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+            if (a.Y == b.Y) continue;
+            TEdge edge{a, b, b.Y > a.Y ? 1 : -1, 0, 0};
+            const double top = std::min(a.Y, b.Y), bottom = std::max(a.Y, b.Y);
+            edge.FirstRow = ClampToInt(std::ceil(top - 0.5), clip_.Top, clip_.Bottom);
+            edge.EndRow = ClampToInt(std::ceil(bottom - 0.5), clip_.Top, clip_.Bottom);
+            if (edge.FirstRow < edge.EndRow) edges.push_back(edge);
+        }
+    }
+    if (edges.empty()) return;
+    std::sort(edges.begin(), edges.end(), [](const TEdge& a, const TEdge& b) { return a.FirstRow < b.FirstRow; });
+
+    std::vector<const TEdge*> active;
+    std::vector<std::pair<double, int>> crossings;
+    size_t next = 0;
+    for (int y = edges.front().FirstRow; y < clip_.Bottom && (next < edges.size() || !active.empty()); ++y) {
+        while (next < edges.size() && edges[next].FirstRow <= y) active.push_back(&edges[next++]);
+        std::erase_if(active, [y](const TEdge* edge) { return edge->EndRow <= y; });
+        crossings.clear();
+        for (const TEdge* edge : active) crossings.push_back({edge->XAt(y + 0.5), edge->Direction});
+        std::sort(crossings.begin(), crossings.end());
+        int count = 0;
+        for (size_t i = 0; i + 1 < crossings.size(); ++i) {
+            count += winding ? crossings[i].second : 1;
+            if (winding ? count == 0 : count % 2 == 0) continue;
+            const int first = ClampToInt(std::ceil(crossings[i].first - 0.5), clip_.Left, clip_.Right);
+            const int end = ClampToInt(std::ceil(crossings[i + 1].first - 0.5), clip_.Left, clip_.Right);
+            TColor color;
+            for (int x = first; x < end; ++x)
+                if (paint.ColorAt(x, y, color)) target_.SetPixel(x, y, color);
+        }
+    }
+}
+
+void TMetafileRaster::Line(TPointF a, TPointF b, TColor color) {
+    if (!Finite({a, b}) || clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom) return;
+    auto snap = [](double v) { return int64_t(std::floor(std::clamp(v, -kCoordinateLimit, kCoordinateLimit) + 0.5)); };
+    const int64_t x0 = snap(a.X), y0 = snap(a.Y), x1 = snap(b.X), y1 = snap(b.Y);
+    const int64_t dx = x1 - x0, dy = y1 - y0;
+    const int64_t steps = std::max(std::abs(dx), std::abs(dy));
+    if (steps == 0) return;
+
+    // Narrow the steps to those that can land inside the clip, one margin
+    // step either side for rounding; the plot checks the rest.
+    int64_t first = 0, end = steps;
+    auto narrow = [&](int64_t origin, int64_t delta, int low, int high) {
+        if (delta == 0) {
+            if (origin < low || origin >= high) end = first;
+            return;
+        }
+        int64_t t0 = FloorDiv((int64_t(low) - origin) * steps, delta);
+        int64_t t1 = FloorDiv((int64_t(high) - origin) * steps, delta);
+        if (t0 > t1) std::swap(t0, t1);
+        first = std::max(first, t0 - 1);
+        end = std::min(end, t1 + 2);
+    };
+    narrow(x0, dx, clip_.Left, clip_.Right);
+    narrow(y0, dy, clip_.Top, clip_.Bottom);
+    for (int64_t i = first; i < end; ++i) {
+        const int64_t x = x0 + FloorDiv(2 * i * dx + steps, 2 * steps);
+        const int64_t y = y0 + FloorDiv(2 * i * dy + steps, 2 * steps);
+        if (x >= clip_.Left && x < clip_.Right && y >= clip_.Top && y < clip_.Bottom)
+            target_.SetPixel(int(x), int(y), color);
+    }
+}
+
+void TMetafileRaster::WideLine(TPointF a, TPointF b, double width, TColor color) {
+    if (!Finite({a, b}) || !std::isfinite(width)) return;
+    TMetafilePaint paint;
+    paint.Color = color;
+    const double radius = width / 2;
+    std::vector<TPolygonF> shapes{Disk(a, radius), Disk(b, radius)};
+    const double dx = b.X - a.X, dy = b.Y - a.Y, length = std::hypot(dx, dy);
+    if (length > 0) {
+        const double nx = -dy / length * radius, ny = dx / length * radius;
+        shapes.push_back({{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}});
+    }
+    // One at a time: the pieces may run in opposite directions, and their
+    // windings must not cancel where they overlap.
+    for (const TPolygonF& shape : shapes) FillPolygons({shape}, true, paint);
+}

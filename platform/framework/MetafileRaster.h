@@ -1,0 +1,65 @@
+// The pixel work behind metafile playback: polygons filled by scan
+// conversion with either fill rule, one-pixel and wide lines, and the solid,
+// hatched and patterned paints they are filled with. No anti-aliasing: every
+// pixel takes exactly the colour asked for, so colour keys survive.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "Graphics.h"
+#include "MetafileDib.h"
+
+struct TPointF {
+    double X = 0, Y = 0;
+};
+using TPolygonF = std::vector<TPointF>;
+
+// The hatch styles of a hatched brush.
+enum THatchStyle : int { HS_HORIZONTAL, HS_VERTICAL, HS_FDIAGONAL, HS_BDIAGONAL, HS_CROSS, HS_DIAGCROSS };
+
+// How the pixels of a filled shape are coloured.
+struct TMetafilePaint {
+    enum TKind : uint8_t { pkSolid, pkHatch, pkPattern };
+    TKind Kind = pkSolid;
+    TColor Color = clBlack;
+    int Hatch = HS_HORIZONTAL;
+    // Hatches only: the gaps between the lines take Background when set,
+    // and stay untouched otherwise.
+    bool OpaqueBackground = false;
+    TColor Background = clWhite;
+    std::shared_ptr<const TMetafileDib> Pattern;
+
+    // Whether pixel (x, y) of the target is painted, and in which colour.
+    // Hatches and patterns repeat from the target's top-left corner.
+    bool ColorAt(int x, int y, TColor& color) const;
+};
+
+class TMetafileRaster {
+public:
+    // Drawing never leaves bounds (itself clipped to the target).
+    TMetafileRaster(TBitmap& target, const TRect& bounds);
+
+    TBitmap& Target() const { return target_; }
+    const TRect& Bounds() const { return bounds_; }
+    // The current clip, always inside Bounds().
+    const TRect& Clip() const { return clip_; }
+    void SetClip(const TRect& clip);
+
+    // Fills the pixels whose centres lie inside the polygons, taken
+    // together under the alternate (even-odd) or winding (non-zero) rule.
+    void FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetafilePaint& paint);
+    // A one-pixel line from a to b, leaving out the pixel at b.
+    void Line(TPointF a, TPointF b, TColor color);
+    // A line of the given width with round ends.
+    void WideLine(TPointF a, TPointF b, double width, TColor color);
+    void Plot(int x, int y, TColor color);
+
+private:
+    TBitmap& target_;
+    TRect bounds_, clip_;
+};
+
+// Whether every coordinate is a finite number; the rasteriser draws only
+// such shapes.
+bool Finite(const TPolygonF& polygon);
