@@ -239,7 +239,7 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
         }
     }
     bitmap.Assign(result);
-    return {bits};
+    return {bits, topDown};
 }
 
 void WriteDib(TStream& stream, const TBitmap& bitmap) {

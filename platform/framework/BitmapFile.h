@@ -9,6 +9,7 @@
 
 struct TDibInfo {
     int BitCount = 0;
+    bool TopDown = false;
 };
 
 // Reads a bitmap header, its colour table and pixels from the stream's
