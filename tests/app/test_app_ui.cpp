@@ -1,0 +1,239 @@
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <Graphics.h>
+#include <SysUtils.h>
+#include <Windows.h>
+
+#include "Dialogs.h"
+#include "DirectInput8.h"
+#include "ExtCtrls.h"
+#include "ExtDlgs.h"
+#include "QtTestMain.h"
+
+namespace {
+
+TEST(ShiftState, CombinesButtonsAndModifiers) {
+    struct Case {
+        Qt::MouseButtons buttons;
+        Qt::KeyboardModifiers modifiers;
+        TShiftState expected;
+    };
+    const Case cases[] = {
+        {Qt::NoButton, Qt::NoModifier, 0},
+        {Qt::LeftButton, Qt::NoModifier, ssLeft},
+        {Qt::RightButton, Qt::ShiftModifier, TShiftState(ssRight | ssShift)},
+        {Qt::LeftButton | Qt::MiddleButton, Qt::NoModifier, TShiftState(ssLeft | ssMiddle)},
+        {Qt::NoButton, Qt::ControlModifier | Qt::AltModifier, TShiftState(ssCtrl | ssAlt)},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ShiftStateOf(c.buttons, c.modifiers), c.expected);
+}
+
+TEST(MessageBoxes, IconsFollowTheTypeBits) {
+    EXPECT_EQ(MessageBoxIcon(MB_OK), QMessageBox::NoIcon);
+    EXPECT_EQ(MessageBoxIcon(MB_OK | MB_ICONERROR), QMessageBox::Critical);
+    EXPECT_EQ(MessageBoxIcon(MB_OK | MB_ICONWARNING), QMessageBox::Warning);
+    EXPECT_EQ(MessageBoxIcon(MB_ICONQUESTION), QMessageBox::Question);
+    EXPECT_EQ(MessageBoxIcon(MB_ICONINFORMATION), QMessageBox::Information);
+}
+
+TEST(MessageBoxes, HandlerShowsCaptionTextAndIcon) {
+    InstallMessageBoxHandler();
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        box->accept();
+    });
+    EXPECT_EQ(MessageBoxA(nullptr, "Error trying to setup Direct3d", "Error", MB_OK | MB_ICONERROR), IDOK);
+    SetMessageBoxHandler({});
+    EXPECT_EQ(title, "Error");
+    EXPECT_EQ(text, "Error trying to setup Direct3d");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(Application, EscapedErrorIsShownAndTheProgramGoesOn) {
+    ClearMessageBoxLog();
+    bool after = false;
+    Application()->HandleEvent([] { throw EInvalidGraphic("Unknown picture file extension (.xyz)"); });
+    Application()->HandleEvent([&] { after = true; });
+    EXPECT_TRUE(after);
+    ASSERT_EQ(MessageBoxLog().size(), 1u);
+    EXPECT_EQ(MessageBoxLog()[0].Text, "Unknown picture file extension (.xyz)");
+    EXPECT_EQ(MessageBoxLog()[0].Caption, "dot3demo");
+    EXPECT_EQ(MessageBoxLog()[0].Type & 0xF0, MB_ICONERROR);
+}
+
+TEST(Application, IdleHandlerKeepsRunningUntilRemoved) {
+    int turns = 0;
+    Application()->SetOnIdle([&](QObject* sender, bool& done) {
+        EXPECT_EQ(sender, Application());
+        ++turns;
+        done = false;
+    });
+    QTest::qWait(50);
+    Application()->SetOnIdle({});
+    const int seen = turns;
+    EXPECT_GT(seen, 1);
+    QTest::qWait(30);
+    EXPECT_EQ(turns, seen);
+}
+
+TEST(Panel, IsAPresentationTargetWhileItLives) {
+    HWND handle;
+    {
+        TPanel panel(nullptr);
+        panel.resize(40, 30);
+        handle = panel.Handle();
+        EXPECT_EQ(FindWindowTarget(handle), &panel);
+        RECT rect{};
+        ASSERT_TRUE(GetClientRect(handle, &rect));
+        EXPECT_EQ(rect.right - rect.left, 40);
+        EXPECT_EQ(rect.bottom - rect.top, 30);
+    }
+    EXPECT_EQ(FindWindowTarget(handle), nullptr);
+}
+
+TEST(Panel, KeepsThePresentedFrameStretchedToItsSize) {
+    TPanel panel(nullptr);
+    panel.resize(4, 2);
+    // A 2 x 1 frame: left half red, right half blue.
+    const uint32_t pixels[2] = {0xFFFF0000, 0xFF0000FF};
+    panel.PresentFrame(pixels, 2, 1, 8);
+    ASSERT_EQ(panel.Frames(), 1);
+    ASSERT_EQ(panel.Frame().size(), QSize(4, 2));
+    EXPECT_EQ(panel.Frame().pixel(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(panel.Frame().pixel(1, 1), 0xFFFF0000u);
+    EXPECT_EQ(panel.Frame().pixel(2, 0), 0xFF0000FFu);
+    EXPECT_EQ(panel.Frame().pixel(3, 1), 0xFF0000FFu);
+}
+
+TEST(Panel, ForwardsMotionWithButtonsAndShift) {
+    TPanel panel(nullptr);
+    panel.resize(100, 100);
+    std::vector<std::tuple<TShiftState, int, int>> moves;
+    panel.OnMouseMove = [&](QObject* sender, TShiftState shift, int x, int y) {
+        EXPECT_EQ(sender, &panel);
+        moves.emplace_back(shift, x, y);
+    };
+    QMouseEvent plain(QEvent::MouseMove, QPointF(10, 20), QPointF(10, 20), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QMouseEvent drag(QEvent::MouseMove, QPointF(30, 40), QPointF(30, 40), Qt::NoButton,
+                     Qt::RightButton | Qt::MiddleButton, Qt::ShiftModifier);
+    QApplication::sendEvent(&panel, &plain);
+    QApplication::sendEvent(&panel, &drag);
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0], std::make_tuple(TShiftState(0), 10, 20));
+    EXPECT_EQ(moves[1], std::make_tuple(TShiftState(ssRight | ssMiddle | ssShift), 30, 40));
+}
+
+// Graphic classes that only serve as registrations.
+const TGraphicClassDesc FakeA{"TFakeA", nullptr, nullptr, TBitmap::StaticClass()};
+const TGraphicClassDesc FakeB{"TFakeB", nullptr, nullptr, TBitmap::StaticClass()};
+
+TEST(PictureDialog, FiltersListAllFirstOnlyWhenThereAreSeveral) {
+    TPicture::RegisterFileFormat("tga", "Truevision images", &FakeA);
+    EXPECT_EQ(PictureNameFilters(), QStringList{"Truevision images (*.tga)"});
+    TPicture::RegisterFileFormat("pcx", "PC Paintbrush images", &FakeB);
+    const QStringList expected{"All (*.pcx *.tga)", "PC Paintbrush images (*.pcx)", "Truevision images (*.tga)"};
+    EXPECT_EQ(PictureNameFilters(), expected);
+    TPicture::UnregisterGraphicClass(&FakeA);
+    TPicture::UnregisterGraphicClass(&FakeB);
+}
+
+class PicturePreviewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        TPicture::RegisterFileFormat("bmp", "Bitmaps", TBitmap::StaticClass());
+    }
+    void TearDown() override { TPicture::UnregisterGraphicClass(TBitmap::StaticClass()); }
+
+    QString WriteBitmap(const QString& name, int width, int height, TColor color) {
+        TBitmap bitmap;
+        bitmap.SetSize(width, height);
+        bitmap.Canvas().FillRect(Rect(0, 0, width, height), color);
+        const QString path = folder_.filePath(name);
+        bitmap.SaveToFile(path.toStdString());
+        return path;
+    }
+    QString WriteBytes(const QString& name, const QByteArray& bytes) {
+        const QString path = folder_.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    QTemporaryDir folder_;
+};
+
+TEST_F(PicturePreviewTest, ShowsThePictureScaledToFitAndItsSize) {
+    TPicturePreview preview;
+    preview.ShowFile(WriteBitmap("wide.bmp", 320, 80, RGB(0, 255, 0)));
+    EXPECT_EQ(preview.Dimensions(), "320 x 80");
+    const QImage image = preview.Image();
+    EXPECT_EQ(image.size(), QSize(160, 40));
+    EXPECT_EQ(image.pixel(80, 20) & 0xFFFFFF, 0x00FF00u);
+
+    preview.ShowFile(WriteBitmap("small.bmp", 10, 6, RGB(0, 0, 255)));
+    EXPECT_EQ(preview.Dimensions(), "10 x 6");
+    EXPECT_EQ(preview.Image().size(), QSize(10, 6));
+}
+
+TEST_F(PicturePreviewTest, UnreadableOrMissingFilesShowNone) {
+    TPicturePreview preview;
+    preview.ShowFile(WriteBitmap("good.bmp", 8, 8, RGB(1, 2, 3)));
+    const QString unreadable[] = {
+        WriteBytes("broken.bmp", "BM not really a bitmap"),
+        WriteBytes("picture.xyz", "whatever"),
+        folder_.filePath("missing.bmp"),
+        folder_.path(),
+    };
+    for (const QString& file : unreadable) {
+        preview.ShowFile(WriteBitmap("good.bmp", 8, 8, RGB(1, 2, 3)));
+        preview.ShowFile(file);
+        EXPECT_EQ(preview.Dimensions(), "(None)") << file.toStdString();
+        EXPECT_TRUE(preview.Image().isNull()) << file.toStdString();
+    }
+}
+
+TEST_F(PicturePreviewTest, DialogReturnsTheChosenFileAndForgetsNothingOnCancel) {
+    const QString chosen = WriteBitmap("chosen.bmp", 4, 4, RGB(9, 9, 9));
+    TOpenPictureDialog dialog(nullptr);
+    dialog.FileName = "before";
+
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.FileName, "before");
+
+    QTimer::singleShot(0, [&] {
+        auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(fileDialog, nullptr);
+        EXPECT_NE(fileDialog->findChild<TPicturePreview*>(), nullptr);
+        fileDialog->selectFile(chosen);
+        static_cast<QDialog*>(fileDialog)->accept();
+    });
+    EXPECT_TRUE(dialog.Execute());
+    EXPECT_EQ(QString::fromStdString(dialog.FileName), chosen);
+}
+
+TEST(DirectInput, MissingRuntimeLeavesTheEntryEmpty) {
+    DirectInput8Initialization();
+    EXPECT_EQ(DInput8Module, nullptr);
+    EXPECT_EQ(DirectInput8Create, nullptr);
+    DirectInput8Finalization();
+}
+
+}  // namespace
+
+DOT3_QT_TEST_MAIN([] {})
