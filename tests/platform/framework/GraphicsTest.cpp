@@ -1,0 +1,174 @@
+#include "Graphics.h"
+
+#include <gtest/gtest.h>
+
+#include "SysUtils.h"
+
+namespace {
+
+constexpr TColor kMagenta = RGB(255, 0, 255);
+const TColor kPrimaries[] = {RGB(0, 0, 0),   RGB(255, 255, 255), RGB(255, 0, 0),   RGB(0, 255, 0),
+                             RGB(0, 0, 255), kMagenta,           RGB(0, 255, 255), RGB(255, 255, 0)};
+
+TBitmap MakeBitmap(TPixelFormat format, int width, int height) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(width, height);
+    return bitmap;
+}
+
+uint16_t Word(const TBitmap& bitmap, int x, int y) {
+    const uint8_t* p = bitmap.ScanLine(y) + 2 * x;
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+TEST(Bitmap, RowsArePaddedToFourBytes) {
+    const struct {
+        TPixelFormat format;
+        int width, rowBytes;
+    } cases[] = {{pf1bit, 33, 8}, {pf4bit, 9, 8}, {pf8bit, 5, 8}, {pf15bit, 3, 8},
+                 {pf16bit, 2, 4}, {pf24bit, 3, 12}, {pf32bit, 3, 12}, {pfDevice, 1, 4}};
+    for (const auto& c : cases) EXPECT_EQ(MakeBitmap(c.format, c.width, 2).RowBytes(), c.rowBytes) << c.format;
+}
+
+TEST(Bitmap, PrimariesSurviveEveryFormatChange) {
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        TBitmap bitmap = MakeBitmap(pf24bit, 8, 1);
+        for (int x = 0; x < 8; ++x) bitmap.SetPixel(x, 0, kPrimaries[x]);
+        bitmap.SetPixelFormat(format);
+        EXPECT_EQ(bitmap.PixelFormat(), format);
+        bitmap.SetPixelFormat(pf24bit);
+        const int count = format == pf1bit ? 2 : 8;  // one bit holds black and white only
+        for (int x = 0; x < count; ++x) EXPECT_EQ(bitmap.Pixel(x, 0), kPrimaries[x]) << format << " pixel " << x;
+    }
+}
+
+TEST(Bitmap, DirectFormatsTruncateAndWidenByReplication) {
+    TBitmap bitmap = MakeBitmap(pf24bit, 1, 1);
+    bitmap.SetPixel(0, 0, RGB(0x12, 0x34, 0x56));
+    TBitmap b16 = bitmap, b15 = bitmap;
+    b16.SetPixelFormat(pf16bit);
+    b15.SetPixelFormat(pf15bit);
+    EXPECT_EQ(Word(b16, 0, 0), (0x12 >> 3) << 11 | (0x34 >> 2) << 5 | 0x56 >> 3);
+    EXPECT_EQ(Word(b15, 0, 0), (0x12 >> 3) << 10 | (0x34 >> 3) << 5 | 0x56 >> 3);
+    // 5 bits 00010 widen to 00010000 | 000 = 0x10; 6 bits 001101 to 0x34 | 0 = 0x34.
+    EXPECT_EQ(b16.Pixel(0, 0), RGB(0x10, 0x34, 0x52));
+}
+
+TEST(Bitmap, IndexedWideningKeepsIndicesAndPalette) {
+    TBitmap bitmap = MakeBitmap(pf4bit, 3, 1);
+    TLogPalette palette;
+    palette.palPalEntry = {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}};
+    bitmap.SetPalette(palette);
+    for (int x = 0; x < 3; ++x) bitmap.SetPixel(x, 0, RGB(palette.palPalEntry[2 - x].peRed, palette.palPalEntry[2 - x].peGreen, palette.palPalEntry[2 - x].peBlue));
+    EXPECT_EQ(bitmap.ScanLine(0)[0], 0x21);
+    bitmap.SetPixelFormat(pf8bit);
+    EXPECT_EQ(bitmap.Palette(), palette);
+    EXPECT_EQ(bitmap.ScanLine(0)[0], 2);
+    EXPECT_EQ(bitmap.ScanLine(0)[2], 0);
+    // Narrowing to one bit maps each colour to the nearer of black and white.
+    bitmap.SetPixelFormat(pf1bit);
+    EXPECT_EQ(bitmap.Pixel(0, 0), RGB(0, 0, 0));
+}
+
+TEST(Bitmap, SetSizeKeepsOverlapAndZeroesNewPixels) {
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit}) {
+        TBitmap bitmap = MakeBitmap(format, 5, 3);
+        bitmap.Canvas().FillRect(Rect(0, 0, 5, 3), clWhite);
+        bitmap.SetSize(3, 2);
+        bitmap.SetSize(6, 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x)
+                EXPECT_EQ(bitmap.Pixel(x, y), x < 3 && y < 2 ? clWhite : clBlack) << format << " " << x << "," << y;
+    }
+}
+
+TEST(Bitmap, SizeLimits) {
+    TBitmap bitmap;
+    EXPECT_THROW(bitmap.SetSize(-1, 4), EInvalidGraphic);
+    EXPECT_THROW(bitmap.SetSize(1 << 15, (1 << 13) + 1), EInvalidGraphic);
+    EXPECT_EQ(bitmap.Width(), 0) << "a refused size changes nothing";
+    EXPECT_THROW(bitmap.ScanLine(0), EInvalidGraphicOperation);
+}
+
+TEST(Bitmap, CopiesAreIndependentAndDrawOnThemselves) {
+    TBitmap original = MakeBitmap(pf24bit, 2, 2);
+    original.Transparent = true;
+    original.TransparentColor = kMagenta;
+    TBitmap copy(original);
+    copy.Canvas().FillRect(Rect(0, 0, 2, 2), kMagenta);
+    EXPECT_EQ(original.Pixel(1, 1), clBlack);
+    EXPECT_EQ(copy.Pixel(1, 1), kMagenta);
+    EXPECT_TRUE(copy.Transparent);
+    EXPECT_EQ(copy.TransparentColor, kMagenta);
+    original = copy;
+    EXPECT_EQ(original.Pixel(0, 0), kMagenta);
+}
+
+TEST(Canvas, FillRectClipsAndPicksNearestPaletteEntry) {
+    TBitmap bitmap = MakeBitmap(pf8bit, 4, 4);
+    bitmap.Canvas().FillRect(Rect(-5, 2, 99, 99), RGB(250, 3, 252));
+    EXPECT_EQ(bitmap.Pixel(0, 1), clBlack);
+    EXPECT_EQ(bitmap.Pixel(3, 3), kMagenta);
+}
+
+TEST(StretchDraw, NearestSampling) {
+    TBitmap source = MakeBitmap(pf24bit, 4, 1);
+    for (int x = 0; x < 4; ++x) source.SetPixel(x, 0, kPrimaries[x + 2]);
+    TBitmap wide = MakeBitmap(pf24bit, 8, 1), narrow = MakeBitmap(pf24bit, 2, 1);
+    wide.Canvas().StretchDraw(Rect(0, 0, 8, 1), source);
+    narrow.Canvas().StretchDraw(Rect(0, 0, 2, 1), source);
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(wide.Pixel(x, 0), kPrimaries[x / 2 + 2]);
+    EXPECT_EQ(narrow.Pixel(0, 0), kPrimaries[2]);
+    EXPECT_EQ(narrow.Pixel(1, 0), kPrimaries[4]);
+
+    // Partly outside the target: the visible part keeps its mapping.
+    TBitmap shifted = MakeBitmap(pf24bit, 4, 1);
+    shifted.Canvas().StretchDraw(Rect(-4, 0, 4, 1), source);
+    EXPECT_EQ(shifted.Pixel(0, 0), kPrimaries[4]);
+    EXPECT_EQ(shifted.Pixel(3, 0), kPrimaries[5]);
+}
+
+TEST(StretchDraw, MagentaKeyStaysExactIn565) {
+    for (TPixelFormat format : {pf8bit, pf15bit, pf24bit, pf32bit}) {
+        TBitmap source = MakeBitmap(format, 3, 3);
+        source.Canvas().FillRect(Rect(0, 0, 3, 3), RGB(200, 100, 50));
+        source.SetPixel(1, 1, kMagenta);
+        TBitmap target = MakeBitmap(pf16bit, 8, 8);
+        target.Canvas().StretchDraw(Rect(0, 0, 8, 8), source);
+        int keyed = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) keyed += Word(target, x, y) == 0xF81F;
+        EXPECT_EQ(keyed, 9) << format;  // source pixel 1 covers x and y in 3..5
+        EXPECT_EQ(Word(target, 4, 4), 0xF81F);
+    }
+}
+
+TEST(StretchDraw, TransparentColourIsSkipped) {
+    TBitmap source = MakeBitmap(pf24bit, 2, 1);
+    source.SetPixel(0, 0, kMagenta);
+    source.SetPixel(1, 0, clWhite);
+    TBitmap target = MakeBitmap(pf24bit, 2, 1);
+    target.Canvas().FillRect(Rect(0, 0, 2, 1), RGB(1, 2, 3));
+    target.Canvas().Draw(0, 0, source);
+    EXPECT_EQ(target.Pixel(0, 0), kMagenta) << "not transparent yet";
+    source.Transparent = true;
+    source.TransparentColor = kMagenta;
+    target.Canvas().FillRect(Rect(0, 0, 2, 1), RGB(1, 2, 3));
+    target.Canvas().Draw(0, 0, source);
+    EXPECT_EQ(target.Pixel(0, 0), RGB(1, 2, 3));
+    EXPECT_EQ(target.Pixel(1, 0), clWhite);
+}
+
+TEST(StretchDraw, AlphaReachesOnly32BitTargets) {
+    TBitmap source = MakeBitmap(pf32bit, 1, 1);
+    source.ScanLine(0)[0] = 10, source.ScanLine(0)[3] = 77;
+    TBitmap target = MakeBitmap(pf32bit, 1, 1);
+    target.Canvas().Draw(0, 0, source);
+    EXPECT_EQ(target.ScanLine(0)[3], 77);
+    TBitmap opaque = MakeBitmap(pf24bit, 1, 1);
+    target.Canvas().Draw(0, 0, opaque);
+    EXPECT_EQ(target.ScanLine(0)[3], 255);
+}
+
+}  // namespace
