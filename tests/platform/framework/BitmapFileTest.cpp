@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "DibBuilder.h"
+#include "Graphics.h"
+#include "SysUtils.h"
+
+namespace {
+
+using namespace testing_dib;
+
+TBitmap Load(const Bytes& bytes) {
+    TMemoryStream stream = StreamOf(bytes);
+    TBitmap bitmap;
+    bitmap.LoadFromStream(stream);
+    return bitmap;
+}
+
+Bytes Save(const TBitmap& bitmap) {
+    TMemoryStream stream;
+    bitmap.SaveToStream(stream);
+    return Bytes(stream.Memory(), stream.Memory() + stream.Size());
+}
+
+Bytes GrayPalette(int count, int entrySize = 4) {
+    Bytes palette;
+    for (int i = 0; i < count; ++i)
+        for (int c = 0; c < entrySize; ++c) palette.push_back(c < 3 ? static_cast<uint8_t>(i * 16) : 0);
+    return palette;
+}
+
+// Index of pixel (x, y) of an indexed bitmap, via its grey palette.
+int GrayIndex(const TBitmap& bitmap, int x, int y) { return GetRValue(bitmap.Pixel(x, y)) / 16; }
+
+TEST(BitmapFile, EveryPixelFormatRoundTrips) {
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        TBitmap bitmap;
+        bitmap.SetPixelFormat(format);
+        bitmap.SetSize(13, 5);
+        for (int y = 0; y < 5; ++y)
+            for (int i = 0; i < bitmap.RowBytes(); ++i) bitmap.ScanLine(y)[i] = static_cast<uint8_t>(y * 31 + i * 7 + 1);
+        const TBitmap back = Load(Save(bitmap));
+        ASSERT_EQ(back.PixelFormat(), format);
+        ASSERT_EQ(back.Width(), 13);
+        ASSERT_EQ(back.Height(), 5);
+        EXPECT_EQ(back.Palette(), bitmap.Palette()) << format;
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 13; ++x) EXPECT_EQ(back.Pixel(x, y), bitmap.Pixel(x, y)) << format << " " << x << "," << y;
+        if (format == pf32bit) {
+            EXPECT_EQ(back.ScanLine(2)[3], bitmap.ScanLine(2)[3]) << "alpha kept";
+        }
+    }
+}
+
+TEST(BitmapFile, HeaderVariantsReadTheSamePixels) {
+    // A 2 x 2 image, 8-bit, indices 1 2 / 3 4 from the top.
+    const Bytes bottomUp = {3, 4, 0, 0, 1, 2, 0, 0}, topDown = {1, 2, 0, 0, 3, 4, 0, 0};
+    struct Case {
+        uint32_t headerSize;
+        int32_t height;
+        const Bytes* pixels;
+    };
+    for (const Case& c : {Case{12, 2, &bottomUp}, Case{40, 2, &bottomUp}, Case{40, -2, &topDown}, Case{56, -2, &topDown},
+                          Case{108, 2, &bottomUp}, Case{124, 2, &bottomUp}}) {
+        DibSpec spec;
+        spec.headerSize = c.headerSize;
+        spec.width = 2, spec.height = c.height, spec.bits = 8;
+        spec.palette = GrayPalette(256, c.headerSize == 12 ? 3 : 4);
+        spec.pixels = *c.pixels;
+        const TBitmap bitmap = Load(MakeBmp(spec));
+        ASSERT_EQ(bitmap.PixelFormat(), pf8bit) << c.headerSize;
+        EXPECT_EQ(GrayIndex(bitmap, 0, 0), 1) << c.headerSize;
+        EXPECT_EQ(GrayIndex(bitmap, 1, 0), 2);
+        EXPECT_EQ(GrayIndex(bitmap, 0, 1), 3);
+        EXPECT_EQ(GrayIndex(bitmap, 1, 1), 4);
+    }
+}
+
+TEST(BitmapFile, ShortPaletteAndWrongOffset) {
+    DibSpec spec;
+    spec.width = 3, spec.bits = 4, spec.colorsUsed = 3;
+    spec.palette = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
+    spec.pixels = {0x12, 0x00, 0, 0};
+    // An offset pointing into the headers falls back to "after the table".
+    const TBitmap bitmap = Load(MakeBmp(spec, 20));
+    EXPECT_EQ(bitmap.Palette().palPalEntry.size(), 3u);
+    EXPECT_EQ(bitmap.Pixel(0, 0), RGB(0, 255, 0));
+    EXPECT_EQ(bitmap.Pixel(1, 0), RGB(0, 0, 255));
+    EXPECT_EQ(bitmap.Pixel(2, 0), RGB(255, 0, 0));
+}
+
+TEST(BitmapFile, Rle8RunsAbsoluteDeltaAndEnds) {
+    DibSpec spec;
+    spec.width = 6, spec.height = 3, spec.bits = 8, spec.compression = 1, spec.colorsUsed = 16;
+    spec.palette = GrayPalette(16);
+    spec.pixels = {
+        3, 5, 0, 3, 1, 2, 3, 0,  // bottom row: 5 5 5 then absolute 1 2 3 (padded)
+        0, 0,                    // end of line
+        0, 2, 2, 1,              // delta: right 2, up 1 -> row 2 (top), x 2
+        2, 7,                    // 7 7
+        9, 4,                    // a run past the right edge is clipped
+        0, 1,                    // end of bitmap
+    };
+    const TBitmap bitmap = Load(MakeBmp(spec));
+    const int expected[3][6] = {{0, 0, 7, 7, 4, 4}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 3}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(GrayIndex(bitmap, x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST(BitmapFile, Rle4AlternatesNibbles) {
+    DibSpec spec;
+    spec.width = 7, spec.height = 1, spec.bits = 4, spec.compression = 2;
+    spec.palette = GrayPalette(16);
+    spec.pixels = {4, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
+    const TBitmap bitmap = Load(MakeBmp(spec));
+    const int expected[7] = {1, 2, 1, 2, 10, 11, 12};
+    for (int x = 0; x < 7; ++x) EXPECT_EQ(GrayIndex(bitmap, x, 0), expected[x]) << x;
+}
+
+TEST(BitmapFile, RleNeverWritesOutsideTheImage) {
+    DibSpec spec;
+    spec.width = 2, spec.height = 2, spec.bits = 8, spec.compression = 1, spec.colorsUsed = 16;
+    spec.palette = GrayPalette(16);
+    spec.pixels = {0, 2, 250, 250, 255, 1, 0, 255};  // delta far away, a long run, an absolute run without data
+    spec.pixels.resize(spec.pixels.size() + 256, 3);
+    EXPECT_NO_THROW(Load(MakeBmp(spec)));
+    spec.pixels = {2, 1, 0, 0};  // rows end before the bitmap does
+    EXPECT_THROW(Load(MakeBmp(spec)), EInvalidGraphic);
+    spec.height = -2;
+    EXPECT_THROW(Load(MakeBmp(spec)), EInvalidGraphic) << "run-length data is bottom-up only";
+}
+
+TEST(BitmapFile, BitFields) {
+    struct Case {
+        uint16_t bits;
+        std::vector<uint32_t> masks;
+        uint32_t headerSize, compression, pixel;
+        TPixelFormat format;
+        TColor color;
+        int alpha;
+    };
+    const Case cases[] = {
+        {16, {0xF800, 0x07E0, 0x001F}, 40, 3, 0xF81F, pf16bit, RGB(255, 0, 255), -1},
+        {16, {0x7C00, 0x03E0, 0x001F}, 40, 3, 0x7C1F, pf15bit, RGB(255, 0, 255), -1},
+        {16, {}, 40, 0, 0x03E0, pf15bit, RGB(0, 255, 0), -1},
+        {16, {0x0F00, 0x00F0, 0x000F, 0xF000}, 56, 3, 0x8F30, pf32bit, RGB(255, 51, 0), 0x88},
+        {16, {0x0F00, 0x00F0, 0x000F, 0xF000}, 40, 6, 0x8F30, pf32bit, RGB(255, 51, 0), 0x88},
+        {32, {0x000000FF, 0x0000FF00, 0x00FF0000}, 40, 3, 0x00332211, pf24bit, RGB(0x11, 0x22, 0x33), -1},
+        {32, {0x3FF00000, 0x000FFC00, 0x000003FF}, 52, 3, 0x3FF003FF, pf24bit, RGB(255, 0, 255), -1},
+        {32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, 108, 3, 0x40112233, pf32bit, RGB(0x11, 0x22, 0x33), 0x40},
+        {32, {0xFF0000, 0xFF00, 0xFF}, 40, 3, 0x40112233, pf32bit, RGB(0x11, 0x22, 0x33), 255},
+    };
+    for (const Case& c : cases) {
+        DibSpec spec;
+        spec.headerSize = c.headerSize, spec.bits = c.bits, spec.compression = c.compression, spec.masks = c.masks;
+        for (int i = 0; i < 4; ++i) spec.pixels.push_back(i < c.bits / 8 ? static_cast<uint8_t>(c.pixel >> (8 * i)) : 0);
+        const TBitmap bitmap = Load(MakeBmp(spec));
+        EXPECT_EQ(bitmap.PixelFormat(), c.format) << std::hex << c.pixel;
+        EXPECT_EQ(bitmap.Pixel(0, 0), c.color) << std::hex << c.pixel;
+        if (c.alpha >= 0) {
+            EXPECT_EQ(bitmap.ScanLine(0)[3], c.alpha) << std::hex << c.pixel;
+        }
+    }
+}
+
+TEST(BitmapFile, Plain32BitAlphaOnlyWhenSomePixelSetsIt) {
+    DibSpec spec;
+    spec.width = 2, spec.bits = 32;
+    spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+    EXPECT_EQ(Load(MakeBmp(spec)).ScanLine(0)[7], 255);
+    spec.pixels[3] = 9;
+    const TBitmap bitmap = Load(MakeBmp(spec));
+    EXPECT_EQ(bitmap.ScanLine(0)[3], 9);
+    EXPECT_EQ(bitmap.ScanLine(0)[7], 0);
+}
+
+TEST(BitmapFile, MalformedHeadersRaiseClearErrors) {
+    auto message = [](const Bytes& bytes) {
+        try {
+            Load(bytes);
+        } catch (const EInvalidGraphic& error) {
+            return std::string(error.what());
+        }
+        return std::string("loaded");
+    };
+    DibSpec good;
+    good.width = 2, good.height = 2, good.pixels.assign(16, 0);
+    Bytes bytes = MakeBmp(good);
+    bytes[0] = 'X';
+    EXPECT_EQ(message(bytes), "Bitmap image is not valid: the file does not start with \"BM\"");
+
+    struct Case {
+        uint32_t headerSize;
+        int32_t width, height;
+        uint16_t bits;
+        uint32_t compression, colorsUsed;
+        const char* text;
+    };
+    for (const Case& c : {Case{64 + 1, 2, 2, 24, 0, 0, "unsupported header size 65"},
+                          Case{40, 0, 2, 24, 0, 0, "invalid size 0 x 2"},
+                          Case{40, 2, INT_MIN, 24, 0, 0, "invalid size"},
+                          Case{40, 2, 2, 7, 0, 0, "unsupported bit count 7"},
+                          Case{40, 2, 2, 24, 1, 0, "unsupported compression 1 with 24 bits"},
+                          Case{40, 2, 2, 8, 4, 0, "unsupported compression 4"},
+                          Case{40, 2, 2, 8, 0, 1000, "a colour table of 1000 entries"},
+                          Case{40, 1 << 15, 1 << 14, 24, 0, 0, "is too large"},
+                          Case{40, 2, 2, 24, 0, 0, "the pixel data is truncated"}}) {
+        DibSpec spec;
+        spec.headerSize = c.headerSize;
+        spec.width = c.width, spec.height = c.height, spec.bits = c.bits;
+        spec.compression = c.compression, spec.colorsUsed = c.colorsUsed;
+        spec.pixels.assign(8, 0);
+        EXPECT_NE(message(MakeBmp(spec)).find(c.text), std::string::npos) << message(MakeBmp(spec));
+    }
+}
+
+TEST(BitmapFile, EveryTruncationFailsCleanlyAndKeepsTheBitmap) {
+    DibSpec spec;
+    spec.width = 5, spec.height = 3, spec.bits = 4, spec.compression = 2;
+    spec.palette = GrayPalette(16);
+    spec.pixels = {5, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 0, 5, 0x77, 0, 1};
+    const Bytes rle = MakeBmp(spec);
+    DibSpec plain;
+    plain.width = 3, plain.height = 2, plain.bits = 16, plain.compression = 3, plain.masks = {0xF00, 0xF0, 0xF};
+    plain.pixels.assign(16, 0xAB);
+    for (const Bytes& file : {rle, MakeBmp(plain)}) {
+        ASSERT_NO_THROW(Load(file));
+        for (size_t length = 0; length < file.size(); ++length) {
+            TBitmap bitmap;
+            bitmap.SetSize(1, 1);
+            TMemoryStream stream(file.data(), length);
+            try {
+                bitmap.LoadFromStream(stream);
+                ADD_FAILURE() << "loaded a file cut at " << length;
+            } catch (const Exception&) {
+            }
+            EXPECT_EQ(bitmap.Width(), 1);
+        }
+    }
+}
+
+TEST(BitmapFile, EmptyBitmapSavesNothing) {
+    EXPECT_TRUE(Save(TBitmap()).empty());
+}
+
+}  // namespace
