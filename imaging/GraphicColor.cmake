@@ -1,7 +1,10 @@
 # The colour manager, built as its own small library that the image library
 # links.
 add_library(graphiccolor STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/GraphicColor.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/GraphicColor.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GraphicColorPacked.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GraphicColorRGB.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GraphicColorSpaces.cpp)
 target_include_directories(graphiccolor PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 if(TARGET framework)
   target_link_libraries(graphiccolor PUBLIC framework)

@@ -1,6 +1,33 @@
 #include "GraphicColor.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "GraphicColorRows.h"
 #include "GraphicStrings.h"
+
+using namespace graphiccolor;
+
+namespace {
+
+bool HasAlpha(TColorScheme scheme) { return scheme == csGrayAlpha || scheme == csRGBA || scheme == csBGRA; }
+bool IsRGBLike(TColorScheme scheme) { return scheme == csRGB || scheme == csRGBA; }
+bool IsBGRLike(TColorScheme scheme) { return scheme == csBGR || scheme == csBGRA; }
+
+TConversionOptions WithAlpha(TConversionOptions mode, bool alpha) {
+    return alpha ? mode | cvAlpha : mode & ~cvAlpha;
+}
+
+// Luma weights come from files, so a table entry may be computed from zero
+// or absurd weights; keep the entries finite and far from overflowing the
+// sums the converters make of them.
+int32_t RoundTableEntry(float value) {
+    constexpr float limit = 1 << 24;
+    if (std::isnan(value)) return 0;
+    return int32_t(std::nearbyint(std::clamp(value, -limit, limit)));
+}
+
+}  // namespace
 
 TColorManager::TColorManager() { SetGamma(1.0f, 2.2f); }
 
@@ -9,35 +36,221 @@ void TColorManager::SetSourceBitsPerSample(uint8_t Value) {
     if (Value != sourceBitsPerSample_) needsSelection_ = true;
     sourceBitsPerSample_ = Value;
 }
+
 void TColorManager::SetTargetBitsPerSample(uint8_t Value) {
     if (Value < 1 || Value > 16) throw EColorConversionError(gsInvalidSampleDepth);
     if (Value != targetBitsPerSample_) needsSelection_ = true;
     targetBitsPerSample_ = Value;
 }
+
 void TColorManager::SetSourceSamplesPerPixel(uint8_t Value) {
     if (Value < 1 || Value > 4) throw EColorConversionError(gsInvalidPixelDepth);
     if (Value != sourceSamplesPerPixel_) needsSelection_ = true;
     sourceSamplesPerPixel_ = Value;
 }
+
 void TColorManager::SetTargetSamplesPerPixel(uint8_t Value) {
     if (Value < 1 || Value > 4) throw EColorConversionError(gsInvalidPixelDepth);
     if (Value != targetSamplesPerPixel_) needsSelection_ = true;
     targetSamplesPerPixel_ = Value;
 }
+
 void TColorManager::SetSourceScheme(TColorScheme Value) {
     if (Value != sourceScheme_) needsSelection_ = true;
     sourceScheme_ = Value;
 }
+
 void TColorManager::SetTargetScheme(TColorScheme Value) {
     if (Value != targetScheme_) needsSelection_ = true;
     targetScheme_ = Value;
 }
+
 void TColorManager::SetGamma(float Main, float Display) {
     sourceGamma_ = Main > 0 ? Main : 1.0f;
     screenGamma_ = Display > 0 ? Display : 2.2f;
+    needsSelection_ = true;
+
+    const int targetMax = targetBitsPerSample_ >= 8 ? 255 : (1 << targetBitsPerSample_) - 1;
+    // The table has 256 entries whatever the depths say.
+    const int sourceMax = sourceBitsPerSample_ >= 8 ? 255 : std::min(targetMax, 255);
+    const double exponent = 1.0 / double(sourceGamma_ * screenGamma_);
+    for (int i = 0; i <= sourceMax; ++i)
+        gammaTable_[i] = uint8_t(std::nearbyint(std::pow(double(i) / sourceMax, exponent) * targetMax));
 }
-void TColorManager::SetYCbCrParameters(std::span<const float>, uint8_t, uint8_t) {}
-void TColorManager::ConvertRow(TSourceRows, void*, uint32_t, uint8_t) {}
-TPixelFormat TColorManager::GetPixelFormat(int) const { return pfCustom; }
-TLogPalette TColorManager::CreateGrayscalePalette(bool) const { return {}; }
-TLogPalette TColorManager::CreateColorPalette(TSourceRows, TPaletteLayout, uint32_t, bool) const { return {}; }
+
+void TColorManager::SetYCbCrParameters(std::span<const float> Coefficients, uint8_t Horizontal,
+                                       uint8_t Vertical) {
+    const size_t given = std::min(Coefficients.size(), lumaWeights_.size());
+    std::copy_n(Coefficients.begin(), given, lumaWeights_.begin());
+    needsSelection_ = true;
+
+    const auto allowed = [](uint8_t value) { return value == 1 || value == 2 || value == 4; };
+    if (!allowed(Horizontal) || !allowed(Vertical)) throw EColorConversionError(gsInvalidSubSampling);
+    if (Vertical > Horizontal) throw EColorConversionError(gsVerticalSubSamplingError);
+    horizontalSubSampling_ = Horizontal;
+    verticalSubSampling_ = Vertical;
+}
+
+void TColorManager::BuildYCbCrTables() {
+    const float kr = lumaWeights_[0], kg = lumaWeights_[1], kb = lumaWeights_[2];
+    const float cr = 2 - 2 * kr, cb = 2 - 2 * kb;
+    const float gr = kr * cr / kg, gb = kb * cb / kg;
+    // Photo-CD stores its chroma around 137 and 156 instead of 128.
+    const bool photoYCC = sourceScheme_ == csPhotoYCC;
+    const int crCentre = photoYCC ? 137 : 128, cbCentre = photoYCC ? 156 : 128;
+
+    crToRed_.resize(256);
+    cbToBlue_.resize(256);
+    crToGreen_.resize(256);
+    cbToGreen_.resize(256);
+    for (int i = 0; i < 256; ++i) {
+        const float crOffset = float(i - crCentre), cbOffset = float(i - cbCentre);
+        crToRed_[i] = RoundTableEntry(cr * crOffset);
+        cbToBlue_[i] = RoundTableEntry(cb * cbOffset);
+        crToGreen_[i] = -RoundTableEntry(gr * crOffset);
+        cbToGreen_[i] = -RoundTableEntry(gb * cbOffset);
+    }
+}
+
+void TColorManager::SelectConverter() {
+    const bool sourcePaletteLike = sourceScheme_ == csIndexed || sourceScheme_ == csGray || sourceScheme_ == csGrayAlpha;
+    const bool targetPaletteLike = targetScheme_ == csIndexed || targetScheme_ == csGray;
+    if (sourcePaletteLike != targetPaletteLike) throw EColorConversionError(gsIndexedNotSupported);
+
+    SourceMode = WithAlpha(SourceMode, HasAlpha(sourceScheme_));
+    TargetMode = WithAlpha(TargetMode, HasAlpha(targetScheme_));
+
+    const uint8_t s = sourceBitsPerSample_, t = targetBitsPerSample_;
+    const bool toRGB = IsRGBLike(targetScheme_), toBGR = IsBGRLike(targetScheme_);
+    TRowConverter converter = nullptr;
+    switch (sourceScheme_) {
+        case csIndexed:
+            if (s == 16)
+                converter = t == 16 ? &TColorManager::Indexed16To16 : &TColorManager::Indexed16ToPacked;
+            else
+                converter = t == 16 ? &TColorManager::PackedToIndexed16 : &TColorManager::PackedToPacked;
+            break;
+        case csGray:
+            if (s != 16 && t != 16)
+                converter = &TColorManager::PackedToPacked;
+            else if (s >= 8 && t >= 8)
+                converter = &TColorManager::Gray;
+            break;
+        case csGrayAlpha:
+            if ((s == 8 || s == 16) && (t == 8 || t == 16)) converter = &TColorManager::Gray;
+            break;
+        case csRGB:
+        case csRGBA:
+            if (toRGB) converter = &TColorManager::RGBToRGB;
+            if (toBGR) converter = &TColorManager::RGBToBGR;
+            break;
+        case csBGR:
+        case csBGRA:
+            if (toRGB) converter = &TColorManager::BGRToRGB;
+            if (toBGR) converter = &TColorManager::BGRToBGR;
+            break;
+        case csCMYK:
+            if (toRGB) converter = &TColorManager::CMYKToRGB;
+            if (toBGR) converter = &TColorManager::CMYKToBGR;
+            break;
+        case csCIELab:
+            if (toRGB) converter = &TColorManager::LabToRGB;
+            if (toBGR) converter = &TColorManager::LabToBGR;
+            break;
+        case csYCbCr:
+            if (toRGB || toBGR) BuildYCbCrTables();
+            if (toRGB) converter = &TColorManager::YCbCrToRGB;
+            if (toBGR) converter = &TColorManager::YCbCrToBGR;
+            break;
+        case csPhotoYCC:
+            if (toRGB || toBGR) BuildYCbCrTables();
+            if (toRGB) converter = &TColorManager::PhotoYCCToRGB;
+            if (toBGR) converter = &TColorManager::PhotoYCCToBGR;
+            break;
+        default:
+            break;
+    }
+    rowConverter_ = converter;
+    needsSelection_ = false;
+}
+
+void TColorManager::ConvertRow(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    if (needsSelection_) SelectConverter();
+    if (!rowConverter_) throw EColorConversionError(gsConversionUnsupported);
+    // Callers assign the modes wholesale between images; keep the alpha
+    // flags true to the schemes so a converter never misjudges a pixel size.
+    SourceMode = WithAlpha(SourceMode, HasAlpha(sourceScheme_));
+    TargetMode = WithAlpha(TargetMode, HasAlpha(targetScheme_));
+    if (Source.empty() || Count == 0) return;
+    (this->*rowConverter_)(Source, Target, Count, Mask);
+}
+
+TPixelFormat TColorManager::GetPixelFormat(int Index) const {
+    const int samples = Index == 0 ? sourceSamplesPerPixel_ : targetSamplesPerPixel_;
+    const int bits = Index == 0 ? sourceBitsPerSample_ : targetBitsPerSample_;
+    switch (samples) {
+        case 1:
+            if (bits == 1) return pf1bit;
+            if (bits >= 2 && bits <= 4) return pf4bit;
+            if (bits >= 8 && bits <= 16) return pf8bit;
+            return pfCustom;
+        case 3:
+            return bits >= 1 && bits <= 5 ? pf15bit : pf24bit;
+        case 4:
+            return bits >= 8 ? pf32bit : pfCustom;
+        default:
+            return pfCustom;
+    }
+}
+
+TLogPalette TColorManager::CreateGrayscalePalette(bool MinimumIsWhite) const {
+    const int count = 1 << std::min(8, targetBitsPerSample_ * targetSamplesPerPixel_);
+    const int step = 255 / (count - 1);
+    const bool gamma = Has(TargetMode, cvApplyGamma);
+    TLogPalette palette;
+    palette.palPalEntry.resize(count);
+    for (int i = 0; i < count; ++i) {
+        const uint8_t value = gamma ? gammaTable_[i * step] : uint8_t(i * step);
+        palette.palPalEntry[MinimumIsWhite ? count - 1 - i : i] = {value, value, value, 0};
+    }
+    return palette;
+}
+
+TLogPalette TColorManager::CreateColorPalette(TSourceRows Data, TPaletteLayout Layout, uint32_t ColorCount,
+                                              bool BGROrder) const {
+    TLogPalette palette;
+    palette.palPalEntry.resize(std::min<uint32_t>(ColorCount, 256));
+    const size_t count = palette.palPalEntry.size();
+    const bool planar = Layout == 2 || Layout == 3 || Layout == 6 || Layout == 7;
+    // A planar layout needs its three planes; unknown layouts stay black.
+    if (Layout > 7 || Data.empty() || (planar && Data.size() < 3)) return palette;
+
+    const bool gamma = Has(TargetMode, cvApplyGamma);
+    const bool swap = Has(SourceMode, cvByteSwap);
+    const bool wide = Layout >= 4;
+    const auto value = [&](const uint8_t* at) -> uint8_t {
+        if (!wide) return gamma ? gammaTable_[*at] : *at;
+        const uint16_t word = Load<uint16_t>(at);
+        const uint8_t scaled = swap ? Swap16Scale8(word) : Scale16To8(word);
+        return gamma ? gammaTable_[scaled] : scaled;
+    };
+
+    const size_t sampleBytes = wide ? 2 : 1;
+    for (size_t i = 0; i < count; ++i) {
+        uint8_t red, green, blue;
+        if (planar) {
+            red = value(static_cast<const uint8_t*>(Data[0]) + i * sampleBytes);
+            green = value(static_cast<const uint8_t*>(Data[1]) + i * sampleBytes);
+            blue = value(static_cast<const uint8_t*>(Data[2]) + i * sampleBytes);
+        } else {
+            const size_t entrySamples = (Layout == 1 || Layout == 5) ? 4 : 3;
+            const uint8_t* entry = static_cast<const uint8_t*>(Data[0]) + i * entrySamples * sampleBytes;
+            red = value(entry);
+            green = value(entry + sampleBytes);
+            blue = value(entry + 2 * sampleBytes);
+            if (BGROrder) std::swap(red, blue);
+        }
+        palette.palPalEntry[i] = {red, green, blue, 0};
+    }
+    return palette;
+}

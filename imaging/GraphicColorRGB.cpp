@@ -1,0 +1,140 @@
+// The RGB family: RGB or BGR sources, with or without alpha, to RGB or BGR
+// targets at 8 and 16 bits per sample.
+#include <cstring>
+
+#include "GraphicColor.h"
+#include "GraphicColorRows.h"
+
+using namespace graphiccolor;
+
+namespace {
+
+struct TRGBRow {
+    TSourceSamples Source;  // components red, green, blue, alpha
+    TTargetPixels Target;
+    bool CarryAlpha;
+    uint32_t Count;
+    uint8_t Mask;
+};
+
+// The general loop: every component through Colour, alpha through Alpha.
+template <class SourceT, class TargetT, bool CarryAlpha, class ColourFn, class AlphaFn>
+void ConvertPixels(const TRGBRow& row, ColourFn colour, AlphaFn alpha) {
+    const TSourceSamples& s = row.Source;
+    const TTargetPixels& t = row.Target;
+    ForEachSelected(row.Count, row.Mask, [&](size_t j, size_t i) {
+        t.Put<TargetT>(i, colour(Load<SourceT>(s.At(0, j))), colour(Load<SourceT>(s.At(1, j))),
+                       colour(Load<SourceT>(s.At(2, j))));
+        if constexpr (CarryAlpha) Store<TargetT>(t.At(i) + t.Alpha, alpha(Load<SourceT>(s.At(3, j))));
+    });
+}
+
+template <class SourceT, class TargetT, class ColourFn, class AlphaFn>
+void ConvertPixels(const TRGBRow& row, ColourFn colour, AlphaFn alpha) {
+    if (row.CarryAlpha)
+        ConvertPixels<SourceT, TargetT, true>(row, colour, alpha);
+    else
+        ConvertPixels<SourceT, TargetT, false>(row, colour, alpha);
+}
+
+// Interleaved 8-bit rows without gamma, every pixel: the layouts that are a
+// plain copy or a red/blue exchange get loops of their own. Answers false
+// for any other layout.
+bool ConvertPlain8(const uint8_t* source, size_t sourceStep, bool exchange, uint8_t* target, size_t targetStep,
+                   uint32_t count) {
+    if (sourceStep != targetStep) return false;
+    if (!exchange) {
+        std::memcpy(target, source, size_t(count) * sourceStep);
+        return true;
+    }
+    if (sourceStep == 3) {
+        for (size_t i = 0; i < count; ++i, source += 3, target += 3) {
+            const uint8_t first = source[0], second = source[1], third = source[2];
+            target[0] = third;
+            target[1] = second;
+            target[2] = first;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t v = Load<uint32_t>(source + 4 * i);
+            Store<uint32_t>(target + 4 * i, (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16));
+        }
+    }
+    return true;
+}
+
+// Shared by the four RGB converters, which differ only in the order of the
+// colour samples on either side.
+void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target,
+                             uint32_t Count, uint8_t Mask, bool sourceBlueFirst, bool targetBlueFirst) {
+    const unsigned s = manager.SourceBitsPerSample(), t = manager.TargetBitsPerSample();
+    if ((s != 8 && s != 16) || (t != 8 && t != 16)) return;
+    const bool sourceAlpha = Has(manager.SourceMode, cvAlpha), targetAlpha = Has(manager.TargetMode, cvAlpha);
+    const bool planar = Source.size() > 1;
+    // A planar source without an alpha plane has no alpha to carry.
+    const bool carryAlpha = sourceAlpha && targetAlpha && (!planar || Source.size() >= 4);
+
+    const int blueFirst[4] = {2, 1, 0, 3}, redFirst[4] = {0, 1, 2, 3};
+    TRGBRow row{{}, TTargetPixels(Target, targetBlueFirst, targetAlpha, int(t / 8)), carryAlpha, Count, Mask};
+    if (!LocateSamples(Source, sourceBlueFirst ? blueFirst : redFirst, carryAlpha ? 4 : 3, sourceAlpha ? 4 : 3,
+                       int(s / 8), row.Source))
+        return;
+
+    const bool swap = Has(manager.SourceMode, cvByteSwap), gamma = Has(manager.TargetMode, cvApplyGamma);
+    const uint8_t* table = manager.GammaTable().data();
+    const auto copy8 = [](uint8_t v) { return v; };
+    const auto copy16 = [](uint16_t v) { return v; };
+    const auto swap16 = [](uint16_t v) { return TColorManager::Swap16(v); };
+    const auto scale8 = [](uint16_t v) { return TColorManager::Scale16To8(v); };
+    const auto swapScale8 = [](uint16_t v) { return TColorManager::Swap16Scale8(v); };
+
+    if (s == 8 && t == 8) {
+        if (gamma) {
+            ConvertPixels<uint8_t, uint8_t>(row, [table](uint8_t v) { return table[v]; }, copy8);
+        } else if (planar || Mask != 0xFF ||
+                   !ConvertPlain8(static_cast<const uint8_t*>(Source[0]), row.Source.Step,
+                                  sourceBlueFirst != targetBlueFirst, row.Target.Row, row.Target.Step, Count)) {
+            ConvertPixels<uint8_t, uint8_t>(row, copy8, copy8);
+        }
+    } else if (s == 8) {
+        // A widened value (v * 257) reads the same in either byte order.
+        if (gamma)
+            ConvertPixels<uint8_t, uint16_t>(row, [table](uint8_t v) { return Widen8(table[v]); }, Widen8);
+        else
+            ConvertPixels<uint8_t, uint16_t>(row, Widen8, Widen8);
+    } else if (t == 8) {
+        if (swap && gamma)
+            ConvertPixels<uint16_t, uint8_t>(
+                row, [table](uint16_t v) { return table[TColorManager::Swap16Scale8(v)]; }, swapScale8);
+        else if (swap)
+            ConvertPixels<uint16_t, uint8_t>(row, swapScale8, swapScale8);
+        else if (gamma)
+            ConvertPixels<uint16_t, uint8_t>(
+                row, [table](uint16_t v) { return table[TColorManager::Scale16To8(v)]; }, scale8);
+        else
+            ConvertPixels<uint16_t, uint8_t>(row, scale8, scale8);
+    } else {
+        if (swap)
+            ConvertPixels<uint16_t, uint16_t>(row, swap16, swap16);
+        else
+            ConvertPixels<uint16_t, uint16_t>(row, copy16, copy16);
+    }
+}
+
+}  // namespace
+
+void TColorManager::RGBToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertRGBFamily(*this, Source, Target, Count, Mask, false, false);
+}
+
+void TColorManager::RGBToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertRGBFamily(*this, Source, Target, Count, Mask, false, true);
+}
+
+void TColorManager::BGRToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertRGBFamily(*this, Source, Target, Count, Mask, true, false);
+}
+
+void TColorManager::BGRToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertRGBFamily(*this, Source, Target, Count, Mask, true, true);
+}
