@@ -1,0 +1,190 @@
+#include "Jpeg.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "SysUtils.h"
+#include "System.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct JpegSpec {
+    int width = 32, height = 16, components = 3;
+    J_COLOR_SPACE colorSpace = JCS_RGB;
+    bool progressive = false;
+    // Fills the components of pixel (x, y).
+    std::function<void(int x, int y, uint8_t* pixel)> fill;
+};
+
+Bytes Compress(const JpegSpec& spec) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(spec.width);
+    info.image_height = static_cast<JDIMENSION>(spec.height);
+    info.input_components = spec.components;
+    info.in_color_space = spec.colorSpace;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    if (spec.progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<uint8_t> row(static_cast<size_t>(spec.width * spec.components));
+    while (info.next_scanline < info.image_height) {
+        for (int x = 0; x < spec.width; ++x) spec.fill(x, static_cast<int>(info.next_scanline), &row[x * spec.components]);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes bytes(buffer, buffer + size);
+    std::free(buffer);
+    return bytes;
+}
+
+TJPEGImage Load(const Bytes& bytes) {
+    TMemoryStream stream(bytes.data(), bytes.size());
+    TJPEGImage image;
+    image.LoadFromStream(stream);
+    return image;
+}
+
+void ExpectNear(TColor actual, TColor expected, int tolerance, const std::string& where) {
+    EXPECT_NEAR(GetRValue(actual), GetRValue(expected), tolerance) << where;
+    EXPECT_NEAR(GetGValue(actual), GetGValue(expected), tolerance) << where;
+    EXPECT_NEAR(GetBValue(actual), GetBValue(expected), tolerance) << where;
+}
+
+JpegSpec TwoColours() {
+    JpegSpec spec;
+    spec.fill = [](int x, int, uint8_t* p) {
+        const bool left = x < 16;
+        p[0] = left ? 200 : 20, p[1] = left ? 30 : 60, p[2] = left ? 40 : 220;
+    };
+    return spec;
+}
+
+TEST(Jpeg, BaselineAndProgressiveColour) {
+    for (bool progressive : {false, true}) {
+        JpegSpec spec = TwoColours();
+        spec.progressive = progressive;
+        const TJPEGImage image = Load(Compress(spec));
+        ASSERT_EQ(image.Width(), 32);
+        ASSERT_EQ(image.Height(), 16);
+        EXPECT_EQ(image.Bitmap().PixelFormat(), pf24bit);
+        EXPECT_FALSE(image.Grayscale());
+        ExpectNear(image.Bitmap().Pixel(4, 8), RGB(200, 30, 40), 12, progressive ? "progressive" : "baseline");
+        ExpectNear(image.Bitmap().Pixel(27, 8), RGB(20, 60, 220), 12, progressive ? "progressive" : "baseline");
+    }
+}
+
+TEST(Jpeg, GreyImagesGetAGreyPalette) {
+    JpegSpec spec;
+    spec.components = 1, spec.colorSpace = JCS_GRAYSCALE;
+    spec.fill = [](int x, int, uint8_t* p) { *p = static_cast<uint8_t>(x < 16 ? 60 : 190); };
+    const TJPEGImage image = Load(Compress(spec));
+    EXPECT_TRUE(image.Grayscale());
+    ASSERT_EQ(image.Bitmap().Palette().palPalEntry.size(), 256u);
+    EXPECT_EQ(image.Bitmap().Palette().palPalEntry[77], (TPaletteEntry{77, 77, 77, 0}));
+    EXPECT_NEAR(image.Bitmap().ScanLine(3)[4], 60, 4);
+    EXPECT_NEAR(image.Bitmap().ScanLine(3)[28], 190, 4);
+}
+
+TEST(Jpeg, AdobeCmykIsStoredInverted) {
+    JpegSpec spec;
+    spec.components = 4, spec.colorSpace = JCS_CMYK;
+    // Adobe's convention: 255 means no ink.
+    spec.fill = [](int x, int, uint8_t* p) {
+        const bool left = x < 16;
+        p[0] = left ? 200 : 255, p[1] = left ? 100 : 255, p[2] = left ? 50 : 255, p[3] = left ? 255 : 128;
+    };
+    const TJPEGImage image = Load(Compress(spec));
+    EXPECT_EQ(image.Bitmap().PixelFormat(), pf24bit);
+    ExpectNear(image.Bitmap().Pixel(4, 8), RGB(200, 100, 50), 8, "no black");
+    ExpectNear(image.Bitmap().Pixel(27, 8), RGB(128, 128, 128), 8, "half black");
+}
+
+TEST(Jpeg, TruncatedDataDecodesWhatIsThere) {
+    JpegSpec spec = TwoColours();
+    spec.height = 64;
+    const Bytes full = Compress(spec);
+    // Cut halfway through the entropy-coded data that follows the scan header.
+    size_t scan = 0;
+    while (scan + 1 < full.size() && !(full[scan] == 0xFF && full[scan + 1] == 0xDA)) ++scan;
+    ASSERT_LT(scan + 1, full.size());
+    const Bytes cut(full.begin(), full.begin() + static_cast<long>(scan + (full.size() - scan) / 2));
+    const TJPEGImage image = Load(cut);
+    EXPECT_EQ(image.Width(), 32);
+    EXPECT_EQ(image.Height(), 64);
+    ExpectNear(image.Bitmap().Pixel(4, 1), RGB(200, 30, 40), 12, "first rows");
+}
+
+TEST(Jpeg, BrokenDataRaisesLibjpegsMessage) {
+    const auto message = [](const Bytes& bytes) {
+        try {
+            Load(bytes);
+        } catch (const EInvalidGraphic& error) {
+            return std::string(error.what());
+        }
+        return std::string("loaded");
+    };
+    EXPECT_EQ(message({'h', 'e', 'l', 'l', 'o'}).rfind("JPEG error: ", 0), 0u);
+    EXPECT_EQ(message({}).rfind("JPEG error: ", 0), 0u);
+
+    Bytes huge = Compress(TwoColours());
+    for (size_t i = 0; i + 8 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+            huge[i + 5] = huge[i + 7] = 0xFF;  // 65xxx x 65xxx pixels
+            break;
+        }
+    EXPECT_NE(message(huge).find("too large"), std::string::npos) << message(huge);
+}
+
+TEST(Jpeg, DamagedFilesNeverCrash) {
+    JpegSpec spec = TwoColours();
+    spec.progressive = true;
+    const Bytes good = Compress(spec);
+    for (size_t length = 0; length < good.size(); length += 5) {
+        try {
+            Load(Bytes(good.begin(), good.begin() + static_cast<long>(length)));
+        } catch (const EInvalidGraphic&) {
+        }
+    }
+    for (size_t at = 2; at < good.size(); at += 3) {
+        Bytes bad = good;
+        bad[at] ^= 0x5A;
+        try {
+            Load(bad);
+        } catch (const EInvalidGraphic&) {
+        }
+    }
+}
+
+TEST(Jpeg, PictureLoadsJpgAndJpegFiles) {
+    InitializeFrameworkGraphics();
+    const std::string base = (std::filesystem::temp_directory_path() / ("jpeg-" + std::to_string(::getpid()))).string();
+    const Bytes bytes = Compress(TwoColours());
+    for (const std::string extension : {".JPG", ".jpeg"}) {
+        TMemoryStream(bytes.data(), bytes.size()).SaveToFile(base + extension);
+        TPicture picture;
+        picture.LoadFromFile(base + extension);
+        EXPECT_EQ(picture.Graphic()->ClassType(), TJPEGImage::StaticClass());
+        EXPECT_EQ(picture.Width(), 32);
+        std::filesystem::remove(base + extension);
+    }
+}
+
+}  // namespace
