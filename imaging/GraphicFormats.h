@@ -1,0 +1,259 @@
+// The image reading core: the file-format registry, the reader base class
+// with its image-properties record, the helpers every reader shares, and the
+// reader classes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "GraphicColor.h"
+#include "GraphicCompression.h"
+#include "GraphicStrings.h"
+#include "Graphics.h"
+#include "SysUtils.h"
+
+using TCardinalArray = std::vector<uint32_t>;
+using TByteArray = std::vector<uint8_t>;
+using TFloatArray = std::vector<float>;
+
+// ---------------------------------------------------------------------------
+// Image properties
+
+enum TImageFlags : uint8_t {
+    ifTiled = 1,
+    ifBigEndian = 2,
+    ifMinIsWhite = 4,
+    ifReversedBits = 8,
+    ifGammaCorrected = 16,
+};
+
+enum TCompressionKind : uint8_t {
+    ckUnknown, ckNone, ckRLE, ckPackBits, ckLZW, ckFax3, ckFaxRLE, ckFax4, ckFaxRLEW, ckLZ77, ckJPEG,
+    ckOldJPEG, ckThunderscan, ckNeXT, ckIT8CTPAD, ckIT8LW, ckIT8MP, ckIT8BL, ckPixarFilm, ckPixarLog,
+    ckDCS, ckJBIG, ckPCDHuffman,
+};
+
+// What a reader learns from a file header before it decodes.
+struct TImageProperties {
+    uint32_t FormatVersion = 0;
+    uint8_t Flags = 0;  // TImageFlags bits
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    TColorScheme ColorScheme = csUnknown;
+    uint8_t BitsPerSample = 0;
+    uint8_t SamplesPerPixel = 0;
+    uint8_t BitsPerPixel = 0;
+    TCompressionKind Compression = ckUnknown;
+    float Gamma = 0.0f;
+    float XResolution = 0.0f;
+    float YResolution = 0.0f;
+    bool Interlaced = false;
+    bool HasAlpha = false;
+    uint32_t FirstIFD = 0;
+    uint32_t PlanarConfig = 0;
+    uint32_t CurrentRow = 0;
+    uint32_t TileWidth = 0;
+    uint32_t TileLength = 0;
+    uint32_t BytesPerLine = 0;
+    TCardinalArray RowsPerStrip;
+    TByteArray YCbCrSubSampling;
+    TByteArray JPEGTables;
+    uint32_t JPEGColorMode = 0;
+    uint32_t JPEGTablesMode = 0;
+    uint32_t CurrentStrip = 0;
+    uint32_t StripCount = 0;
+    uint32_t Predictor = 0;
+    uint8_t PCDOverview = 0;
+    uint8_t PCDRotation = 0;
+    uint16_t PCDReserved = 0;
+    uint8_t RLABottomUp = 0;
+    uint8_t ChannelCount = 0;
+    uint8_t PNGFilterMethod = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+[[noreturn]] void RaiseGraphicError(const std::string& message);
+
+template <class... Args>
+[[noreturn]] void RaiseGraphicErrorFmt(const std::string& message, const Args&... args) {
+    RaiseGraphicError(Format(message, args...));
+}
+
+// Byte order reversal in place; count >= 1.
+void SwapWords(void* p, uint32_t count);
+void SwapLongs(void* p, uint32_t count);
+uint32_t SwapLong(uint32_t value);
+
+// Undoes horizontal differencing in place: each byte gets the byte one pixel
+// (Samples bytes) to its left added, left to right, over count pixels.
+template <int Samples>
+void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
+    static_assert(Samples == 1 || Samples == 3 || Samples == 4);
+    const uint32_t bytes = count * Samples;
+    for (uint32_t i = Samples; i < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - Samples]);
+}
+
+// Doubles a width x height plane of bytes in place to 2 width x 2 height at
+// the same row stride (width, height >= 2; stride >= 2 width).
+void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer);
+
+// Images larger than this many pixels are refused before anything is
+// allocated for them.
+constexpr uint64_t MaxImagePixels = uint64_t(1) << 28;
+
+// ---------------------------------------------------------------------------
+// The reader base
+
+class TFormatGraphic : public TBitmap {
+    DECLARE_GRAPHIC_CLASS(TFormatGraphic)
+public:
+    TFormatGraphic();
+    ~TFormatGraphic() override;
+    TFormatGraphic(const TFormatGraphic&) = delete;
+    TFormatGraphic& operator=(const TFormatGraphic&) = delete;
+
+    // Copies the image properties when source is a reader, then the bitmap.
+    void Assign(const TBitmap& source) override;
+
+    // Opens the file (others may read but not write) and asks the class
+    // whether it holds an image of its format.
+    static bool ProbeFile(TGraphicClass graphicClass, const std::string& fileName);
+    static bool ProbeStream(TStream& stream);
+
+    // Clears Properties (Gamma 1.0) and answers false; readers fill the
+    // record from the header of image imageIndex and answer true when they
+    // understood it.
+    virtual bool ReadProperties(TStream& stream, int imageIndex);
+
+    std::unique_ptr<TColorManager> ColorConverter;
+    TImageProperties Properties;
+    uint32_t StartPosition = 0;
+    TStream* SourceStream = nullptr;
+
+protected:
+    // Refuses sizes that are zero, negative as int or above MaxImagePixels.
+    static void CheckImageSize(uint64_t width, uint64_t height, const char* formatName);
+};
+
+// ---------------------------------------------------------------------------
+// Truevision Targa
+
+class TTargaGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TTargaGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+    // Writes the bitmap run-length encoded.
+    void SaveToStream(TStream& stream) const override;
+    // Writes the bitmap as a top-down Targa file; 1- and 4-bit bitmaps are
+    // first widened to 8 bits. An empty bitmap writes nothing.
+    void SaveTarga(TStream& stream, bool compressed);
+};
+
+// ---------------------------------------------------------------------------
+// Portable Network Graphics
+
+class TPNGGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPNGGraphic)
+public:
+    TPNGGraphic();
+    ~TPNGGraphic() override;
+
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+private:
+    void ReadChunkHeader();
+    void ReadChunkData();
+    bool IsChunk(const char* type) const;
+    void SkipChunk();
+    void SetupColorDepth();
+    void ReadImageData();
+    void ReadRow(uint8_t* buffer, uint32_t count);
+    void ApplyFilter(uint8_t* row, const uint8_t* prior, uint32_t count) const;
+    void ConvertRow(const uint8_t* source, int y, uint8_t mask);
+    void ReadBackground();
+    void ReadTransparency();
+
+    std::unique_ptr<TLZ77Decoder> Inflater;
+    uint32_t ChunkLength = 0;
+    uint8_t ChunkType[4] = {};
+    uint32_t ChunkCRC = 0;
+    TByteArray ChunkData;
+    const uint8_t* InflateCursor = nullptr;
+    uint32_t ChunkDataSize = 0;
+    uint32_t PixelStride = 0;
+    std::optional<TLogPalette> ChunkPalette;
+    TColor FillColor = clWhite;
+    TColor KeyColor = clNone;
+
+    // IHDR facts the decoding steps need.
+    uint8_t colorType_ = 0;
+    uint8_t bitDepth_ = 0;
+    bool depthSetUp_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// The registry
+
+enum TFormatKind : uint8_t {
+    fkLayered = 2,
+    fkMultiImage = 4,
+    fkRaster = 8,
+    fkVector = 16,
+};
+
+class TFileFormatList {
+public:
+    struct ClassEntry {
+        TGraphicClass GraphicClass;
+        std::string Description;
+        int32_t Count = 0;
+    };
+    struct ExtensionEntry {
+        std::string Extension;
+        std::string Description;
+        uint8_t FormatKinds = 0;
+        ClassEntry* Class = nullptr;
+    };
+
+    TFileFormatList() = default;
+    ~TFileFormatList();
+    TFileFormatList(const TFileFormatList&) = delete;
+    TFileFormatList& operator=(const TFileFormatList&) = delete;
+
+    // Unregisters every listed class from the picture registry and empties
+    // both lists.
+    void Clear();
+    int FindExtension(const std::string& extension) const;
+    int FindGraphicClass(TGraphicClass graphicClass) const;
+    void RegisterFileFormat(const std::string& extension, const std::string& common, const std::string& individual,
+                            uint8_t formatKinds, bool replace, TGraphicClass graphicClass);
+    // An empty extension removes every extension of the class and the class.
+    void UnregisterFileFormat(const std::string& extension, TGraphicClass graphicClass);
+
+    const std::vector<std::unique_ptr<ClassEntry>>& Classes() const { return classes_; }
+    const std::vector<std::unique_ptr<ExtensionEntry>>& Extensions() const { return extensions_; }
+
+private:
+    void Attach(ExtensionEntry& entry, const std::string& common, TGraphicClass graphicClass);
+    void RemoveClassEntry(const ClassEntry* entry);
+
+    std::vector<std::unique_ptr<ClassEntry>> classes_;
+    std::vector<std::unique_ptr<ExtensionEntry>> extensions_;
+};
+
+// The registry of the running program; exists between the unit's start and
+// end steps.
+extern TFileFormatList* FileFormatList;
+
+void GraphicFormatsInitialization();
+void GraphicFormatsFinalization();

@@ -1,0 +1,239 @@
+// Truevision Targa: reading every image type and depth, and writing.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "GraphicFormats.h"
+
+namespace {
+
+#pragma pack(push, 1)
+struct TTargaHeader {
+    uint8_t IDLength;
+    uint8_t ColorMapType;
+    uint8_t ImageType;
+    uint16_t ColorMapOrigin;
+    uint16_t ColorMapLength;
+    uint8_t ColorMapEntrySize;
+    uint16_t XOrigin;
+    uint16_t YOrigin;
+    uint16_t Width;
+    uint16_t Height;
+    uint8_t PixelSize;
+    uint8_t ImageDescriptor;
+};
+#pragma pack(pop)
+static_assert(sizeof(TTargaHeader) == 18);
+static_assert(std::endian::native == std::endian::little, "Targa headers are read as they lie in memory");
+
+constexpr uint8_t TopDownBit = 0x20;
+
+bool IsGrayType(uint8_t imageType) { return imageType == 3 || imageType == 11; }
+bool IsRLEType(uint8_t imageType) { return imageType >= 9 && imageType <= 11; }
+bool IsPixelSize(uint8_t bits) { return bits == 8 || bits == 15 || bits == 16 || bits == 24 || bits == 32; }
+
+TLogPalette PaletteFromWords(const uint8_t* map, uint32_t count) {
+    TLogPalette palette;
+    palette.palPalEntry.resize(std::min(count, 256u));
+    for (auto& entry : palette.palPalEntry) {
+        const uint16_t word = static_cast<uint16_t>(map[0] | (map[1] << 8));
+        map += 2;
+        entry.peRed = static_cast<uint8_t>((word & 0x7C00) >> 7);
+        entry.peGreen = static_cast<uint8_t>((word & 0x03E0) >> 2);
+        entry.peBlue = static_cast<uint8_t>((word & 0x1F) << 3);
+    }
+    return palette;
+}
+
+uint32_t TargaBytesPerPixel(TPixelFormat format) {
+    switch (format) {
+        case pf1bit:
+        case pf4bit:
+        case pf8bit: return 1;
+        case pf15bit:
+        case pf16bit: return 2;
+        case pf24bit: return 3;
+        case pf32bit: return 4;
+        default: return static_cast<uint32_t>(BitsPerPixel(format)) / 8;
+    }
+}
+
+// Writes a bitmap of 8 or more bits per pixel, rows from the top.
+void WriteTarga(const TBitmap& bitmap, TStream& stream, bool compressed) {
+    if (bitmap.Empty()) return;
+    const uint32_t bytesPerPixel = TargaBytesPerPixel(bitmap.PixelFormat());
+    const bool indexed = bytesPerPixel == 1;
+
+    TTargaHeader header{};
+    header.ColorMapType = indexed ? 1 : 0;
+    header.ImageType = compressed ? (indexed ? 9 : 10) : (indexed ? 1 : 2);
+    header.ColorMapLength = 256;
+    header.ColorMapEntrySize = 24;
+    header.Width = static_cast<uint16_t>(bitmap.Width());
+    header.Height = static_cast<uint16_t>(bitmap.Height());
+    header.PixelSize = static_cast<uint8_t>(8 * bytesPerPixel);
+    header.ImageDescriptor = TopDownBit;
+    stream.WriteBuffer(&header, sizeof(header));
+
+    if (indexed) {
+        uint8_t map[256 * 3] = {};
+        const auto& entries = bitmap.Palette().palPalEntry;
+        for (size_t i = 0; i < std::min<size_t>(entries.size(), 256); ++i) {
+            map[3 * i] = entries[i].peBlue;
+            map[3 * i + 1] = entries[i].peGreen;
+            map[3 * i + 2] = entries[i].peRed;
+        }
+        stream.WriteBuffer(map, sizeof(map));
+    }
+
+    const uint32_t rowSize = static_cast<uint32_t>(bitmap.Width()) * bytesPerPixel;
+    if (!compressed) {
+        for (int y = 0; y < bitmap.Height(); ++y) stream.WriteBuffer(bitmap.ScanLine(y), rowSize);
+        return;
+    }
+    TTargaRLEDecoder encoder(8 * bytesPerPixel);
+    std::vector<uint8_t> packed(2 * size_t(rowSize));
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint32_t stored = 0;
+        encoder.Encode(bitmap.ScanLine(y), packed.data(), static_cast<uint32_t>(bitmap.Width()), stored);
+        stream.WriteBuffer(packed.data(), stored);
+    }
+}
+
+}  // namespace
+
+const TGraphicClassDesc TTargaGraphic::ClassDesc = {
+    "TTargaGraphic", [] { return std::unique_ptr<TGraphic>(new TTargaGraphic); }, &TTargaGraphic::ProbeStream,
+    TFormatGraphic::StaticClass()};
+
+bool TTargaGraphic::ProbeStream(TStream& stream) {
+    const int64_t start = stream.Position();
+    TTargaHeader header;
+    bool answer = false;
+    if (stream.Size() - start > static_cast<int64_t>(sizeof(header)) &&
+        stream.Read(&header, sizeof(header)) == sizeof(header)) {
+        const uint8_t type = header.ImageType;
+        const uint8_t entrySize = header.ColorMapEntrySize;
+        answer = (type <= 3 || IsRLEType(type)) && header.ColorMapType <= 1 &&
+                 (entrySize == 15 || entrySize == 16 || entrySize == 24 || entrySize == 32) &&
+                 IsPixelSize(header.PixelSize);
+    }
+    stream.SetPosition(start);
+    return answer;
+}
+
+bool TTargaGraphic::ReadProperties(TStream& stream, int imageIndex) {
+    TFormatGraphic::ReadProperties(stream, imageIndex);
+    TTargaHeader header;
+    stream.ReadBuffer(&header, sizeof(header));
+
+    TImageProperties& p = Properties;
+    p.Width = header.Width;
+    p.Height = header.Height;
+    p.BitsPerSample = 8;
+    switch (header.PixelSize) {
+        case 8:
+            p.ColorScheme = IsGrayType(header.ImageType) ? csGray : csIndexed;
+            p.SamplesPerPixel = 1;
+            break;
+        case 15:
+        case 16:
+            p.ColorScheme = csRGB;
+            p.BitsPerSample = 5;
+            p.SamplesPerPixel = 3;
+            break;
+        case 24:
+            p.ColorScheme = csRGB;
+            p.SamplesPerPixel = 3;
+            break;
+        case 32:
+            p.ColorScheme = csRGBA;
+            p.SamplesPerPixel = 4;
+            break;
+        default:
+            p.ColorScheme = csUnknown;
+            p.SamplesPerPixel = 0;
+            break;
+    }
+    p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
+    p.Compression = IsRLEType(header.ImageType) ? ckRLE : ckNone;
+    return true;
+}
+
+void TTargaGraphic::LoadFromStream(TStream& stream) {
+    FreeImage();
+    StartPosition = static_cast<uint32_t>(stream.Position());
+    ReadProperties(stream, 0);
+    stream.SetPosition(StartPosition);
+    TTargaHeader header;
+    stream.ReadBuffer(&header, sizeof(header));
+    const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
+    stream.Seek(header.IDLength, TSeekOrigin::soCurrent);
+
+    TColorManager& manager = *ColorConverter;
+    manager.SetSourceSamplesPerPixel(Properties.SamplesPerPixel);
+    manager.SetTargetSamplesPerPixel(Properties.SamplesPerPixel);
+    manager.SetSourceScheme(Properties.ColorScheme);
+    manager.SourceMode = TConversionOptions{};
+    manager.SetTargetScheme(csBGR);
+    manager.SetSourceBitsPerSample(Properties.BitsPerSample);
+    manager.SetTargetBitsPerSample(Properties.BitsPerSample);
+    SetPixelFormat(manager.GetPixelFormat(1));
+
+    const uint32_t mapBytes = header.ColorMapType == 1
+                                  ? uint32_t(header.ColorMapLength) * ((header.ColorMapEntrySize + 1u) / 8)
+                                  : 0;
+    if (IsGrayType(header.ImageType)) {
+        // A map in a gray file has no use, but its bytes are not pixels.
+        stream.Seek(mapBytes, TSeekOrigin::soCurrent);
+        SetPalette(manager.CreateGrayscalePalette(false));
+    } else if (header.ColorMapType == 1) {
+        std::vector<uint8_t> map(mapBytes);
+        stream.ReadBuffer(map.data(), mapBytes);
+        switch (header.ColorMapEntrySize) {
+            case 24: SetPalette(manager.CreateColorPalette({map.data()}, 0, header.ColorMapLength, true)); break;
+            case 32: SetPalette(manager.CreateColorPalette({map.data()}, 1, header.ColorMapLength, true)); break;
+            case 15:
+            case 16: SetPalette(PaletteFromWords(map.data(), header.ColorMapLength)); break;
+            default: break;
+        }
+    }
+
+    if (uint64_t(header.Width) * header.Height > MaxImagePixels) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+    SetSize(header.Width, header.Height);
+    if (Empty()) return;
+
+    const uint32_t bytesPerPixel = (header.PixelSize + 1u) / 8;
+    const uint32_t rowSize = uint32_t(header.Width) * bytesPerPixel;
+    const int height = header.Height;
+    const auto bitmapRow = [&](int fileRow) { return ScanLine(topDown ? fileRow : height - 1 - fileRow); };
+
+    if (header.ImageType >= 1 && header.ImageType <= 3) {
+        for (int i = 0; i < height; ++i) stream.ReadBuffer(bitmapRow(i), rowSize);
+    } else if (IsRLEType(header.ImageType)) {
+        TTargaRLEDecoder decoder(header.PixelSize);
+        std::vector<uint8_t> buffer(2 * size_t(rowSize));
+        for (int i = 0; i < height; ++i) {
+            const int64_t bytesRead = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
+            const uint8_t* source = buffer.data();
+            uint8_t* dest = bitmapRow(i);
+            decoder.Decode(source, dest, static_cast<int32_t>(bytesRead), header.Width);
+            stream.Seek((source - buffer.data()) - bytesRead, TSeekOrigin::soCurrent);
+        }
+    }
+}
+
+void TTargaGraphic::SaveToStream(TStream& stream) const {
+    if (PixelFormat() == pf1bit || PixelFormat() == pf4bit) {
+        TBitmap widened(*this);
+        widened.SetPixelFormat(pf8bit);
+        WriteTarga(widened, stream, true);
+    } else {
+        WriteTarga(*this, stream, true);
+    }
+}
+
+void TTargaGraphic::SaveTarga(TStream& stream, bool compressed) {
+    if (PixelFormat() == pf1bit || PixelFormat() == pf4bit) SetPixelFormat(pf8bit);
+    WriteTarga(*this, stream, compressed);
+}

@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "GraphicFormats.h"
+#include "ImageFiles.h"
+
+namespace {
+
+using namespace imagefiles;
+
+void Load(TPNGGraphic& graphic, const Bytes& file) {
+    TMemoryStream stream(file.data(), file.size());
+    graphic.LoadFromStream(stream);
+}
+
+std::string LoadError(const Bytes& file) {
+    TPNGGraphic graphic;
+    try {
+        Load(graphic, file);
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+Bytes Palette(int entries) {
+    Bytes plte;
+    for (int i = 0; i < entries; ++i)
+        plte.insert(plte.end(), {uint8_t(i * 37 + 1), uint8_t(255 - i * 11), uint8_t(i * 5 + 100)});
+    return plte;
+}
+
+uint8_t Level(uint16_t v, uint8_t depth) {
+    return depth == 16 ? static_cast<uint8_t>(v * 255u / 65535) : static_cast<uint8_t>(v * 255u / ((1u << depth) - 1));
+}
+
+TColor ExpectedColor(const PngImage& image, uint32_t x, uint32_t y, const Bytes& plte) {
+    const uint8_t d = image.BitDepth;
+    switch (image.ColorType) {
+        case 2:
+        case 6: return RGB(Level(image.Sample(x, y, 0), d), Level(image.Sample(x, y, 1), d), Level(image.Sample(x, y, 2), d));
+        case 3: {
+            const uint16_t v = image.Sample(x, y, 0);
+            return RGB(plte[3 * v], plte[3 * v + 1], plte[3 * v + 2]);
+        }
+        default: {
+            const uint8_t level = Level(image.Sample(x, y, 0), d);
+            return RGB(level, level, level);
+        }
+    }
+}
+
+void ExpectImage(const TPNGGraphic& graphic, const PngImage& image, const Bytes& plte = {}) {
+    ASSERT_EQ(graphic.Width(), int(image.Width));
+    ASSERT_EQ(graphic.Height(), int(image.Height));
+    int mismatches = 0;
+    for (uint32_t y = 0; y < image.Height; ++y)
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            if (graphic.Pixel(x, y) != ExpectedColor(image, x, y, plte) && mismatches++ < 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << graphic.Pixel(x, y) << " not "
+                              << ExpectedColor(image, x, y, plte);
+            if (image.ColorType == 6) {
+                EXPECT_EQ(graphic.ScanLine(y)[4 * x + 3], Level(image.Sample(x, y, 3), image.BitDepth));
+            }
+        }
+}
+
+struct Layout {
+    uint8_t colorType, bitDepth;
+    TPixelFormat format;
+};
+
+class PNGLayouts : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(PNGLayouts, EveryFilterSizeAndInterlaceDecodes) {
+    const Layout layout = GetParam();
+    for (bool interlaced : {false, true})
+        for (auto [width, height] : {std::pair{1u, 1u}, {3u, 3u}, {5u, 2u}, {19u, 13u}}) {
+            SCOPED_TRACE(testing::Message() << "interlaced " << interlaced << " " << width << "x" << height);
+            const PngImage image = PatternImage(width, height, layout.bitDepth, layout.colorType, interlaced, width);
+            const Bytes plte = layout.colorType == 3 ? Palette(1 << layout.bitDepth) : Bytes{};
+            std::vector<std::pair<std::string, Bytes>> before;
+            if (!plte.empty()) before.push_back({"PLTE", plte});
+            TPNGGraphic graphic;
+            Load(graphic, MakePng(image, before));
+            EXPECT_EQ(graphic.PixelFormat(), layout.format);
+            ExpectImage(graphic, image, plte);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllColorTypes, PNGLayouts,
+    ::testing::Values(Layout{0, 1, pf1bit}, Layout{0, 2, pf4bit}, Layout{0, 4, pf4bit}, Layout{0, 8, pf8bit},
+                      Layout{0, 16, pf8bit}, Layout{2, 8, pf24bit}, Layout{2, 16, pf24bit}, Layout{3, 1, pf1bit},
+                      Layout{3, 2, pf4bit}, Layout{3, 4, pf4bit}, Layout{3, 8, pf8bit}, Layout{4, 8, pf8bit},
+                      Layout{4, 16, pf8bit}, Layout{6, 8, pf32bit}, Layout{6, 16, pf32bit}));
+
+TEST(PNG, PacksSmallDepthsAsTheBitmapExpects) {
+    // 2-bit gray widens to 4 bits scaled (v -> 5v); 2-bit indices keep their value.
+    PngImage gray{4, 1, 2, 0, false, {0, 1, 2, 3}};
+    TPNGGraphic graphic;
+    Load(graphic, MakePng(gray));
+    EXPECT_EQ(graphic.ScanLine(0)[0], 0x05);
+    EXPECT_EQ(graphic.ScanLine(0)[1], 0xAF);
+    EXPECT_EQ(graphic.Palette().palPalEntry.size(), 16u);
+
+    PngImage indexed{4, 1, 2, 3, false, {0, 1, 2, 3}};
+    Load(graphic, MakePng(indexed, {{"PLTE", Palette(4)}}));
+    EXPECT_EQ(graphic.ScanLine(0)[0], 0x01);
+    EXPECT_EQ(graphic.ScanLine(0)[1], 0x23);
+}
+
+TEST(PNG, PropertiesComeFromTheHeaderAndGamma) {
+    const PngImage image = PatternImage(7, 3, 16, 6, true);
+    Bytes gama;
+    Put32(gama, 45455);
+    const Bytes file = MakePng(image, {{"tEXt", {'a', 0, 'b'}}, {"gAMA", gama}});
+    TPNGGraphic graphic;
+    TMemoryStream stream(file.data(), file.size());
+    ASSERT_TRUE(graphic.ReadProperties(stream, 0));
+    const TImageProperties& p = graphic.Properties;
+    EXPECT_EQ(p.Width, 7u);
+    EXPECT_EQ(p.Height, 3u);
+    EXPECT_EQ(p.ColorScheme, csRGBA);
+    EXPECT_EQ(p.SamplesPerPixel, 4);
+    EXPECT_EQ(p.BitsPerSample, 16);
+    EXPECT_EQ(p.BitsPerPixel, 64);
+    EXPECT_EQ(p.Compression, ckLZ77);
+    EXPECT_TRUE(p.Interlaced);
+    EXPECT_TRUE(p.HasAlpha);
+    EXPECT_EQ(p.Flags, ifBigEndian);
+    EXPECT_FLOAT_EQ(p.Gamma, 0.45455f);
+
+    // Without gAMA the scan ends at IEND and the gamma stays 1.
+    const Bytes plain = MakePng(PatternImage(2, 2, 8, 0, false));
+    TMemoryStream plainStream(plain.data(), plain.size());
+    ASSERT_TRUE(graphic.ReadProperties(plainStream, 0));
+    EXPECT_EQ(graphic.Properties.Gamma, 1.0f);
+    EXPECT_EQ(graphic.Properties.ColorScheme, csGray);
+}
+
+TEST(PNG, GammaIsAppliedOnlyWhenTheFileGivesIt) {
+    const PngImage image = PatternImage(16, 4, 8, 2, false);
+    Bytes identity, linear;
+    Put32(identity, 45455);
+    Put32(linear, 100000);
+
+    TPNGGraphic graphic;
+    Load(graphic, MakePng(image, {{"gAMA", identity}}));
+    ExpectImage(graphic, image);
+    EXPECT_TRUE(graphic.Properties.Flags & ifGammaCorrected);
+
+    Load(graphic, MakePng(image, {{"gAMA", linear}}));
+    const auto corrected = [](uint16_t v) {
+        return static_cast<uint8_t>(std::lrint(std::pow(v / 255.0, 1 / 2.2) * 255));
+    };
+    EXPECT_EQ(graphic.Pixel(5, 1), RGB(corrected(image.Sample(5, 1, 0)), corrected(image.Sample(5, 1, 1)),
+                                       corrected(image.Sample(5, 1, 2))));
+
+    // A later load without gAMA is not corrected.
+    Load(graphic, MakePng(image));
+    ExpectImage(graphic, image);
+}
+
+TEST(PNG, SplitAndEmptyDataChunksDecodeAsOne) {
+    const PngImage image = PatternImage(23, 17, 8, 6, true);
+    const Bytes compressed = Deflate(FilteredScanlines(image, RotatingFilter));
+    for (const std::vector<size_t>& splits : {std::vector<size_t>{1, 0, 7, 0, 0, 100}, std::vector<size_t>{0},
+                                              std::vector<size_t>{compressed.size()}}) {
+        PngWriter writer;
+        writer.Header(image).ImageData(compressed, splits).End();
+        TPNGGraphic graphic;
+        Load(graphic, writer.Data());
+        ExpectImage(graphic, image);
+    }
+    // The type is compared ignoring case.
+    PngWriter lower;
+    lower.Header(image).Chunk("idat", compressed).End();
+    TPNGGraphic graphic;
+    Load(graphic, lower.Data());
+    ExpectImage(graphic, image);
+}
+
+TEST(PNG, FirstRowsOfEveryPassFilterAgainstZero) {
+    const PngImage image = PatternImage(9, 9, 8, 2, true);
+    TPNGGraphic graphic;
+    Load(graphic, MakePng(image, {}, [](uint32_t) { return uint8_t(2); }));  // Up everywhere
+    ExpectImage(graphic, image);
+    Load(graphic, MakePng(image, {}, [](uint32_t) { return uint8_t(4); }));  // Paeth everywhere
+    ExpectImage(graphic, image);
+}
+
+TEST(PNG, UnknownFilterTypesLeaveTheRowAsRead) {
+    PngImage image{3, 1, 8, 0, false, {10, 20, 30}};
+    TPNGGraphic graphic;
+    Load(graphic, MakePng(image, {}, [](uint32_t) { return uint8_t(9); }));
+    EXPECT_EQ(graphic.ScanLine(0)[0], 10);
+    EXPECT_EQ(graphic.ScanLine(0)[2], 30);
+}
+
+TEST(PNG, ChunkChecks) {
+    const PngImage image = PatternImage(4, 4, 8, 3, false);
+    const Bytes compressed = Deflate(FilteredScanlines(image, RotatingFilter));
+    const auto build = [&](const std::function<void(PngWriter&)>& before) {
+        PngWriter writer;
+        writer.Header(image);
+        before(writer);
+        return writer.ImageData(compressed).End().Data();
+    };
+
+    EXPECT_EQ(LoadError(build([](PngWriter& w) { w.Chunk("PLTE", Palette(256), true); })),
+              "Cannot load image. CRC error found in PNG file.");
+    EXPECT_EQ(LoadError(build([](PngWriter& w) {
+                  w.Chunk("tEXt", {'k', 0, 'v'}, true).Chunk("PLTE", Palette(256)).Chunk("zzZz", {1, 2});
+              })),
+              "");
+    EXPECT_EQ(LoadError(build([](PngWriter& w) { w.Chunk("PLTE", Palette(256)).Chunk("ABCD", {}); })),
+              "Cannot load PNG image. Unexpected but critical chunk detected.");
+    EXPECT_EQ(LoadError(build([](PngWriter& w) { w.Chunk("PLTE", Bytes(10, 0)); })),
+              "Cannot load image. Palette in PNG file is invalid.");
+}
+
+TEST(PNG, HeaderErrors) {
+    PngWriter notFirst;
+    notFirst.Chunk("tEXt", {'a', 0, 'b'}).Header(1, 1, 8, 0, false).End();
+    EXPECT_EQ(LoadError(notFirst.Data()), "Cannot load image. Invalid or unexpected PNG image format.");
+    PngWriter zeroWidth;
+    zeroWidth.Header(0, 1, 8, 0, false).End();
+    EXPECT_EQ(LoadError(zeroWidth.Data()), "Cannot load image. Invalid or unexpected PNG image format.");
+    PngWriter shortHeader;
+    shortHeader.Chunk("IHDR", {0, 0, 0, 1}).End();
+    EXPECT_EQ(LoadError(shortHeader.Data()), "Cannot load image. Invalid or unexpected PNG image format.");
+    EXPECT_EQ(LoadError({0x89, 'P', 'N', 'G'}), "Cannot load image. Invalid or unexpected PNG image format.");
+
+    const Bytes data = Deflate(Bytes(2, 0));
+    PngWriter badDepth;
+    badDepth.Header(1, 1, 4, 2, false).ImageData(data).End();
+    EXPECT_EQ(LoadError(badDepth.Data()), "Invalid color format in PNG file.");
+    PngWriter badType;
+    badType.Header(1, 1, 8, 5, false).ImageData(data).End();
+    EXPECT_EQ(LoadError(badType.Data()), "Invalid color format in PNG file.");
+    PngWriter badCompression;
+    badCompression.Header(1, 1, 8, 0, false, 1).ImageData(data).End();
+    EXPECT_EQ(LoadError(badCompression.Data()),
+              "Cannot load image. The compression scheme is not supported for PNG files.");
+}
+
+TEST(PNG, HostileSizesFailBeforeAllocating) {
+    PngWriter huge;
+    huge.Header(0x7FFFFFFF, 0x7FFFFFFF, 16, 6, false).ImageData(Deflate(Bytes(9, 0))).End();
+    EXPECT_EQ(LoadError(huge.Data()), "Cannot load image. Invalid or unexpected PNG image format.");
+
+    // A chunk that claims far more data than the file holds.
+    PngWriter writer;
+    writer.Header(1, 1, 8, 0, false);
+    Bytes file = writer.Data();
+    Put32(file, 0xFFFFFFF0u);
+    file.insert(file.end(), {'t', 'E', 'X', 't', 1, 2, 3});
+    TPNGGraphic graphic;
+    EXPECT_THROW(Load(graphic, file), EReadError);
+}
+
+TEST(PNG, CompressedDataErrors) {
+    const PngImage image = PatternImage(8, 8, 8, 0, false);
+    const Bytes scanlines = FilteredScanlines(image, RotatingFilter);
+
+    // The stream ends before the last row.
+    PngWriter early;
+    early.Header(image).ImageData(Deflate(Bytes(scanlines.begin(), scanlines.end() - 3))).End();
+    EXPECT_EQ(LoadError(early.Data()), "Cannot load image. Extra compressed data found in PNG file.");
+
+    // Input left in the chunk behind the stream's end.
+    Bytes trailing = Deflate(scanlines);
+    trailing.insert(trailing.end(), {1, 2, 3});
+    PngWriter extra;
+    extra.Header(image).ImageData(trailing).End();
+    EXPECT_EQ(LoadError(extra.Data()), "Cannot load image. Extra compressed data found in PNG file.");
+
+    Bytes corrupt = Deflate(scanlines, 0);
+    corrupt[5] ^= 0xFF;  // the stored block's length check
+    PngWriter broken;
+    broken.Header(image).ImageData(corrupt).End();
+    EXPECT_EQ(LoadError(broken.Data()), "Cannot load image. Compression error found in PNG file.");
+
+    // A stream cut inside a chunk.
+    const Bytes file = MakePng(image);
+    TPNGGraphic graphic;
+    EXPECT_THROW(Load(graphic, Bytes(file.begin(), file.end() - 20)), EReadError);
+}
+
+TEST(PNG, BackgroundShowsWhereDecodingStopped) {
+    const PngImage image = PatternImage(10, 10, 8, 2, false);
+    const Bytes compressed = Deflate(FilteredScanlines(image, [](uint32_t) { return uint8_t(0); }), 0);
+    Bytes background;
+    Put16(background, 0x12), Put16(background, 0x34), Put16(background, 0x56);
+    PngWriter writer;
+    writer.Header(image).Chunk("bKGD", background).ImageData(compressed, {40});
+    Bytes file = writer.End().Data();
+    file[file.size() - 12 - 5] ^= 1;  // damage the CRC of the second IDAT chunk
+    TPNGGraphic graphic;
+    EXPECT_THROW(Load(graphic, file), EInvalidGraphic);
+    ASSERT_EQ(graphic.Height(), 10);
+    EXPECT_EQ(graphic.Pixel(0, 0), ExpectedColor(image, 0, 0, {}));
+    EXPECT_EQ(graphic.Pixel(9, 9), RGB(0x12, 0x34, 0x56));
+}
+
+TEST(PNG, BackgroundOfGrayAndPaletteImages) {
+    const auto decodeCut = [](const PngImage& image, const std::vector<std::pair<std::string, Bytes>>& before) {
+        PngWriter writer;
+        writer.Header(image);
+        for (const auto& [type, data] : before) writer.Chunk(type, data);
+        // The first row decodes, then the next chunk fails its CRC check, so
+        // the rest of the image keeps the background.
+        const Bytes scanlines = FilteredScanlines(image, RotatingFilter);
+        const size_t rowSize = scanlines.size() / image.Height;
+        writer.ImageData(Deflate(scanlines, 0), {2 + 5 + rowSize});
+        Bytes file = writer.End().Data();
+        file[file.size() - 12 - 1] ^= 1;
+        TPNGGraphic graphic;
+        EXPECT_THROW(Load(graphic, file), EInvalidGraphic);
+        return graphic.Pixel(0, image.Height - 1);
+    };
+    EXPECT_EQ(decodeCut(PatternImage(4, 4, 2, 0, false), {{"bKGD", {0, 2}}}), RGB(170, 170, 170));
+    EXPECT_EQ(decodeCut(PatternImage(4, 4, 16, 0, false), {{"bKGD", {0x80, 0x80}}}), RGB(128, 128, 128));
+    const Bytes plte = Palette(16);
+    EXPECT_EQ(decodeCut(PatternImage(4, 4, 4, 3, false), {{"PLTE", plte}, {"bKGD", {3}}}),
+              RGB(plte[9], plte[10], plte[11]));
+}
+
+TEST(PNG, TransparentColors) {
+    struct Case {
+        uint8_t colorType, bitDepth;
+        Bytes trns;
+        TColor key;
+    };
+    const Case cases[] = {
+        {0, 8, {0, 77}, RGB(77, 77, 77)},
+        {0, 1, {0, 1}, RGB(255, 255, 255)},
+        {0, 2, {0, 1}, RGB(85, 85, 85)},
+        {0, 16, {0xFF, 0xFF}, RGB(255, 255, 255)},
+        {2, 8, {0, 1, 0, 2, 0, 3}, RGB(1, 2, 3)},
+        {2, 16, {0xFF, 0xFF, 0, 0, 0x80, 0x80}, RGB(255, 0, 128)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.colorType) << "/" << int(c.bitDepth));
+        TPNGGraphic graphic;
+        Load(graphic, MakePng(PatternImage(3, 3, c.bitDepth, c.colorType, false), {{"tRNS", c.trns}}));
+        EXPECT_TRUE(graphic.Transparent);
+        EXPECT_EQ(graphic.TransparentColor, c.key);
+    }
+    // Palette and alpha images read the chunk but set no key; a reload clears it.
+    TPNGGraphic graphic;
+    Load(graphic, MakePng(PatternImage(3, 3, 8, 3, false), {{"PLTE", Palette(256)}, {"tRNS", {0, 0, 0}}}));
+    EXPECT_FALSE(graphic.Transparent);
+    Load(graphic, MakePng(PatternImage(3, 3, 8, 0, false), {{"tRNS", {0, 9}}}));
+    Load(graphic, MakePng(PatternImage(3, 3, 8, 0, false)));
+    EXPECT_FALSE(graphic.Transparent);
+    EXPECT_EQ(graphic.TransparentColor, clNone);
+}
+
+TEST(PNG, ProbeAndLoadFromTheMiddleOfAStream) {
+    const PngImage image = PatternImage(6, 5, 8, 2, true);
+    Bytes file = {1, 2, 3};
+    const Bytes png = MakePng(image);
+    file.insert(file.end(), png.begin(), png.end());
+    TMemoryStream stream(file.data(), file.size());
+    EXPECT_FALSE(TPNGGraphic::ProbeStream(stream));
+    stream.SetPosition(3);
+    EXPECT_TRUE(TPNGGraphic::ProbeStream(stream));
+    EXPECT_EQ(stream.Position(), 3);
+    TPNGGraphic graphic;
+    graphic.LoadFromStream(stream);
+    ExpectImage(graphic, image);
+
+    TMemoryStream signatureOnly(png.data(), 8);
+    EXPECT_FALSE(TPNGGraphic::ProbeStream(signatureOnly));
+}
+
+}  // namespace
