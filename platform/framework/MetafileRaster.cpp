@@ -9,6 +9,9 @@ namespace {
 // Coordinates beyond this many pixels are pulled in before integer line
 // stepping, so that products of two coordinates stay inside 64 bits.
 constexpr double kCoordinateLimit = 1 << 29;
+// Polygon corners beyond this are pulled in, far outside any bitmap, so that
+// edge arithmetic can neither overflow nor lose all precision.
+constexpr double kPolygonLimit = 1e12;
 
 int ClampToInt(double value, int low, int high) {
     if (!(value > low)) return low;
@@ -51,7 +54,7 @@ struct TEdge {
 };
 
 TPolygonF Disk(TPointF centre, double radius) {
-    const int sides = std::clamp(int(radius * 2), 8, 64);
+    const int sides = int(std::clamp(radius * 2, 8.0, 64.0));
     TPolygonF disk;
     for (int i = 0; i < sides; ++i) {
         const double angle = 2 * M_PI * i / sides;
@@ -99,8 +102,11 @@ void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool 
     std::vector<TEdge> edges;
     for (const TPolygonF& polygon : polygons) {
         if (polygon.size() < 2 || !Finite(polygon)) continue;
+        auto limit = [](TPointF p) {
+            return TPointF{std::clamp(p.X, -kPolygonLimit, kPolygonLimit), std::clamp(p.Y, -kPolygonLimit, kPolygonLimit)};
+        };
         for (size_t i = 0; i < polygon.size(); ++i) {
-            const TPointF a = polygon[i], b = polygon[(i + 1) % polygon.size()];
+            const TPointF a = limit(polygon[i]), b = limit(polygon[(i + 1) % polygon.size()]);
             if (a.Y == b.Y) continue;
             TEdge edge{a, b, b.Y > a.Y ? 1 : -1, 0, 0};
             const double top = std::min(a.Y, b.Y), bottom = std::max(a.Y, b.Y);

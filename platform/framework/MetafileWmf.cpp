@@ -1,0 +1,218 @@
+// Records of the older (16-bit) metafiles. Parameters are stored in the
+// reverse order of the calls' arguments, so the last argument comes first.
+#include <memory>
+
+#include "MetafilePlayer.h"
+
+namespace {
+
+enum : uint16_t {
+    META_EOF = 0x0000,
+    META_SAVEDC = 0x001E,
+    META_CREATEPALETTE = 0x00F7,
+    META_SETBKMODE = 0x0102,
+    META_SETPOLYFILLMODE = 0x0106,
+    META_RESTOREDC = 0x0127,
+    META_SELECTOBJECT = 0x012D,
+    META_DIBCREATEPATTERNBRUSH = 0x0142,
+    META_DELETEOBJECT = 0x01F0,
+    META_CREATEPATTERNBRUSH = 0x01F9,
+    META_SETBKCOLOR = 0x0201,
+    META_SETWINDOWORG = 0x020B,
+    META_SETWINDOWEXT = 0x020C,
+    META_OFFSETWINDOWORG = 0x020F,
+    META_LINETO = 0x0213,
+    META_MOVETO = 0x0214,
+    META_CREATEPENINDIRECT = 0x02FA,
+    META_CREATEFONTINDIRECT = 0x02FB,
+    META_CREATEBRUSHINDIRECT = 0x02FC,
+    META_POLYGON = 0x0324,
+    META_POLYLINE = 0x0325,
+    META_SCALEWINDOWEXT = 0x0410,
+    META_INTERSECTCLIPRECT = 0x0416,
+    META_ELLIPSE = 0x0418,
+    META_RECTANGLE = 0x041B,
+    META_SETPIXEL = 0x041F,
+    META_POLYPOLYGON = 0x0538,
+    META_ROUNDRECT = 0x061C,
+    META_CREATEREGION = 0x06FF,
+    META_ARC = 0x0817,
+    META_PIE = 0x081A,
+    META_CHORD = 0x0830,
+    META_DIBBITBLT = 0x0940,
+    META_DIBSTRETCHBLT = 0x0B41,
+    META_SETDIBTODEV = 0x0D33,
+    META_STRETCHDIB = 0x0F43,
+};
+
+constexpr uint16_t DIB_PAL_COLORS = 1;
+
+class TWmfPlayer {
+public:
+    TWmfPlayer(const TRecordReader& params, uint16_t function, TMetafileDevice& device)
+        : p_(params), function_(function), device_(device) {}
+    void Play();
+
+private:
+    double W(size_t index) const { return p_.S16(2 * index); }
+    // A point stored as y then x, from word index.
+    TPointF YX(size_t index) const { return {W(index + 1), W(index)}; }
+    TPolygonF Points(size_t byteOffset, size_t count) const {
+        p_.Bytes(byteOffset, count * 4);
+        TPolygonF points(count);
+        for (size_t i = 0; i < count; ++i) points[i] = {double(p_.S16(byteOffset + 4 * i)), double(p_.S16(byteOffset + 4 * i + 2))};
+        return points;
+    }
+    // A packed bitmap (header, colours, bits) from byteOffset to the end.
+    std::shared_ptr<TMetafileDib> Dib(size_t byteOffset) const {
+        const uint8_t* info = p_.Bytes(byteOffset, 0);
+        const size_t available = p_.Size() - byteOffset;
+        const size_t infoSize = TMetafileDib::InfoSize(info, available);
+        auto dib = std::make_shared<TMetafileDib>();
+        if (!infoSize || !dib->Parse(info, infoSize, info + infoSize, available - infoSize)) return nullptr;
+        return dib;
+    }
+    void CreateObject(const TMetafileObject& object) { device_.PutObject(device_.FreeSlot(), object); }
+    void CreatePatternBrush();
+    void PolyPolygon();
+    void Blit(size_t ropWords, bool stretch, bool bottomUp);
+
+    const TRecordReader& p_;
+    uint16_t function_;
+    TMetafileDevice& device_;
+};
+
+void TWmfPlayer::Play() {
+    TDeviceState& state = device_.State();
+    switch (function_) {
+        case META_SAVEDC: device_.SaveDC(); break;
+        case META_RESTOREDC: device_.RestoreDC(p_.S16(0)); break;
+        case META_SETBKMODE: state.BkMode = p_.U16(0); break;
+        case META_SETBKCOLOR: state.BkColor = p_.U32(0) & 0xFFFFFF; break;
+        case META_SETPOLYFILLMODE: state.PolyFillMode = p_.U16(0); break;
+        case META_SETWINDOWORG: device_.SetWindowOrg(YX(0)); break;
+        case META_SETWINDOWEXT: device_.SetWindowExt(YX(0)); break;
+        case META_OFFSETWINDOWORG: device_.OffsetWindowOrg(YX(0)); break;
+        case META_SCALEWINDOWEXT: device_.ScaleWindowExt(W(3), W(2), W(1), W(0)); break;
+        case META_INTERSECTCLIPRECT: device_.IntersectClipRect(W(3), W(2), W(1), W(0)); break;
+
+        case META_CREATEPENINDIRECT: {
+            TMetafileObject pen{TMetafileObject::okPen, {p_.U16(0) & 0x0F, W(1), p_.U32(6) & 0xFFFFFF}, {}};
+            CreateObject(pen);
+            break;
+        }
+        case META_CREATEBRUSHINDIRECT: {
+            TMetafileObject brush{TMetafileObject::okBrush, {}, {p_.U16(0), p_.U32(2) & 0xFFFFFF, p_.U16(6), nullptr}};
+            if (brush.Brush.Style != BS_SOLID && brush.Brush.Style != BS_NULL && brush.Brush.Style != BS_HATCHED)
+                brush.Brush.Style = BS_SOLID;
+            CreateObject(brush);
+            break;
+        }
+        case META_DIBCREATEPATTERNBRUSH: CreatePatternBrush(); break;
+        case META_CREATEPALETTE:
+        case META_CREATEFONTINDIRECT:
+        case META_CREATEREGION:
+        case META_CREATEPATTERNBRUSH: CreateObject({}); break;
+        case META_SELECTOBJECT: device_.SelectObject(p_.U16(0)); break;
+        case META_DELETEOBJECT: device_.DeleteObject(p_.U16(0)); break;
+
+        case META_MOVETO: device_.MoveTo(YX(0)); break;
+        case META_LINETO: device_.LineTo(YX(0)); break;
+        case META_POLYLINE: device_.Polyline(Points(2, p_.U16(0))); break;
+        case META_POLYGON: device_.Polygon(Points(2, p_.U16(0))); break;
+        case META_POLYPOLYGON: PolyPolygon(); break;
+        case META_RECTANGLE: device_.Rectangle(YX(2), YX(0)); break;
+        case META_ROUNDRECT: device_.RoundRect(YX(4), YX(2), {W(1), W(0)}); break;
+        case META_ELLIPSE: device_.Ellipse(YX(2), YX(0)); break;
+        case META_ARC: device_.Arc(TMetafileDevice::akArc, YX(6), YX(4), YX(2), YX(0)); break;
+        case META_CHORD: device_.Arc(TMetafileDevice::akChord, YX(6), YX(4), YX(2), YX(0)); break;
+        case META_PIE: device_.Arc(TMetafileDevice::akPie, YX(6), YX(4), YX(2), YX(0)); break;
+        case META_SETPIXEL: device_.SetPixel(YX(2), p_.U32(0) & 0xFFFFFF); break;
+
+        case META_STRETCHDIB:
+            if (p_.U16(4) != DIB_PAL_COLORS) Blit(3, true, true);
+            break;
+        case META_DIBSTRETCHBLT: Blit(2, true, false); break;
+        case META_DIBBITBLT: Blit(2, false, false); break;
+        case META_SETDIBTODEV: {
+            if (p_.U16(0) == DIB_PAL_COLORS) break;
+            const auto dib = Dib(18);
+            if (!dib) break;
+            TMetafileDevice::TBlit blit{YX(7), {W(6), W(5)}, W(4), W(3), W(6), W(5), SRCCOPY, true};
+            device_.StretchBlt(dib.get(), blit);
+            break;
+        }
+        default: break;  // text, palettes, escapes and the rest draw nothing here
+    }
+}
+
+void TWmfPlayer::CreatePatternBrush() {
+    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_DIBPATTERN, clBlack, HS_HORIZONTAL, nullptr}};
+    if (p_.U16(2) != DIB_PAL_COLORS) brush.Brush.Pattern = Dib(4);
+    if (!brush.Brush.Pattern) brush.Brush.Style = BS_SOLID;
+    CreateObject(brush);
+}
+
+void TWmfPlayer::PolyPolygon() {
+    const size_t count = p_.U16(0);
+    std::vector<TPolygonF> polygons;
+    size_t offset = 2 + 2 * count;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t points = p_.U16(2 + 2 * i);
+        polygons.push_back(Points(offset, points));
+        offset += 4 * points;
+    }
+    device_.PolyPolygon(polygons);
+}
+
+// ropWords: the words before the source height (the operation, and for
+// StretchDIBits its colour use too). The forms without a bitmap carry one
+// reserved word more than their parameter count implies.
+void TWmfPlayer::Blit(size_t ropWords, bool stretch, bool bottomUp) {
+    const uint32_t rop = p_.U32(0);
+    const size_t recordWords = p_.Size() / 2 + 3;
+    const bool withBitmap = function_ == META_STRETCHDIB || recordWords != size_t(function_ >> 8) + 3;
+    size_t i = ropWords;
+    TMetafileDevice::TBlit blit;
+    blit.Rop = rop;
+    blit.BottomUpSource = bottomUp;
+    if (stretch) {
+        blit.SrcHeight = W(i++);
+        blit.SrcWidth = W(i++);
+    }
+    blit.SrcY = W(i++);
+    blit.SrcX = W(i++);
+    if (!withBitmap) ++i;
+    blit.DestExtent.Y = W(i++);
+    blit.DestExtent.X = W(i++);
+    blit.DestOrigin.Y = W(i++);
+    blit.DestOrigin.X = W(i++);
+    if (!stretch) {
+        blit.SrcWidth = blit.DestExtent.X;
+        blit.SrcHeight = blit.DestExtent.Y;
+    }
+    if (!withBitmap) {
+        device_.StretchBlt(nullptr, blit);
+        return;
+    }
+    const auto dib = Dib(2 * i);
+    if (dib) device_.StretchBlt(dib.get(), blit);
+}
+
+}  // namespace
+
+void PlayWindowsMetafile(const uint8_t* data, size_t size, TMetafileDevice& device) {
+    size_t offset = 18;
+    while (offset + 6 <= size) {
+        const TRecordReader record(data + offset, size - offset);
+        const uint64_t bytes = uint64_t(record.U32(0)) * 2;
+        const uint16_t function = record.U16(4);
+        if (bytes < 6 || bytes > size - offset || function == META_EOF) break;
+        const TRecordReader params(data + offset + 6, size_t(bytes) - 6);
+        try {
+            TWmfPlayer(params, function, device).Play();
+        } catch (const TShortRecord&) {
+        }
+        offset += size_t(bytes);
+    }
+}
