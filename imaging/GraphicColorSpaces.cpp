@@ -63,11 +63,12 @@ void ConvertCMYK(const TColorManager& manager, TColorManager::TSourceRows Source
     }
     const TWordReader word{Has(manager.SourceMode, cvByteSwap)};
     if (t == 8) {
-        const auto colour = [](int32_t ink, int32_t black) {
-            return ClampByte(255 - (ink + black - ink * black / 65535) * 255 / 65535);
+        const auto colour = [](uint32_t ink, uint32_t black) {
+            const uint32_t combined = ink + black - ink * black / 65535;
+            return ClampByte(255 - int32_t(combined * 255 / 65535));
         };
         ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
-            const int32_t k = word(in.At(3, j));
+            const uint32_t k = word(in.At(3, j));
             out.Put<uint8_t>(i, colour(word(in.At(0, j)), k), colour(word(in.At(1, j)), k),
                              colour(word(in.At(2, j)), k));
         });

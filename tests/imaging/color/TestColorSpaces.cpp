@@ -31,6 +31,8 @@ TEST(ColorManagerCMYK, WideSamples) {
         TColorManager manager = MakeManager({csCMYK, 16, 4}, {csRGB, 8, 3});
         const auto pixel = Words({32768, 0, 65535, 32768});
         EXPECT_EQ(Convert(manager, {pixel.data()}, 3), (std::vector<uint8_t>{64, 128, 0}));
+        const auto fullInk = Words({65535, 65535, 0, 65535});
+        EXPECT_EQ(Convert(manager, {fullInk.data()}, 3), (std::vector<uint8_t>{0, 0, 0}));
         manager.SourceMode = cvByteSwap;
         const auto swapped = Words({Swapped(32768), 0, 65535, Swapped(32768)});
         EXPECT_EQ(Convert(manager, {swapped.data()}, 3), (std::vector<uint8_t>{64, 128, 0}));
