@@ -4,9 +4,9 @@
 // never drifts through repeated small changes.
 #pragma once
 
-#include "ZorDX_Geometry.h"
-
 #include <cstdint>
+
+#include "ZorDX_Geometry.h"
 
 class TGLCamera;
 

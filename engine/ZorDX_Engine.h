@@ -3,24 +3,24 @@
 // groups, and the animated-texture tables.
 #pragma once
 
-#include "ZorDX_Geometry.h"
-
 #include <array>
 #include <cstdint>
 #include <vector>
 
+#include "ZorDX_Geometry.h"
+
 // One submitted triangle and the state it is drawn with.
 struct ttriangle_record {
-    int32_t Tag;         // the caller's; the engine never reads it
-    uint16_t Texture0;   // base texture, coordinate set 0
-    uint16_t Texture1;   // Dot3 normal map, coordinate set 1
-    uint16_t Texture2;   // third layer, coordinate set 2
-    uint8_t BlendMode;   // low 6 bits choose the blending; all 8 sort
+    int32_t Tag;        // the caller's; the engine never reads it
+    uint16_t Texture0;  // base texture, coordinate set 0
+    uint16_t Texture1;  // Dot3 normal map, coordinate set 1
+    uint16_t Texture2;  // third layer, coordinate set 2
+    uint8_t BlendMode;  // low 6 bits choose the blending; all 8 sort
     uint8_t Layers;
-    uint16_t BumpMap;    // non-zero: Dot3 bump mapping
+    uint16_t BumpMap;  // non-zero: Dot3 bump mapping
     tvector Normal;
-    float Depth;         // minus the farthest corner's distance from the eye
-    int32_t RunLength;   // set on the first triangle of each run
+    float Depth;        // minus the farthest corner's distance from the eye
+    int32_t RunLength;  // set on the first triangle of each run
 };
 
 // XYZ | DIFFUSE | SPECULAR | TEX3; all three coordinate sets carry the same

@@ -60,8 +60,8 @@ void BindTexture(DWORD stage, uint16_t id) {
 }
 
 bool FillPresentParameters(D3DPRESENT_PARAMETERS& parameters, HWND window, uint8_t fullscreen,
-                           int32_t width, int32_t height, int32_t bits,
-                           int32_t backBufferCount, bool depthBuffer) {
+                           int32_t width, int32_t height, int32_t bits, int32_t backBufferCount,
+                           bool depthBuffer) {
     parameters = {};
     parameters.Windowed = fullscreen == 1 ? FALSE : TRUE;
     parameters.hDeviceWindow = window;
@@ -153,10 +153,10 @@ void TGLCamera::UpdateView() {
 
 void Direct3D8Initialization() {
     Direct3DLibrary = LoadLibraryA("d3d8.dll");
-    Direct3DCreate8Entry =
-        Direct3DLibrary != nullptr
-            ? reinterpret_cast<Direct3DCreate8Proc>(GetProcAddress(Direct3DLibrary, "Direct3DCreate8"))
-            : nullptr;
+    Direct3DCreate8Entry = Direct3DLibrary != nullptr
+                               ? reinterpret_cast<Direct3DCreate8Proc>(
+                                     GetProcAddress(Direct3DLibrary, "Direct3DCreate8"))
+                               : nullptr;
 }
 
 void Direct3D8Finalization() {
@@ -194,22 +194,21 @@ bool StartDirect3D() {
     return Direct3D != nullptr;
 }
 
-bool CreateDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window,
-                           uint8_t Fullscreen, int32_t Width, int32_t Height, int32_t Bits,
-                           int32_t BackBufferCount, bool Hardware, bool DepthBuffer) {
+bool CreateDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window, uint8_t Fullscreen,
+                           int32_t Width, int32_t Height, int32_t Bits, int32_t BackBufferCount,
+                           bool Hardware, bool DepthBuffer) {
     D3DPRESENT_PARAMETERS parameters;
-    if (!FillPresentParameters(parameters, Window, Fullscreen, Width, Height, Bits,
-                               BackBufferCount, DepthBuffer))
+    if (!FillPresentParameters(parameters, Window, Fullscreen, Width, Height, Bits, BackBufferCount,
+                               DepthBuffer))
         return false;
     if (!Device) {
         // The first viewport presents through the device itself.
         SwapChain = nullptr;
         Device = nullptr;
         IDirect3DDevice8* created = nullptr;
-        if (FAILED(Direct3D->CreateDevice(D3DADAPTER_DEFAULT,
-                                          Hardware ? D3DDEVTYPE_HAL : D3DDEVTYPE_REF, Window,
-                                          D3DCREATE_SOFTWARE_VERTEXPROCESSING, &parameters,
-                                          &created)) ||
+        if (FAILED(Direct3D->CreateDevice(
+                D3DADAPTER_DEFAULT, Hardware ? D3DDEVTYPE_HAL : D3DDEVTYPE_REF, Window,
+                D3DCREATE_SOFTWARE_VERTEXPROCESSING, &parameters, &created)) ||
             created == nullptr)
             return false;
         Device.Attach(created);
@@ -220,10 +219,9 @@ bool CreateDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window,
     return true;
 }
 
-bool ResetDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window,
-                          uint8_t Fullscreen, int32_t Width, int32_t Height, int32_t Bits,
-                          int32_t BackBufferCount, bool /*Hardware*/, bool DepthBuffer,
-                          int32_t Position) {
+bool ResetDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window, uint8_t Fullscreen,
+                          int32_t Width, int32_t Height, int32_t Bits, int32_t BackBufferCount,
+                          bool /*Hardware*/, bool DepthBuffer, int32_t Position) {
     D3DPRESENT_PARAMETERS parameters;
     if (!Device || !FillPresentParameters(parameters, Window, Fullscreen, Width, Height, Bits,
                                           BackBufferCount, DepthBuffer))
@@ -370,8 +368,8 @@ void TGLViewport::DrawFrame() {
         PrepareBatches();
         SceneBuilt = true;
     }
-    Device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, ColorToD3D(BackgroundColor),
-                  1.0f, 0);
+    Device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, ColorToD3D(BackgroundColor), 1.0f,
+                  0);
     Device->BeginScene();
     BuildWorld();
     if (!DrawTriangleRuns()) return;
@@ -439,9 +437,9 @@ bool TGLViewport::DrawTriangleRuns() {
         VertexCapacity = static_cast<int32_t>(capacity);
     }
     if (n > 0)
-        FillVertexBuffer(VertexBuffer.get(),
-                         static_cast<uint64_t>(n) * static_cast<uint64_t>(VertexStride) * 3,
-                         Triangles.Vertices.data(), static_cast<uint64_t>(n) * sizeof(tvertex_triple));
+        FillVertexBuffer(
+            VertexBuffer.get(), static_cast<uint64_t>(n) * static_cast<uint64_t>(VertexStride) * 3,
+            Triangles.Vertices.data(), static_cast<uint64_t>(n) * sizeof(tvertex_triple));
     Device->SetStreamSource(0, VertexBuffer.get(), static_cast<UINT>(VertexStride));
     Device->SetVertexShader(VertexFormat3D);
     SetState(D3DRS_FILLMODE, D3DFILL_SOLID);
@@ -586,8 +584,8 @@ void TGLViewport::DrawOverlay() {
     }
     if (m > 0)
         FillVertexBuffer(OverlayVertexBuffer.get(),
-                         static_cast<uint64_t>(m) * sizeof(tvertex_2d) * 3,
-                         OverlayVertices.data(), OverlayVertices.size() * sizeof(tvertex_2d));
+                         static_cast<uint64_t>(m) * sizeof(tvertex_2d) * 3, OverlayVertices.data(),
+                         OverlayVertices.size() * sizeof(tvertex_2d));
     Device->SetStreamSource(0, OverlayVertexBuffer.get(), static_cast<UINT>(OverlayVertexStride));
     Device->SetVertexShader(VertexFormat2D);
     SetState(D3DRS_FILLMODE, D3DFILL_SOLID);
@@ -638,8 +636,7 @@ void TGLViewport::DrawOverlay() {
 void TGLViewport::AddTriangle(float x0, float y0, float z0, uint8_t r0, uint8_t g0, uint8_t b0,
                               float tu0, float tv0, float x1, float y1, float z1, uint8_t r1,
                               uint8_t g1, uint8_t b1, float tu1, float tv1, float x2, float y2,
-                              float z2, uint8_t r2, uint8_t g2, uint8_t b2, float tu2,
-                              float tv2) {
+                              float z2, uint8_t r2, uint8_t g2, uint8_t b2, float tu2, float tv2) {
     const int32_t index = Triangles.Count++;
     if (Triangles.Records.size() < static_cast<size_t>(Triangles.Count)) {
         Triangles.Records.resize(Triangles.Count);
@@ -657,8 +654,8 @@ void TGLViewport::AddTriangle(float x0, float y0, float z0, uint8_t r0, uint8_t 
 
     const auto corner = [this](float x, float y, float z, uint8_t r, uint8_t g, uint8_t b, float tu,
                                float tv) {
-        const uint32_t diffuse = 0xFF000000u | static_cast<uint32_t>(r) << 16 |
-                                 static_cast<uint32_t>(g) << 8 | b;
+        const uint32_t diffuse =
+            0xFF000000u | static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | b;
         return tvertex_3d{x, y, z, diffuse, CurrentSpecular, tu, tv, tu, tv, tu, tv};
     };
     tvertex_triple& vertices = Triangles.Vertices[index];
@@ -774,7 +771,8 @@ void TGLViewport::ResolveAnimatedTexture(int32_t index) {
         return;
     }
     const taset& set = table.Animations[animation];
-    const int64_t frames = static_cast<int64_t>(std::min<size_t>(set.FrameCount, set.Frames.size()));
+    const int64_t frames =
+        static_cast<int64_t>(std::min<size_t>(set.FrameCount, set.Frames.size()));
     if (frames == 0) {
         record.Texture0 = 0;
         return;
@@ -798,8 +796,7 @@ void TGLViewport::ResolveAnimatedTexture(int32_t index) {
             c.tv0 = frame.V + (c.tv0 - first.V);
         }
     } else if (set.Mode == AnimationScroll) {
-        const int64_t h =
-            TruncToInt((static_cast<long double>(first.End) - first.V) / 2 * 256);
+        const int64_t h = TruncToInt((static_cast<long double>(first.End) - first.V) / 2 * 256);
         record.Texture0 = static_cast<uint16_t>(table.BaseId + first.Id);
         if (h == 0) return;  // no scroll period: nothing to move
         const int64_t t = steps % h;

@@ -8,15 +8,15 @@
 // and the Direct3D object before the runtime module is unloaded.
 #pragma once
 
-#include "ZorDX_Engine.h"
-#include "ZorDX_Geometry.h"
-
 #include <ComRef.h>
 #include <d3d8.h>
 
 #include <array>
 #include <cstdint>
 #include <functional>
+
+#include "ZorDX_Engine.h"
+#include "ZorDX_Geometry.h"
 
 class Td3dTexture_buffer;
 class TGLViewport;
@@ -82,13 +82,12 @@ void ZorDX_RenderFinalization();
 // Creates the Direct3D object; false when the runtime or its entry is
 // missing or refuses the SDK version.
 bool StartDirect3D();
-bool CreateDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window,
-                           uint8_t Fullscreen, int32_t Width, int32_t Height, int32_t Bits,
-                           int32_t BackBufferCount, bool Hardware, bool DepthBuffer);
-bool ResetDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window,
-                          uint8_t Fullscreen, int32_t Width, int32_t Height, int32_t Bits,
-                          int32_t BackBufferCount, bool Hardware, bool DepthBuffer,
-                          int32_t Position);
+bool CreateDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window, uint8_t Fullscreen,
+                           int32_t Width, int32_t Height, int32_t Bits, int32_t BackBufferCount,
+                           bool Hardware, bool DepthBuffer);
+bool ResetDeviceForWindow(TComRef<IDirect3DSwapChain8>& SwapChain, HWND Window, uint8_t Fullscreen,
+                          int32_t Width, int32_t Height, int32_t Bits, int32_t BackBufferCount,
+                          bool Hardware, bool DepthBuffer, int32_t Position);
 // Rebuilds the device objects of every registered viewport after a failed
 // present; ends the program when even the software device cannot be set up.
 void RestoreAllViewports();

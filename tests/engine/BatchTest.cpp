@@ -1,7 +1,6 @@
 // Triangle submission, the depth sort, run grouping and animated texture
 // ids, without a device.
 #include <ZorDX_Render.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -80,16 +79,16 @@ TEST(TriangleOrder, KeyComparison) {
         ttriangle_record a;
         bool notBefore;
     } cases[] = {
-        {Record(-9, 0, 0, 0, 0, 0, 0), true},     // nearer: after
-        {Record(-11, 9, 9, 9, 9, 9, 9), false},   // farther: before
-        {Record(-10, 3, 0, 0, 0, 0, 0), true},    // then the blend mode (whole byte)
+        {Record(-9, 0, 0, 0, 0, 0, 0), true},    // nearer: after
+        {Record(-11, 9, 9, 9, 9, 9, 9), false},  // farther: before
+        {Record(-10, 3, 0, 0, 0, 0, 0), true},   // then the blend mode (whole byte)
         {Record(-10, 1, 9, 9, 9, 9, 9), false},
-        {Record(-10, 2, 2, 0, 0, 0, 0), true},    // bump map
-        {Record(-10, 2, 1, 0, 9, 9, 9), false},   // layers
-        {Record(-10, 2, 1, 1, 6, 0, 0), true},    // texture 0
-        {Record(-10, 2, 1, 1, 5, 4, 9), false},   // texture 1
-        {Record(-10, 2, 1, 1, 5, 5, 4), false},   // texture 2
-        {Record(-10, 2, 1, 1, 5, 5, 5), true},    // equal
+        {Record(-10, 2, 2, 0, 0, 0, 0), true},   // bump map
+        {Record(-10, 2, 1, 0, 9, 9, 9), false},  // layers
+        {Record(-10, 2, 1, 1, 6, 0, 0), true},   // texture 0
+        {Record(-10, 2, 1, 1, 5, 4, 9), false},  // texture 1
+        {Record(-10, 2, 1, 1, 5, 5, 4), false},  // texture 2
+        {Record(-10, 2, 1, 1, 5, 5, 5), true},   // equal
         {Record(-10, 2, 1, 1, 5, 5, 6), true},
         {Record(std::numeric_limits<float>::quiet_NaN()), false},  // unordered
     };
@@ -314,7 +313,7 @@ TEST_F(AnimatedTextures, OutOfRangeAnimationResolvesToZero) {
 TEST_F(AnimatedTextures, StandingAnimationUsesStartFrameClamped) {
     EXPECT_EQ(Resolve(Id(1, 0, 1)), 101);
     EXPECT_EQ(Resolve(Id(1, 2, 1)), 103);
-    EXPECT_EQ(Resolve(Id(1, 40, 1)), 103);  // past the last frame: the last
+    EXPECT_EQ(Resolve(Id(1, 40, 1)), 103);                  // past the last frame: the last
     EXPECT_FLOAT_EQ(v.Triangles.Vertices[0][0].tu0, 0.3f);  // coordinates untouched
 }
 

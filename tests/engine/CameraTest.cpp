@@ -2,7 +2,6 @@
 // then only derives the matrices.
 #include <Mouse_Camera_2.h>
 #include <ZorDX_Render.h>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -136,9 +135,9 @@ TEST_F(DemoCamera, PitchIsClampedAndYawWrapsOnce) {
         int dx, dy;
         float expectedPitch, expectedYaw;
     } cases[] = {
-        {0, 0, 0, 95, 89, 0},     {0, 0, 0, -120, -89, 0}, {80, 0, 0, 5, 85, 0},
-        {0, 350, 20, 0, 0, 10},   {0, 10, -30, 0, 0, 340}, {0, 10, 800, 0, 0, 450},
-        {0, 0, -1, 0, 0, 359},    {0, 359, 1, 0, 0, 0},
+        {0, 0, 0, 95, 89, 0},   {0, 0, 0, -120, -89, 0}, {80, 0, 0, 5, 85, 0},
+        {0, 350, 20, 0, 0, 10}, {0, 10, -30, 0, 0, 340}, {0, 10, 800, 0, 0, 450},
+        {0, 0, -1, 0, 0, 359},  {0, 359, 1, 0, 0, 0},
     };
     for (const auto& k : cases) {
         mouse.Pitch = k.pitch;

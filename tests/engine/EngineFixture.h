@@ -4,17 +4,14 @@
 // "DRAW 4 0 2") that the tests compare with the expected sequences.
 #pragma once
 
-#include <Mouse_Camera_2.h>
-#include <TextureBuffer.h>
-#include <ZorDX_Render.h>
-
 #include <Graphics.h>
+#include <Mouse_Camera_2.h>
 #include <System.h>
+#include <TextureBuffer.h>
 #include <Windows.h>
+#include <ZorDX_Render.h>
 #include <d3d8test.h>
-
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -166,8 +163,7 @@ protected:
             case D3DCallKind::BeginScene: return "BeginScene";
             case D3DCallKind::EndScene: return "EndScene";
             case D3DCallKind::SetTransform: return TRANSFORM(D3DTRANSFORMSTATETYPE(r.Args[0]));
-            case D3DCallKind::SetRenderState:
-                return RS(D3DRENDERSTATETYPE(r.Args[0]), r.Args[1]);
+            case D3DCallKind::SetRenderState: return RS(D3DRENDERSTATETYPE(r.Args[0]), r.Args[1]);
             case D3DCallKind::SetTextureStageState:
                 return TSS(r.Args[0], D3DTEXTURESTAGESTATETYPE(r.Args[1]), r.Args[2]);
             case D3DCallKind::SetTexture: {

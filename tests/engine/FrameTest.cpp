@@ -1,10 +1,10 @@
 // One frame through the software device: the order of presents, targets,
 // transforms, vertex buffers, render and texture-stage states and draws,
 // and the failure paths (lost device, refused buffers, refused devices).
-#include "EngineFixture.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "EngineFixture.h"
 
 namespace {
 
@@ -157,7 +157,8 @@ TEST_F(EngineFrame, DemoSquareWithoutBumpMapping) {
     viewport->RenderFrame();
     EXPECT_TRUE(SameCalls(Calls(), FrameStart + NewVertexBuffer(1002) + FillVertices(2) +
                                        Stream3D(true) + RunPrefix + OpaqueBlend + BaseAlone +
-                                       CallLines{DRAW(0, 2)} + EmptyOverlay + CallLines{"EndScene"}));
+                                       CallLines{DRAW(0, 2)} + EmptyOverlay +
+                                       CallLines{"EndScene"}));
     EXPECT_EQ(viewport->VertexCapacity, 1002);
 
     // The next frame reuses the buffer.
@@ -221,12 +222,13 @@ TEST_F(EngineFrame, LayerAndBumpCombinations) {
         {2, 0, ThirdPlusDiffuse + BaseOnSecondStage + CallLines{DRAW(0, 2)}},
         {9, 0, ThirdPlusDiffuse + BaseOnSecondStage + CallLines{DRAW(0, 2)}},
         {0, 1, Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)}},
-        {1, 1, Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} +
-                   SecondPass(D3DTOP_SELECTARG1)},
-        {2, 1, Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} +
-                   SecondPass(D3DTOP_ADD)},
-        {200, 0x8000, Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} +
-                          SecondPass(D3DTOP_ADD)},
+        {1, 1,
+         Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} +
+             SecondPass(D3DTOP_SELECTARG1)},
+        {2, 1,
+         Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} + SecondPass(D3DTOP_ADD)},
+        {200, 0x8000,
+         Dot3OfNormalMap + BaseOnSecondStage + CallLines{DRAW(0, 2)} + SecondPass(D3DTOP_ADD)},
     };
     for (const auto& k : cases) {
         UseDemoScene(k.bump, k.layers, 0);
@@ -259,8 +261,8 @@ TEST_F(EngineFrame, BlendModes) {
         UseDemoScene(0, 0, k.mode);
         StartLog();
         viewport->RenderFrame();
-        EXPECT_TRUE(SameCalls(RunCalls(Calls()), RunPrefix + k.blend + BaseAlone +
-                                                     CallLines{DRAW(0, 2)}))
+        EXPECT_TRUE(
+            SameCalls(RunCalls(Calls()), RunPrefix + k.blend + BaseAlone + CallLines{DRAW(0, 2)}))
             << "BlendMode " << int(k.mode);
     }
 
@@ -287,8 +289,8 @@ TEST_F(EngineFrame, RunsFollowDepthOrderAndCountVertices) {
         v.ClearTriangles();
         v.CurrentTexture0 = 10006;
         v.CurrentBlendMode = 0;
-        v.AddQuad(-1, 1, -40, 9, 9, 9, 0, 0, 1, 1, -40, 9, 9, 9, 1, 0, 1, -1, -40, 9, 9, 9, 1, 1, -1,
-                  -1, -40, 9, 9, 9, 0, 1);
+        v.AddQuad(-1, 1, -40, 9, 9, 9, 0, 0, 1, 1, -40, 9, 9, 9, 1, 0, 1, -1, -40, 9, 9, 9, 1, 1,
+                  -1, -1, -40, 9, 9, 9, 0, 1);
         v.CurrentBlendMode = 2;
         v.AddQuad(-1, 1, 10, 9, 9, 9, 0, 0, 1, 1, 10, 9, 9, 9, 1, 0, 1, -1, 10, 9, 9, 9, 1, 1, -1,
                   -1, 10, 9, 9, 9, 0, 1);
@@ -304,8 +306,8 @@ TEST_F(EngineFrame, FrameWithoutTriangles) {
     viewport->SceneCallback = [this] { viewport->ClearTriangles(); };
     StartLog();
     viewport->RenderFrame();
-    EXPECT_TRUE(SameCalls(Calls(), FrameStart + Stream3D(false) + EmptyOverlay +
-                                       CallLines{"EndScene"}));
+    EXPECT_TRUE(
+        SameCalls(Calls(), FrameStart + Stream3D(false) + EmptyOverlay + CallLines{"EndScene"}));
     EXPECT_EQ(viewport->VertexCapacity, 0);
 }
 
@@ -334,9 +336,10 @@ TEST_F(EngineFrame, VertexBufferGrowsOnlyWhenTooSmall) {
         const CallLines calls = Calls();
         const auto world = std::find(calls.begin(), calls.end(), TRANSFORM(D3DTS_WORLD));
         ASSERT_NE(world, calls.end());
-        EXPECT_TRUE(SameCalls(CallLines(world + 1, world + 1 + std::min<long>(k.buffer.size(),
-                                                                             calls.end() - world - 1)),
-                              k.buffer))
+        EXPECT_TRUE(SameCalls(
+            CallLines(world + 1,
+                      world + 1 + std::min<long>(k.buffer.size(), calls.end() - world - 1)),
+            k.buffer))
             << k.triangles << " triangles";
         EXPECT_EQ(viewport->VertexCapacity, k.capacity);
         EXPECT_EQ(std::count(calls.begin(), calls.end(), DRAW(0, k.triangles)), 1);
@@ -424,8 +427,9 @@ TEST_F(EngineUnits, AttachCreatesDeviceAndSetsDefaultStates) {
     TGLViewport viewport;
     StartLog();
     viewport.AttachToWindow(target->Handle(), 577, 449, 0);
-    EXPECT_TRUE(SameCalls(Calls(), CallLines{"GetAdapterDisplayMode(0)", "CreateDevice(D3DDEVTYPE_HAL, 0x20)"} +
-                                       DefaultStates));
+    EXPECT_TRUE(SameCalls(
+        Calls(), CallLines{"GetAdapterDisplayMode(0)", "CreateDevice(D3DDEVTYPE_HAL, 0x20)"} +
+                     DefaultStates));
     EXPECT_TRUE(Device);
     EXPECT_FALSE(viewport.SwapChain);
     EXPECT_EQ(viewport.Handle, target->Handle());
@@ -476,16 +480,19 @@ TEST_F(EngineFrame, OverlayGroupsAndTheirBufferFailure) {
     viewport->RenderFrame();
     EXPECT_EQ(overlayCalls, 1);
     ASSERT_EQ(MessageBoxLog().size(), 1u);
-    EXPECT_EQ(MessageBoxLog()[0].Text, "failing trying to build a dx8 vertex buffer for 2d stuff!!!!");
+    EXPECT_EQ(MessageBoxLog()[0].Text,
+              "failing trying to build a dx8 vertex buffer for 2d stuff!!!!");
     EXPECT_EQ(Calls().back(), "EndScene");  // the scene still ends
 
     const CallLines group = {
-        TSS(0, D3DTSS_COLOROP, D3DTOP_DISABLE),    TSS(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE),
-        TSS(1, D3DTSS_COLOROP, D3DTOP_DISABLE),    TSS(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE),
+        TSS(0, D3DTSS_COLOROP, D3DTOP_DISABLE),
+        TSS(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE),
+        TSS(1, D3DTSS_COLOROP, D3DTOP_DISABLE),
+        TSS(1, D3DTSS_ALPHAOP, D3DTOP_DISABLE),
     };
     const CallLines modulate = {
-        TSS(0, D3DTSS_TEXCOORDINDEX, 0),           TSS(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X),
-        TSS(0, D3DTSS_COLORARG1, D3DTA_TEXTURE),   TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE),
+        TSS(0, D3DTSS_TEXCOORDINDEX, 0),         TSS(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X),
+        TSS(0, D3DTSS_COLORARG1, D3DTA_TEXTURE), TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE),
         TSS(1, D3DTSS_COLOROP, D3DTOP_DISABLE),
     };
     FogEnabled = true;
@@ -522,12 +529,11 @@ TEST_F(EngineUnits, FogStates) {
     FogOffset = 10;
     StartLog();
     SetFogStates();
-    EXPECT_TRUE(SameCalls(Calls(), {RS(D3DRS_FOGCOLOR, 0x123456), RS(D3DRS_FOGENABLE, TRUE),
-                                    RS(D3DRS_FOGTABLEMODE, D3DFOG_NONE),
-                                    RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR),
-                                    RS(D3DRS_RANGEFOGENABLE, FALSE),
-                                    RS(D3DRS_FOGSTART, FloatToDWord(550.0f)),
-                                    RS(D3DRS_FOGEND, FloatToDWord(650.0f))}));
+    EXPECT_TRUE(SameCalls(
+        Calls(), {RS(D3DRS_FOGCOLOR, 0x123456), RS(D3DRS_FOGENABLE, TRUE),
+                  RS(D3DRS_FOGTABLEMODE, D3DFOG_NONE), RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR),
+                  RS(D3DRS_RANGEFOGENABLE, FALSE), RS(D3DRS_FOGSTART, FloatToDWord(550.0f)),
+                  RS(D3DRS_FOGEND, FloatToDWord(650.0f))}));
 }
 
 TEST_F(EngineFrame, FrameStatisticsAndProjection) {

@@ -1,5 +1,4 @@
 #include <ZorDX_Geometry.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,8 +14,7 @@ void ExpectVector(const tvector& v, float x, float y, float z, float eps = 1e-5f
     EXPECT_NEAR(v.z, z, eps);
 }
 
-void ExpectQuaternion(const tquaternion& q, float x, float y, float z, float w,
-                      float eps = 1e-6f) {
+void ExpectQuaternion(const tquaternion& q, float x, float y, float z, float w, float eps = 1e-6f) {
     EXPECT_NEAR(q.x, x, eps);
     EXPECT_NEAR(q.y, y, eps);
     EXPECT_NEAR(q.z, z, eps);
@@ -114,12 +112,10 @@ TEST(Geometry, VectorToColor) {
         tvector v;
         uint32_t color;
     } cases[] = {
-        {{0, 0, 1}, 0xFF8080FFu},
-        {{1, 0, 0}, 0xFFFF8080u},
-        {{-1, -1, -1}, 0xFF010101u},
-        {{0, 0, 0.5f}, 0xFF8080BFu},          // the demo's start light
-        {{-0.75f, 0.75f, 0}, 0xFF20DF80u},    // trunc(32.75), trunc(223.25)
-        {{0, 0, 5}, 0xFF8080FFu},             // out of range: clamped, no carry
+        {{0, 0, 1}, 0xFF8080FFu},          {{1, 0, 0}, 0xFFFF8080u},
+        {{-1, -1, -1}, 0xFF010101u},       {{0, 0, 0.5f}, 0xFF8080BFu},  // the demo's start light
+        {{-0.75f, 0.75f, 0}, 0xFF20DF80u},  // trunc(32.75), trunc(223.25)
+        {{0, 0, 5}, 0xFF8080FFu},           // out of range: clamped, no carry
         {{-3, 0, 0}, 0xFF008080u},
     };
     for (const auto& k : cases) EXPECT_EQ(VectorToColor(k.v), k.color) << k.v.x << ' ' << k.v.z;
@@ -130,8 +126,8 @@ TEST(Geometry, DominantAxisPrefersEarlierAxisOnTies) {
         tvector v;
         int16_t axis;
     } cases[] = {
-        {{1, -1, 0}, 0}, {{0, 2, -2}, 1}, {{0, 0, 0}, 0}, {{0, 0, -1}, 2}, {{1, 0, -1}, 0},
-        {{0.5f, -0.7f, 0.6f}, 1},
+        {{1, -1, 0}, 0}, {{0, 2, -2}, 1}, {{0, 0, 0}, 0},
+        {{0, 0, -1}, 2}, {{1, 0, -1}, 0}, {{0.5f, -0.7f, 0.6f}, 1},
     };
     for (const auto& k : cases) EXPECT_EQ(DominantAxis(k.v), k.axis);
 }

@@ -1,9 +1,9 @@
 // The demo's square drawn through the whole engine and the software device
 // into a memory target, with pixels checked against values worked out by
 // hand.
-#include "EngineFixture.h"
-
 #include <cmath>
+
+#include "EngineFixture.h"
 
 namespace {
 
@@ -11,8 +11,8 @@ namespace {
 // 16 / 48 x cot(fov / 2) of the half height (224.5), and the same in x
 // once the aspect ratio is divided out.
 constexpr int CentreX = 288, CentreY = 224;
-constexpr int InsideX = 120, InsideY = 60;    // near the top-left corner
-constexpr int OutsideX = 10, OutsideY = 10;   // grey background
+constexpr int InsideX = 120, InsideY = 60;   // near the top-left corner
+constexpr int OutsideX = 10, OutsideY = 10;  // grey background
 
 int Channel(uint32_t pixel, int shift) { return static_cast<int>((pixel >> shift) & 0xFF); }
 
@@ -69,8 +69,7 @@ TEST_F(DemoPicture, Dot3LightingScalesTheBase) {
         // Stage 0: 4 x sum((n - 0.5)(l - 0.5)) with n = (16, 16, 31) in 5
         // bits and l the packed light; the x and y terms are almost zero.
         const float n[3] = {132 / 255.0f, 132 / 255.0f, 1.0f};
-        const float l[3] = {128 / 255.0f, 128 / 255.0f,
-                            std::trunc(lightZ * 127 + 128) / 255.0f};
+        const float l[3] = {128 / 255.0f, 128 / 255.0f, std::trunc(lightZ * 127 + 128) / 255.0f};
         float dot = 0;
         for (int k = 0; k < 3; ++k) dot += (n[k] - 0.5f) * (l[k] - 0.5f);
         dot = std::clamp(4 * dot, 0.0f, 1.0f);
