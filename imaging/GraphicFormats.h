@@ -187,7 +187,9 @@ private:
     uint32_t ChunkLength = 0;
     uint8_t ChunkType[4] = {};
     uint32_t ChunkCRC = 0;
-    TByteArray ChunkData;
+    // Grows without clearing: every use overwrites what it reads.
+    std::unique_ptr<uint8_t[]> ChunkData;
+    uint32_t chunkCapacity_ = 0;
     const uint8_t* InflateCursor = nullptr;
     uint32_t ChunkDataSize = 0;
     uint32_t PixelStride = 0;

@@ -5,6 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "GraphicFormats.h"
 
 namespace {
@@ -70,10 +74,14 @@ inline uint8_t PaethPredictor(int a, int b, int c) {
     return static_cast<uint8_t>((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c));
 }
 
+// Bytes the line buffers carry behind the row for whole-pixel loads.
+constexpr size_t FilterPadding = 16;
+
 // The filters, specialised per pixel distance so the inner loops keep their
 // operands in registers.
 template <uint32_t B>
-void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
+void UndoFilterScalar(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
+    const uint32_t head = std::min(B, count);
     switch (filter) {
         case 1:
             for (uint32_t i = B; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - B]);
@@ -81,23 +89,124 @@ void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t cou
         case 2:
             for (uint32_t i = 0; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
             break;
-        case 3: {
-            const uint32_t head = std::min(B, count);
+        case 3:
             for (uint32_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
             for (uint32_t i = B; i < count; ++i)
                 row[i] = static_cast<uint8_t>(row[i] + ((row[i - B] + prior[i]) >> 1));
             break;
-        }
-        case 4: {
-            const uint32_t head = std::min(B, count);
+        case 4:
             for (uint32_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
             for (uint32_t i = B; i < count; ++i)
                 row[i] = static_cast<uint8_t>(row[i] + PaethPredictor(row[i - B], prior[i], prior[i - B]));
             break;
-        }
         default: break;  // None, and unknown types leave the row as read.
     }
 }
+
+#if defined(__SSE2__)
+// Sub, Average and Paeth carry a dependency from each pixel to the next, so
+// they work a whole pixel at a time in one register. A pixel of B bytes is
+// loaded as 4 or 8 bytes; the lanes past B get a zero predictor, which writes
+// the following bytes back unchanged (the padding covers the row's end).
+template <uint32_t B>
+struct TPixelVector {
+    static __m128i Load(const uint8_t* p) {
+        if constexpr (B <= 4) {
+            int32_t v;
+            std::memcpy(&v, p, 4);
+            return _mm_cvtsi32_si128(v);
+        } else {
+            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        }
+    }
+    static void Store(uint8_t* p, __m128i v) {
+        if constexpr (B <= 4) {
+            const int32_t word = _mm_cvtsi128_si32(v);
+            std::memcpy(p, &word, 4);
+        } else {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+        }
+    }
+    // The pixel's own bytes, as bytes and as 16-bit lanes.
+    static __m128i Keep8() {
+        alignas(16) uint8_t mask[16] = {};
+        std::memset(mask, 0xFF, B);
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
+    }
+    static __m128i Keep16() {
+        alignas(16) uint16_t mask[8] = {};
+        for (uint32_t i = 0; i < B; ++i) mask[i] = 0xFFFF;
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
+    }
+};
+
+inline __m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+template <uint32_t B>
+void UndoFilterVector(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
+    using V = TPixelVector<B>;
+    const __m128i zero = _mm_setzero_si128();
+    switch (filter) {
+        case 1: {
+            const __m128i keep = V::Keep8();
+            __m128i a = zero;
+            for (uint32_t i = 0; i < count; i += B) {
+                a = _mm_add_epi8(V::Load(row + i), _mm_and_si128(a, keep));
+                V::Store(row + i, a);
+            }
+            break;
+        }
+        case 3: {
+            const __m128i keep = V::Keep8();
+            const __m128i ones = _mm_set1_epi8(1);
+            __m128i a = zero;
+            for (uint32_t i = 0; i < count; i += B) {
+                const __m128i b = V::Load(prior + i);
+                // Rounding-up average minus the rounding gives the floor.
+                const __m128i average = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), ones));
+                a = _mm_add_epi8(V::Load(row + i), _mm_and_si128(average, keep));
+                V::Store(row + i, a);
+            }
+            break;
+        }
+        case 4: {
+            const __m128i keep = V::Keep16();
+            __m128i a = zero, c = zero;
+            for (uint32_t i = 0; i < count; i += B) {
+                const __m128i b = _mm_unpacklo_epi8(V::Load(prior + i), zero);
+                const __m128i p = _mm_sub_epi16(b, c);
+                const __m128i q = _mm_sub_epi16(a, c);
+                const __m128i pa = Abs16(p), pb = Abs16(q), pc = Abs16(_mm_add_epi16(p, q));
+                const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+                const __m128i useA = _mm_cmpeq_epi16(smallest, pa);
+                const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(smallest, pb));
+                const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), keep);
+                __m128i predictor = _mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b));
+                predictor = _mm_and_si128(_mm_or_si128(predictor, _mm_and_si128(useC, c)), keep);
+                const __m128i result = _mm_add_epi8(V::Load(row + i), _mm_packus_epi16(predictor, predictor));
+                V::Store(row + i, result);
+                a = _mm_unpacklo_epi8(result, zero);
+                c = b;
+            }
+            break;
+        }
+        default: UndoFilterScalar<B>(filter, row, prior, count); break;
+    }
+}
+
+template <uint32_t B>
+void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
+    if constexpr (B >= 3)
+        UndoFilterVector<B>(filter, row, prior, count);
+    else
+        UndoFilterScalar<B>(filter, row, prior, count);
+}
+#else
+template <uint32_t B>
+void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
+    UndoFilterScalar<B>(filter, row, prior, count);
+}
+#endif
 
 }  // namespace
 
@@ -132,11 +241,14 @@ void TPNGGraphic::ReadChunkHeader() {
 void TPNGGraphic::ReadChunkData() {
     // The length comes from the file: never allocate for more than is there.
     if (ChunkLength > SourceStream->Size() - SourceStream->Position()) throw EReadError("Stream read error");
-    ChunkData.resize(ChunkLength);
-    SourceStream->ReadBuffer(ChunkData.data(), ChunkLength);
+    if (ChunkLength > chunkCapacity_) {
+        ChunkData = std::make_unique_for_overwrite<uint8_t[]>(ChunkLength);
+        chunkCapacity_ = ChunkLength;
+    }
+    SourceStream->ReadBuffer(ChunkData.get(), ChunkLength);
     uint8_t stored[4];
     SourceStream->ReadBuffer(stored, sizeof(stored));
-    ChunkCRC = static_cast<uint32_t>(crc32(ChunkCRC, ChunkData.data(), ChunkLength));
+    ChunkCRC = static_cast<uint32_t>(crc32(ChunkCRC, ChunkData.get(), ChunkLength));
     if (ChunkCRC != BigEndian32(stored)) RaiseGraphicErrorFmt(gsInvalidCRC, gsPNG);
 }
 
@@ -165,7 +277,7 @@ bool TPNGGraphic::ReadProperties(TStream& stream, int imageIndex) {
     ReadChunkData();
     if (ChunkLength < HeaderDataSize) return false;
 
-    const uint8_t* ihdr = ChunkData.data();
+    const uint8_t* ihdr = ChunkData.get();
     TImageProperties& p = Properties;
     p.Width = BigEndian32(ihdr);
     p.Height = BigEndian32(ihdr + 4);
@@ -189,7 +301,7 @@ bool TPNGGraphic::ReadProperties(TStream& stream, int imageIndex) {
         ReadChunkHeader();
         if (IsChunk("gAMA")) {
             ReadChunkData();
-            if (ChunkLength >= 4) p.Gamma = static_cast<float>(BigEndian32(ChunkData.data()) / 100000.0);
+            if (ChunkLength >= 4) p.Gamma = static_cast<float>(BigEndian32(ChunkData.get()) / 100000.0);
             return true;
         }
         SkipChunk();
@@ -237,14 +349,14 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                 ReadChunkData();
                 if (colorType_ == 3) {
                     SetupColorDepth();
-                    ChunkPalette = ColorConverter->CreateColorPalette({ChunkData.data()}, 0, ChunkLength / 3, false);
+                    ChunkPalette = ColorConverter->CreateColorPalette({ChunkData.get()}, 0, ChunkLength / 3, false);
                 }
                 ReadChunkHeader();
                 continue;
             } else if (IsChunk("gAMA")) {
                 ReadChunkData();
                 if (ChunkLength >= 4) {
-                    ColorConverter->SetGamma(static_cast<float>(BigEndian32(ChunkData.data()) / 100000.0), 2.2f);
+                    ColorConverter->SetGamma(static_cast<float>(BigEndian32(ChunkData.get()) / 100000.0), 2.2f);
                     ColorConverter->TargetMode |= cvApplyGamma;
                     Properties.Flags |= ifGammaCorrected;
                 }
@@ -270,11 +382,13 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
         Inflater->EndDecode();
     } catch (...) {
         Inflater.reset();
-        ChunkData = TByteArray();
+        ChunkData.reset();
+        chunkCapacity_ = 0;
         throw;
     }
     Inflater.reset();
-    ChunkData = TByteArray();
+    ChunkData.reset();
+    chunkCapacity_ = 0;
 }
 
 void TPNGGraphic::SetupColorDepth() {
@@ -334,7 +448,7 @@ void TPNGGraphic::SetupColorDepth() {
 }
 
 void TPNGGraphic::ReadBackground() {
-    const uint8_t* data = ChunkData.data();
+    const uint8_t* data = ChunkData.get();
     switch (colorType_) {
         case 0:
         case 4:
@@ -358,7 +472,7 @@ void TPNGGraphic::ReadBackground() {
 }
 
 void TPNGGraphic::ReadTransparency() {
-    const uint8_t* data = ChunkData.data();
+    const uint8_t* data = ChunkData.get();
     if (colorType_ == 0 && ChunkLength >= 2) {
         // The key must be the colour the pixels show, whatever their depth.
         const uint8_t level = GrayLevel(BigEndian16(data), bitDepth_);
@@ -380,12 +494,12 @@ void TPNGGraphic::ReadRow(uint8_t* buffer, uint32_t count) {
                 // Image data that ends early leaves the rest of the row as it was.
                 if (!IsChunk("IDAT")) return;
                 ReadChunkData();
-                InflateCursor = ChunkData.data();
+                InflateCursor = ChunkData.get();
                 ChunkDataSize = ChunkLength;
                 ReadChunkHeader();
             } while (ChunkDataSize == 0);
         }
-        const auto packed = static_cast<int32_t>(ChunkData.data() + ChunkDataSize - InflateCursor);
+        const auto packed = static_cast<int32_t>(ChunkData.get() + ChunkDataSize - InflateCursor);
         Inflater->Decode(InflateCursor, target, packed, static_cast<int32_t>(end - target));
         const int result = Inflater->ZLibResult();
         if (result == Z_STREAM_END) {
@@ -426,24 +540,35 @@ void TPNGGraphic::ReadImageData() {
 
     if (ChunkPalette) SetPalette(*ChunkPalette);
     SetSize(static_cast<int>(width), static_cast<int>(height));
-    Canvas().FillRect(Rect(0, 0, Width(), Height()), FillColor);
     if (KeyColor != clNone) {
         TransparentColor = KeyColor;
         Transparent = true;
     }
 
-    std::vector<uint8_t> lines(2 * (size_t(rowSize) + 1));
+    // Each line has room behind it for the filters' whole-pixel loads.
+    const size_t lineSize = size_t(rowSize) + 1 + FilterPadding;
+    std::vector<uint8_t> lines(2 * lineSize);
     uint8_t* current = lines.data();
-    uint8_t* prior = current + rowSize + 1;
+    uint8_t* prior = current + lineSize;
 
     if (!Properties.Interlaced) {
-        for (uint32_t y = 0; y < height; ++y) {
-            ReadRow(current, rowSize + 1);
-            ApplyFilter(current, prior, rowSize);
-            ConvertRow(current + 1, static_cast<int>(y), 0xFF);
-            std::swap(current, prior);
+        // Every decoded row overwrites all of its pixels, so only the rows
+        // that decoding does not reach need the background.
+        uint32_t y = 0;
+        try {
+            for (; y < height; ++y) {
+                ReadRow(current, rowSize + 1);
+                ApplyFilter(current, prior, rowSize);
+                ConvertRow(current + 1, static_cast<int>(y), 0xFF);
+                std::swap(current, prior);
+            }
+        } catch (...) {
+            Canvas().FillRect(Rect(0, static_cast<int>(y), Width(), Height()), FillColor);
+            throw;
         }
     } else {
+        // The passes fill the pixels piecemeal: clear all of them first.
+        Canvas().FillRect(Rect(0, 0, Width(), Height()), FillColor);
         for (const TAdam7Pass& pass : Adam7Passes) {
             if (pass.FirstColumn >= width) continue;
             const uint32_t passSize = rowBytes((width + pass.ColumnStep - pass.FirstColumn - 1) / pass.ColumnStep) + 1;

@@ -1,0 +1,198 @@
+// Decode throughput in megapixels per second. Every file is made in memory
+// at start-up; our readers and the baselines read the same bytes.
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <stb/stb_image.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "GraphicFormats.h"
+#include "ImageFiles.h"
+
+namespace {
+
+using namespace imagefiles;
+
+constexpr uint32_t Side = 2048;
+
+// A photo-like picture: smooth gradients with a little noise, so that every
+// filter type wins on some rows and zlib has realistic work.
+PngImage Picture(uint8_t bitDepth, uint8_t colorType, bool interlaced) {
+    PngImage image{Side, Side, bitDepth, colorType, interlaced, {}};
+    const int channels = Channels(colorType);
+    const uint32_t maximum = (1u << bitDepth) - 1;
+    image.Samples.resize(size_t(Side) * Side * channels);
+    uint32_t noise = 12345;
+    size_t i = 0;
+    for (uint32_t y = 0; y < Side; ++y)
+        for (uint32_t x = 0; x < Side; ++x)
+            for (int c = 0; c < channels; ++c) {
+                noise = noise * 1103515245u + 12345u;
+                const double wave = (x * (c + 1) + y * (3 - c % 3)) % 1024 / 1023.0;
+                const double value = wave * 0.9 + ((noise >> 16) & 0xFF) / 255.0 * 0.1;
+                image.Samples[i++] = static_cast<uint16_t>(value * maximum);
+            }
+    return image;
+}
+
+const Bytes& PngFile(const std::string& name) {
+    static std::map<std::string, Bytes> files;
+    auto found = files.find(name);
+    if (found != files.end()) return found->second;
+    PngImage image;
+    std::vector<std::pair<std::string, Bytes>> before;
+    if (name == "rgb8") image = Picture(8, 2, false);
+    if (name == "rgba8") image = Picture(8, 6, false);
+    if (name == "palette8") {
+        image = Picture(8, 3, false);
+        Bytes plte;
+        for (int k = 0; k < 256; ++k) plte.insert(plte.end(), {uint8_t(k), uint8_t(255 - k), uint8_t(k * 3)});
+        before.push_back({"PLTE", plte});
+    }
+    if (name == "rgb16") image = Picture(16, 2, false);
+    if (name == "rgb8-interlaced") image = Picture(8, 2, true);
+    // Data in 8 KiB chunks, as common writers store it.
+    const Bytes compressed = Deflate(FilteredScanlines(image, RotatingFilter));
+    PngWriter writer;
+    writer.Header(image);
+    for (const auto& [type, data] : before) writer.Chunk(type, data);
+    writer.ImageData(compressed, std::vector<size_t>(compressed.size() / 8192, 8192));
+    return files[name] = writer.End().Data();
+}
+
+Bytes RowsOf(uint32_t bytesPerPixel) {
+    Bytes rows(size_t(Side) * Side * bytesPerPixel);
+    uint32_t noise = 1;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        noise = noise * 1103515245u + 12345u;
+        // Stretches of equal pixels between noisy ones, as in drawn textures.
+        rows[i] = static_cast<uint8_t>((i / bytesPerPixel) % 64 < 40 ? (i / (bytesPerPixel * 64)) : noise >> 24);
+    }
+    return rows;
+}
+
+const Bytes& TargaFile(const std::string& name) {
+    static std::map<std::string, Bytes> files;
+    auto found = files.find(name);
+    if (found != files.end()) return found->second;
+    TargaSpec spec;
+    spec.Width = Side;
+    spec.Height = Side;
+    spec.ColorMapEntrySize = 24;
+    if (name == "palette8") {
+        spec.ImageType = 1;
+        spec.PixelSize = 8;
+        spec.ColorMapType = 1;
+        spec.ColorMapLength = 256;
+        for (int k = 0; k < 256; ++k) spec.ColorMap.insert(spec.ColorMap.end(), {uint8_t(k), uint8_t(k / 2), 9});
+        spec.PixelData = RowsOf(1);
+    } else {
+        spec.PixelData = RowsOf(3);
+        if (name == "rgb24-rle") {
+            spec.ImageType = 10;
+            TTargaRLEDecoder encoder(24);
+            Bytes packed, buffer(2 * Side * 3);
+            for (uint32_t y = 0; y < Side; ++y) {
+                uint32_t stored = 0;
+                encoder.Encode(spec.PixelData.data() + size_t(y) * Side * 3, buffer.data(), Side, stored);
+                packed.insert(packed.end(), buffer.begin(), buffer.begin() + stored);
+            }
+            spec.PixelData = packed;
+        }
+    }
+    return files[name] = MakeTarga(spec);
+}
+
+void Report(benchmark::State& state) {
+    state.counters["MP/s"] = benchmark::Counter(double(Side) * Side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <class Reader>
+void OurReader(benchmark::State& state, const Bytes& file) {
+    TMemoryStream stream(file.data(), file.size());
+    Reader reader;
+    for (auto _ : state) {
+        stream.SetPosition(0);
+        reader.LoadFromStream(stream);
+        benchmark::DoNotOptimize(reader.ScanLine(0));
+    }
+    Report(state);
+}
+
+// libpng reading to its own row layout, 16-bit samples stripped to 8 bits
+// as our reader delivers them; palettes stay indices.
+void LibPNG(benchmark::State& state, const Bytes& file) {
+    for (auto _ : state) {
+        png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        struct Reader {
+            const Bytes* data;
+            size_t at;
+        } reader{&file, 0};
+        png_set_read_fn(png, &reader, [](png_structp p, png_bytep out, png_size_t count) {
+            auto* r = static_cast<Reader*>(png_get_io_ptr(p));
+            if (r->at + count > r->data->size()) png_error(p, "short");
+            std::memcpy(out, r->data->data() + r->at, count);
+            r->at += count;
+        });
+        png_read_info(png, info);
+        png_set_strip_16(png);
+        png_set_bgr(png);
+        png_set_interlace_handling(png);
+        png_read_update_info(png, info);
+        const size_t rowBytes = png_get_rowbytes(png, info);
+        const uint32_t height = png_get_image_height(png, info);
+        // A fresh image each time, as a loaded picture gets.
+        const auto pixels = std::make_unique_for_overwrite<uint8_t[]>(rowBytes * height);
+        std::vector<png_bytep> rows(height);
+        for (uint32_t y = 0; y < height; ++y) rows[y] = pixels.get() + y * rowBytes;
+        png_read_image(png, rows.data());
+        png_read_end(png, nullptr);
+        png_destroy_read_struct(&png, &info, nullptr);
+        benchmark::DoNotOptimize(pixels.get());
+    }
+    Report(state);
+}
+
+void StbImage(benchmark::State& state, const Bytes& file) {
+    for (auto _ : state) {
+        int width, height, channels;
+        stbi_uc* pixels = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels, 0);
+        if (!pixels) throw std::runtime_error(stbi_failure_reason());
+        benchmark::DoNotOptimize(pixels);
+        stbi_image_free(pixels);
+    }
+    Report(state);
+}
+
+void RegisterAll() {
+    for (const char* name : {"rgb8", "rgba8", "palette8", "rgb16", "rgb8-interlaced"}) {
+        const std::string suffix = std::string("/") + name;
+        benchmark::RegisterBenchmark(("PNG/ours" + suffix).c_str(),
+                                     [name](benchmark::State& s) { OurReader<TPNGGraphic>(s, PngFile(name)); });
+        benchmark::RegisterBenchmark(("PNG/libpng" + suffix).c_str(),
+                                     [name](benchmark::State& s) { LibPNG(s, PngFile(name)); });
+        benchmark::RegisterBenchmark(("PNG/stb_image" + suffix).c_str(),
+                                     [name](benchmark::State& s) { StbImage(s, PngFile(name)); });
+    }
+    for (const char* name : {"rgb24", "rgb24-rle", "palette8"}) {
+        const std::string suffix = std::string("/") + name;
+        benchmark::RegisterBenchmark(("Targa/ours" + suffix).c_str(),
+                                     [name](benchmark::State& s) { OurReader<TTargaGraphic>(s, TargaFile(name)); });
+        benchmark::RegisterBenchmark(("Targa/stb_image" + suffix).c_str(),
+                                     [name](benchmark::State& s) { StbImage(s, TargaFile(name)); });
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RegisterAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
