@@ -34,6 +34,17 @@ TPolygonF EllipsePoints(double left, double top, double right, double bottom, do
     return points;
 }
 
+// Dash lengths in pixels of the one-pixel pen styles; none for solid pens.
+std::vector<int> Dashes(int style) {
+    switch (style) {
+        case PS_DASH: return {18, 6};
+        case PS_DOT: return {3, 3};
+        case PS_DASHDOT: return {9, 6, 3, 6};
+        case PS_DASHDOTDOT: return {9, 3, 3, 3, 3, 3};
+        default: return {};
+    }
+}
+
 TColor Rop3(uint8_t rop, TColor p, TColor s, TColor d) {
     uint32_t result = 0;
     for (int i = 0; i < 8; ++i)
@@ -255,10 +266,11 @@ void TMetafileDevice::Stroke(const TPolygonF& points, bool closed) {
     const double scale = std::sqrt(std::abs(transform_.M11 * transform_.M22 - transform_.M12 * transform_.M21));
     const double width = state_.Pen.Width * scale;
     const size_t segments = closed ? points.size() : points.size() - 1;
+    TDashPattern dash{Dashes(state_.Pen.Style), 0, state_.BkMode == OPAQUE, state_.BkColor};
     for (size_t i = 0; i < segments; ++i) {
         const TPointF a = points[i], b = points[(i + 1) % points.size()];
         if (width < 1.5)
-            raster_.Line(a, b, state_.Pen.Color);
+            raster_.Line(a, b, state_.Pen.Color, dash.Lengths.empty() ? nullptr : &dash);
         else
             raster_.WideLine(a, b, width, state_.Pen.Color);
     }

@@ -140,7 +140,19 @@ void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool 
     }
 }
 
-void TMetafileRaster::Line(TPointF a, TPointF b, TColor color) {
+bool TDashPattern::On(int64_t step) const {
+    int64_t total = 0;
+    for (int length : Lengths) total += length;
+    if (total <= 0) return true;
+    int64_t at = (Phase + step) % total;
+    for (size_t i = 0; i < Lengths.size(); ++i) {
+        if (at < Lengths[i]) return i % 2 == 0;
+        at -= Lengths[i];
+    }
+    return true;
+}
+
+void TMetafileRaster::Line(TPointF a, TPointF b, TColor color, TDashPattern* dash) {
     if (!Finite({a, b}) || clip_.Left >= clip_.Right || clip_.Top >= clip_.Bottom) return;
     auto snap = [](double v) { return int64_t(std::floor(std::clamp(v, -kCoordinateLimit, kCoordinateLimit) + 0.5)); };
     const int64_t x0 = snap(a.X), y0 = snap(a.Y), x1 = snap(b.X), y1 = snap(b.Y);
@@ -167,8 +179,16 @@ void TMetafileRaster::Line(TPointF a, TPointF b, TColor color) {
     for (int64_t i = first; i < end; ++i) {
         const int64_t x = x0 + FloorDiv(2 * i * dx + steps, 2 * steps);
         const int64_t y = y0 + FloorDiv(2 * i * dy + steps, 2 * steps);
-        if (x >= clip_.Left && x < clip_.Right && y >= clip_.Top && y < clip_.Bottom)
+        if (x < clip_.Left || x >= clip_.Right || y < clip_.Top || y >= clip_.Bottom) continue;
+        if (!dash || dash->On(i))
             target_.SetPixel(int(x), int(y), color);
+        else if (dash->OpaqueGaps)
+            target_.SetPixel(int(x), int(y), dash->Gap);
+    }
+    if (dash) {
+        int64_t total = 0;
+        for (int length : dash->Lengths) total += length;
+        if (total > 0) dash->Phase = int((dash->Phase + steps) % total);
     }
 }
 

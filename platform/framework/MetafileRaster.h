@@ -35,6 +35,18 @@ struct TMetafilePaint {
     bool ColorAt(int x, int y, TColor& color) const;
 };
 
+// The dashes of a one-pixel line: alternating lengths of drawn and skipped
+// pixels, and how far into them the next pixel falls (carried from one
+// segment to the next).
+struct TDashPattern {
+    std::vector<int> Lengths;
+    int Phase = 0;
+    // Gaps take Gap when set, and stay untouched otherwise.
+    bool OpaqueGaps = false;
+    TColor Gap = clWhite;
+    bool On(int64_t step) const;
+};
+
 class TMetafileRaster {
 public:
     // Drawing never leaves bounds (itself clipped to the target).
@@ -49,8 +61,9 @@ public:
     // Fills the pixels whose centres lie inside the polygons, taken
     // together under the alternate (even-odd) or winding (non-zero) rule.
     void FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetafilePaint& paint);
-    // A one-pixel line from a to b, leaving out the pixel at b.
-    void Line(TPointF a, TPointF b, TColor color);
+    // A one-pixel line from a to b, leaving out the pixel at b; dashed
+    // when a pattern is given, whose phase then moves on by the line.
+    void Line(TPointF a, TPointF b, TColor color, TDashPattern* dash = nullptr);
     // A line of the given width with round ends.
     void WideLine(TPointF a, TPointF b, double width, TColor color);
     void Plot(int x, int y, TColor color);

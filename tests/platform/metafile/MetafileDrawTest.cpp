@@ -43,6 +43,16 @@ TEST(MetafileDraw, LinesLeaveOutTheirLastPixel) {
               "..........\n");
 }
 
+TEST(MetafileDraw, DashedPensCarryTheirPatternAcrossSegments) {
+    for (const bool opaque : {false, true}) {
+        TWmfWriter w;
+        w.Window(0, 0, 12, 2).Pen(2, 0, clBlack).Select(0).Words(kSetBkMode, {opaque ? 2 : 1});
+        w.Poly(0x0325, {{0, 0}, {4, 0}, {12, 0}}).Poly(0x0325, {{0, 1}, {7, 1}, {12, 1}});
+        const std::string dots = opaque ? "###WWW###WWW\n" : "###...###...\n";
+        EXPECT_EQ(Picture(Render(w.Plain(), 12, 2)), dots + dots);
+    }
+}
+
 TEST(MetafileDraw, PolyPolygonFollowsTheFillMode) {
     for (const int mode : {1, 2}) {
         TWmfWriter w = RedNoPen(8, 8);
