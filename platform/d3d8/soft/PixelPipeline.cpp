@@ -126,9 +126,11 @@ void InterpolateByte(const TPlane& plane, const TChunk& c, int32_t* out) {
     for (int i = 0; i < c.N; ++i) out[i] = ToByte((plane.A * c.X[i] + row) * c.W[i]);
 }
 
+// Colours with three planes read as opaque.
 void InterpolateColors(const TPlane* planes, int channels, const TChunk& c, TColors& out) {
     int32_t* targets[4] = {out.R, out.G, out.B, out.A};
     for (int k = 0; k < channels; ++k) InterpolateByte(planes[k], c, targets[k]);
+    if (channels == 3) std::fill(out.A, out.A + c.N, 255);
 }
 
 // ---- Sampling ------------------------------------------------------------
@@ -451,7 +453,7 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
     }
     ComputeW(tri, c);
     const bool alpha = (state.Needs & kNeedAlpha) != 0;
-    if (state.Needs & kNeedDiffuse) InterpolateColors(tri.Diffuse, alpha ? 4 : 3, c, c.Diffuse);
+    if (state.Needs & kNeedDiffuse) InterpolateColors(tri.Diffuse, 4, c, c.Diffuse);
     if (state.Needs & kNeedSpecular) InterpolateColors(tri.Specular, 3, c, c.Specular);
     for (int s = 0; s < state.StageCount; ++s) {
         const TStageSetup& st = state.Stages[s];
