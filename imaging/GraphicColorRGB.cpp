@@ -63,6 +63,37 @@ bool ConvertPlain8(const uint8_t* source, size_t sourceStep, bool exchange, uint
     return true;
 }
 
+// Interleaved 16-bit rows reduced to 8 bits without gamma, every pixel: the
+// layout is fixed at compile time so the loop needs no offsets or masks.
+template <size_t SourceSamples, size_t TargetSamples, bool Exchange, class ScaleFn>
+void Narrow16(const uint8_t* source, uint8_t* target, uint32_t count, ScaleFn scale) {
+    for (size_t i = 0; i < count; ++i, source += 2 * SourceSamples, target += TargetSamples) {
+        const uint8_t first = scale(Load<uint16_t>(source)), second = scale(Load<uint16_t>(source + 2)),
+                      third = scale(Load<uint16_t>(source + 4));
+        target[0] = Exchange ? third : first;
+        target[1] = second;
+        target[2] = Exchange ? first : third;
+        if constexpr (SourceSamples == 4 && TargetSamples == 4) target[3] = scale(Load<uint16_t>(source + 6));
+    }
+}
+
+template <size_t SourceSamples, size_t TargetSamples, class ScaleFn>
+void Narrow16(const uint8_t* source, uint8_t* target, uint32_t count, bool exchange, ScaleFn scale) {
+    if (exchange)
+        Narrow16<SourceSamples, TargetSamples, true>(source, target, count, scale);
+    else
+        Narrow16<SourceSamples, TargetSamples, false>(source, target, count, scale);
+}
+
+template <class ScaleFn>
+void Narrow16(const uint8_t* source, size_t sourceSamples, uint8_t* target, size_t targetSamples, uint32_t count,
+              bool exchange, ScaleFn scale) {
+    if (sourceSamples == 3 && targetSamples == 3) Narrow16<3, 3>(source, target, count, exchange, scale);
+    if (sourceSamples == 3 && targetSamples == 4) Narrow16<3, 4>(source, target, count, exchange, scale);
+    if (sourceSamples == 4 && targetSamples == 3) Narrow16<4, 3>(source, target, count, exchange, scale);
+    if (sourceSamples == 4 && targetSamples == 4) Narrow16<4, 4>(source, target, count, exchange, scale);
+}
+
 // Shared by the four RGB converters, which differ only in the order of the
 // colour samples on either side.
 void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target,
@@ -103,7 +134,15 @@ void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows S
         else
             ConvertPixels<uint8_t, uint16_t>(row, Widen8, Widen8);
     } else if (t == 8) {
-        if (swap && gamma)
+        if (!planar && Mask == 0xFF && !gamma) {
+            const auto* source = static_cast<const uint8_t*>(Source[0]);
+            const size_t sourceSamples = sourceAlpha ? 4 : 3, targetSamples = targetAlpha ? 4 : 3;
+            const bool exchange = sourceBlueFirst != targetBlueFirst;
+            if (swap)
+                Narrow16(source, sourceSamples, row.Target.Row, targetSamples, Count, exchange, swapScale8);
+            else
+                Narrow16(source, sourceSamples, row.Target.Row, targetSamples, Count, exchange, scale8);
+        } else if (swap && gamma)
             ConvertPixels<uint16_t, uint8_t>(
                 row, [table](uint16_t v) { return table[TColorManager::Swap16Scale8(v)]; }, swapScale8);
         else if (swap)
