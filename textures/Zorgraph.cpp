@@ -19,31 +19,26 @@ int BytesPerPixel(TPixelFormat format) {
 
 constexpr uint16_t Opaque = 0x8000;
 
-// The 5-bit channels of a 5-6-5 texel (green keeps its upper five bits).
-struct Channels {
-    uint16_t r, g, b;
-};
-
-Channels Split565(uint16_t texel) { return {uint16_t(texel >> 11), uint16_t((texel >> 6) & 0x1F), uint16_t(texel & 0x1F)}; }
-
-bool IsKeyed(Channels c) { return c.r >= 29 && c.g <= 2 && c.b >= 29; }
-
-bool IsDark(Channels c) { return c.r <= 20 || c.g <= 20 || c.b <= 20; }
-
-uint16_t Pack1555(Channels c) { return Opaque | (c.r << 10) | (c.g << 5) | c.b; }
+template <bool DarkToBlack>
+uint16_t KeyedTexel(uint16_t texel) {
+    // 5-bit channels; green keeps the upper five of its six bits.
+    const unsigned r = texel >> 11, g = (texel >> 6) & 0x1F, b = texel & 0x1F;
+    const bool keyed = (r >= 29) & (g <= 2) & (b >= 29);
+    uint16_t out = Opaque | ((texel >> 1) & 0x7FE0) | b;
+    if constexpr (DarkToBlack) out = ((r <= 20) | (g <= 20) | (b <= 20)) ? Opaque : out;
+    return keyed ? 0 : out;
+}
 
 template <bool DarkToBlack>
 void ConvertKeyed(uint16_t* buffer, int32_t size) {
-    const int32_t count = size / 2;
-    for (int32_t i = 0; i < count; ++i) {
-        const Channels c = Split565(buffer[i]);
-        if (IsKeyed(c))
-            buffer[i] = 0;
-        else if (DarkToBlack && IsDark(c))
-            buffer[i] = Opaque;
-        else
-            buffer[i] = Pack1555(c);
-    }
+    // Fixed-length blocks without branches let the compiler convert a block
+    // of texels at once.
+    constexpr int32_t Block = 16;
+    const int32_t count = std::max(size / 2, 0);
+    int32_t i = 0;
+    for (; i + Block <= count; i += Block)
+        for (int32_t k = 0; k < Block; ++k) buffer[i + k] = KeyedTexel<DarkToBlack>(buffer[i + k]);
+    for (; i < count; ++i) buffer[i] = KeyedTexel<DarkToBlack>(buffer[i]);
 }
 
 }  // namespace
@@ -67,18 +62,19 @@ void ColorKeyDark1555(uint16_t* buffer, int32_t size) { ConvertKeyed<true>(buffe
 
 void BleedTransparent(uint16_t* buffer, int32_t width, int32_t height) {
     struct Offset {
-        int dx, dy;
+        int32_t dx, dy;
     };
     static constexpr std::array<Offset, 8> Neighbours{
         {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, -1}, {1, 1}, {-1, 1}, {-1, -1}}};
+    const ptrdiff_t stride = width;
     for (int32_t y = 0; y < height; ++y) {
-        uint16_t* row = buffer + static_cast<ptrdiff_t>(y) * width;
+        uint16_t* row = buffer + y * stride;
         for (int32_t x = 0; x < width; ++x) {
             if (row[x] & Opaque) continue;
             for (const Offset& o : Neighbours) {
                 const int32_t nx = x + o.dx, ny = y + o.dy;
                 if (nx < 0 || nx >= width || ny < 0 || ny >= height) continue;
-                const uint16_t source = buffer[static_cast<ptrdiff_t>(ny) * width + nx];
+                const uint16_t source = row[o.dy * stride + nx];
                 if (source & Opaque) {
                     row[x] = source & ~Opaque;
                     break;
