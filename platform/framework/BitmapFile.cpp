@@ -5,6 +5,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "PixelAccess.h"
@@ -238,7 +239,7 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
                 }
         }
     }
-    bitmap.Assign(result);
+    bitmap = std::move(result);
     return {bits, topDown};
 }
 

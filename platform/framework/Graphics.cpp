@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "PixelAccess.h"
 #include "SysUtils.h"
@@ -235,6 +236,22 @@ TBitmap::TBitmap(const TBitmap& other) : TGraphic(other) { Assign(other); }
 
 TBitmap& TBitmap::operator=(const TBitmap& other) {
     if (this != &other) Assign(other);
+    return *this;
+}
+
+TBitmap::TBitmap(TBitmap&& other) noexcept : TGraphic(other) { *this = std::move(other); }
+
+TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
+    if (this == &other) return *this;
+    width_ = std::exchange(other.width_, 0);
+    height_ = std::exchange(other.height_, 0);
+    rowBytes_ = std::exchange(other.rowBytes_, 0);
+    format_ = other.format_;
+    pixels_ = std::move(other.pixels_);
+    other.pixels_.clear();
+    palette_ = std::move(other.palette_);
+    Transparent = other.Transparent;
+    TransparentColor = other.TransparentColor;
     return *this;
 }
 

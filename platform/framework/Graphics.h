@@ -125,6 +125,9 @@ public:
     TBitmap();
     TBitmap(const TBitmap& other);
     TBitmap& operator=(const TBitmap& other);
+    // Moving hands the pixels over without a copy and leaves other empty.
+    TBitmap(TBitmap&& other) noexcept;
+    TBitmap& operator=(TBitmap&& other) noexcept;
     ~TBitmap() override;
 
     int Width() const override { return width_; }

@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -151,7 +152,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
     std::vector<uint8_t> rowBuffer;
     std::string error;
     if (!DecodeJpeg(data, image, rowBuffer, error)) throw EInvalidGraphic("JPEG error: " + error);
-    image_ = image;
+    image_ = std::move(image);
 }
 
 void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect) const { StretchCopy(image_, canvas.Bitmap(), rect, {}); }

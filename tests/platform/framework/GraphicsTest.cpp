@@ -105,6 +105,19 @@ TEST(Bitmap, CopiesAreIndependentAndDrawOnThemselves) {
     EXPECT_EQ(original.Pixel(0, 0), kMagenta);
 }
 
+TEST(Bitmap, MovingHandsThePixelsOver) {
+    TBitmap source = MakeBitmap(pf8bit, 3, 2);
+    source.SetPixel(2, 1, kMagenta);
+    TBitmap target(std::move(source));
+    EXPECT_EQ(source.Width(), 0);
+    EXPECT_EQ(target.Pixel(2, 1), kMagenta);
+    target.Canvas().FillRect(Rect(0, 0, 1, 1), clWhite);
+    EXPECT_EQ(target.Pixel(0, 0), clWhite) << "the canvas draws on the new owner";
+    source = std::move(target);
+    EXPECT_EQ(source.Pixel(2, 1), kMagenta);
+    EXPECT_EQ(source.PixelFormat(), pf8bit);
+}
+
 TEST(Canvas, FillRectClipsAndPicksNearestPaletteEntry) {
     TBitmap bitmap = MakeBitmap(pf8bit, 4, 4);
     bitmap.Canvas().FillRect(Rect(-5, 2, 99, 99), RGB(250, 3, 252));
