@@ -1,9 +1,12 @@
 // graphic-convert FILE        prints the class that read FILE, its size and pixel format
-// graphic-convert IN OUT      writes the picture read from IN as OUT (.pam or .bmp)
+// graphic-convert IN OUT      writes the picture read from IN as OUT (.pam, .bmp or .tga)
 #include <cstdio>
 #include <string>
 
+#include "GraphicFormats.h"
 #include "Graphics.h"
+#include "Icon.h"
+#include "Jpeg.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -27,11 +30,57 @@ TBitmap AsBitmap(const TGraphic& graphic) {
     return canvas;
 }
 
+// The pixels a graphic holds, where it holds a bitmap.
+const TBitmap* ImageOf(const TGraphic& graphic) {
+    if (const auto* bitmap = dynamic_cast<const TBitmap*>(&graphic)) return bitmap;
+    if (const auto* icon = dynamic_cast<const TIcon*>(&graphic)) return &icon->Bitmap();
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(&graphic)) return &jpeg->Bitmap();
+    return nullptr;
+}
+
+const char* ColorSchemeName(TColorScheme scheme) {
+    static const char* const names[] = {"csUnknown", "csIndexed", "csGray",  "csGrayAlpha", "csRGB",
+                                        "csRGBA",    "csBGR",     "csBGRA",  "csCMY",       "csCMYK",
+                                        "csCIELab",  "csYCbCr",   "csPhotoYCC"};
+    return scheme <= csPhotoYCC ? names[scheme] : "unknown";
+}
+
+const char* CompressionName(TCompressionKind kind) {
+    static const char* const names[] = {
+        "ckUnknown", "ckNone",   "ckRLE",       "ckPackBits",   "ckLZW",    "ckFax3",     "ckFaxRLE",  "ckFax4",
+        "ckFaxRLEW", "ckLZ77",   "ckJPEG",      "ckOldJPEG",    "ckThunderscan", "ckNeXT", "ckIT8CTPAD", "ckIT8LW",
+        "ckIT8MP",   "ckIT8BL",  "ckPixarFilm", "ckPixarLog",   "ckDCS",    "ckJBIG",     "ckPCDHuffman"};
+    return kind <= ckPCDHuffman ? names[kind] : "unknown";
+}
+
+// The header facts one of the image library's readers found.
+void PrintImageProperties(const TImageProperties& p) {
+    std::printf("format version: %u\n", p.FormatVersion);
+    std::printf("flags: %u\n", p.Flags);
+    std::printf("color scheme: %s\n", ColorSchemeName(p.ColorScheme));
+    std::printf("bits per sample: %u\n", p.BitsPerSample);
+    std::printf("samples per pixel: %u\n", p.SamplesPerPixel);
+    std::printf("bits per pixel: %u\n", p.BitsPerPixel);
+    std::printf("compression: %s\n", CompressionName(p.Compression));
+    std::printf("gamma: %s\n", FloatToStr(p.Gamma).c_str());
+    std::printf("resolution: %s x %s\n", FloatToStr(p.XResolution).c_str(), FloatToStr(p.YResolution).c_str());
+    std::printf("interlaced: %s\n", p.Interlaced ? "yes" : "no");
+    std::printf("alpha: %s\n", p.HasAlpha ? "yes" : "no");
+}
+
 void PrintProperties(const TGraphic& graphic) {
     std::printf("class: %s\n", graphic.ClassType()->Name);
     std::printf("width: %d\n", graphic.Width());
     std::printf("height: %d\n", graphic.Height());
-    std::printf("pixel format: %s\n", PixelFormatName(AsBitmap(graphic).PixelFormat()));
+    if (const TBitmap* image = ImageOf(graphic)) std::printf("pixel format: %s\n", PixelFormatName(image->PixelFormat()));
+    if (const auto* reader = dynamic_cast<const TFormatGraphic*>(&graphic)) PrintImageProperties(reader->Properties);
+}
+
+// Run-length encoded Targa, through the library's writer.
+void WriteTarga(const TBitmap& bitmap, const std::string& fileName) {
+    TTargaGraphic targa;
+    targa.Assign(bitmap);
+    targa.SaveToFile(fileName);
 }
 
 // Portable arbitrary map, RGB plus alpha, rows from the top. Only a 32-bit
@@ -59,11 +108,16 @@ void Convert(const TGraphic& graphic, const std::string& output) {
         WritePam(bitmap, output);
     else if (extension == ".bmp")
         bitmap.SaveToFile(output);
+    else if (extension == ".tga")
+        WriteTarga(bitmap, output);
     else
         throw EInvalidGraphicOperation(Format("Cannot write \"%s\" files", extension));
 }
 
-void StartUnits() { InitializeUnit("Graphics", InitializeFrameworkGraphics, nullptr); }
+void StartUnits() {
+    InitializeUnit("Graphics", InitializeFrameworkGraphics, nullptr);
+    InitializeUnit("GraphicFormats", GraphicFormatsInitialization, GraphicFormatsFinalization);
+}
 
 }  // namespace
 
