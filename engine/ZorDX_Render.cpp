@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 TComRef<IDirect3D8> Direct3D;
 TComRef<IDirect3DDevice8> Device;
@@ -137,7 +138,7 @@ void TGLCamera::UpdateView() {
     LookAt = Target;
     // The horizontal part points back along the view and the vertical part
     // is positive, so the camera's x axis stays horizontal: no roll.
-    const float vertical = UpScale * static_cast<float>(std::sin(M_PI / 2)) + Eye.y;
+    const float vertical = UpScale * static_cast<float>(std::sin(std::numbers::pi / 2)) + Eye.y;
     Up = MakeVector(Eye.x - LookAt.x, std::fabs(vertical), Eye.z - LookAt.z);
     VectorSub(Target, Position, Direction);
     VectorNormalize(Direction);

@@ -551,7 +551,7 @@ TEST_F(EngineFrame, FrameStatisticsAndProjection) {
     EXPECT_EQ(viewport->FramesInWindow, 0);
     EXPECT_GE(viewport->LastFrameTime, viewport->FpsWindowStart + 1000);
 
-    // Aspect 577 / 449 and the field of view just under a quarter turn.
+    // Aspect 577 / 449 and a field of view just under a quarter of pi.
     const float yScale = 1.0f / std::tan(0.785398126f / 2);
     EXPECT_NEAR(viewport->Projection.m22, yScale, 1e-5f);
     EXPECT_NEAR(viewport->Projection.m11, yScale / (577.0f / 449.0f), 1e-5f);
