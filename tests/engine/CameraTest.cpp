@@ -225,14 +225,3 @@ TEST_F(DemoCamera, InactiveMouseCameraChangesNothing) {
         ExpectVector(camera.Position, 7, 8, 9);
     }
 }
-
-TEST(MouseCamera, ConstructorDefaults) {
-    TMouseCamera mouse;
-    EXPECT_FLOAT_EQ(mouse.PanSpeed, 0.01f);
-    EXPECT_FLOAT_EQ(mouse.ZoomSpeed, 0.2f);
-    EXPECT_FLOAT_EQ(mouse.RotateSpeed, 1.0f);
-    EXPECT_EQ(mouse.LastX, -1);
-    EXPECT_EQ(mouse.LastY, -1);
-    EXPECT_TRUE(mouse.Enabled);
-    EXPECT_EQ(mouse.Camera, nullptr);
-}
