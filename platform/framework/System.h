@@ -22,5 +22,5 @@ void ShowMessage(const std::string& text);
 // Registers the framework's own picture classes with TPicture ("bmp",
 // "ico", "jpg", "jpeg", and "wmf" and "emf"), as the framework does on start.
 // The metafile classes register through RegisterMetafileFormats(), declared
-// in Metafile.h, which this calls once that unit is part of the library.
+// in Metafile.h.
 void InitializeFrameworkGraphics();

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "Graphics.h"
+#include "Icon.h"
+#include "Jpeg.h"
+#include "Metafile.h"
 #include "Windows.h"
 
 namespace {
@@ -39,6 +43,21 @@ TEST(ShowMessage, IsAPlainMessageBox) {
     EXPECT_EQ(MessageBoxLog()[0].Caption, "dot3demo");
     EXPECT_EQ(MessageBoxLog()[0].Type, MB_OK);
     ClearMessageBoxLog();
+}
+
+TEST(FrameworkGraphics, RegistersTheFrameworksOwnClasses) {
+    InitializeFrameworkGraphics();
+    EXPECT_EQ(TPicture::FindGraphicClass("BMP"), TBitmap::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("ico"), TIcon::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("jpg"), TJPEGImage::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("jpeg"), TJPEGImage::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("wmf"), TMetafile::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("emf"), TMetafile::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("dib"), nullptr) << "rle and dib come from the image library";
+    const size_t count = TPicture::GraphicFilters().size();
+    InitializeFrameworkGraphics();
+    EXPECT_EQ(TPicture::GraphicFilters().size(), count) << "registering again adds nothing";
+    EXPECT_EQ(TPicture::GraphicFilters()[1].Description, "JPEG Image File (*.jpg)");
 }
 
 }  // namespace
