@@ -444,6 +444,35 @@ TEST_F(EngineUnits, AttachCreatesDeviceAndSetsDefaultStates) {
     viewport.RenderFrame();
     EXPECT_EQ(target->Presents(), 2);
     EXPECT_EQ(target->Pixel(288, 224) & 0xFFFFFF, 0x808080u);
+
+    // Windowed: the 640 x 480 passed for full screen do not size the back
+    // buffer; the window's client area does.
+    TComRef<IDirect3DSurface8> backBuffer;
+    ASSERT_EQ(Device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, backBuffer.ReleaseAndGetAddressOf()),
+              D3D_OK);
+    D3DSURFACE_DESC desc = {};
+    backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 577u);
+    EXPECT_EQ(desc.Height, 449u);
+}
+
+TEST_F(EngineUnits, FurtherWindowsGetSwapChainsAndBadDepthsFail) {
+    TComRef<IDirect3DSwapChain8> first, second;
+    StartLog();
+    // An unsupported full-screen depth fails before anything is created.
+    EXPECT_FALSE(CreateDeviceForWindow(first, target->Handle(), 1, 640, 480, 15, 1, true, true));
+    EXPECT_TRUE(Calls().empty());
+    EXPECT_FALSE(Device);
+
+    ASSERT_TRUE(CreateDeviceForWindow(first, target->Handle(), 0, 640, 480, 16, 1, false, true));
+    EXPECT_FALSE(first);  // the first window presents through the device
+    ASSERT_TRUE(Device);
+    TMemoryTarget other(64, 48);
+    StartLog();
+    ASSERT_TRUE(CreateDeviceForWindow(second, other.Handle(), 0, 640, 480, 16, 1, true, true));
+    EXPECT_TRUE(second);
+    EXPECT_TRUE(SameCalls(Calls(), {"GetAdapterDisplayMode(0)", "CreateAdditionalSwapChain"}));
+    second = nullptr;
 }
 
 TEST_F(EngineFrame, VertexBufferFailureEndsTheFrameWithAMessage) {
