@@ -22,25 +22,6 @@ TEST(ColorManagerMask, SelectsPixelsByTheRotatingPattern) {
     }
 }
 
-TEST(ColorManagerMask, AppliesToColourPixels) {
-    TColorManager manager = MakeManager({csRGB, 8, 3}, {csBGR, 8, 3});
-    const std::vector<uint8_t> source = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    std::vector<uint8_t> target(8 * 3, 0xEE);
-    manager.ConvertRow({source.data()}, target.data(), 8, 0xAA);
-    for (int pixel = 0; pixel < 8; ++pixel) {
-        const uint8_t* p = &target[pixel * 3];
-        if (pixel % 2) {
-            EXPECT_EQ(p[0], 0xEE);
-            EXPECT_EQ(p[2], 0xEE);
-        } else {
-            const int k = pixel / 2 * 3;
-            EXPECT_EQ(p[0], source[k + 2]);
-            EXPECT_EQ(p[1], source[k + 1]);
-            EXPECT_EQ(p[2], source[k]);
-        }
-    }
-}
-
 TEST(ColorManagerPacked, EqualDepthsCopyWholeBytesOnly) {
     TColorManager manager = MakeManager({csGray, 4, 1}, {csGray, 4, 1});
     const std::vector<uint8_t> source = {0x12, 0x34, 0x5F};
@@ -160,38 +141,6 @@ TEST(ColorManagerGray, DepthsByteOrderAndAlpha) {
     }
 }
 
-struct TRGBCase {
-    const char* Name;
-    TColorScheme Source, Target;
-    std::vector<uint8_t> Pixels;   // two interleaved source pixels
-    std::vector<uint8_t> Expected;  // two target pixels; 0xEE marks untouched bytes
-};
-
-TEST(ColorManagerRGB, OrdersAndAlphaAt8Bits) {
-    const std::vector<TRGBCase> cases = {
-        {"rgb-bgr", csRGB, csBGR, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}},
-        {"bgr-rgb", csBGR, csRGB, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 6, 5, 4}},
-        {"rgb-rgb", csRGB, csRGB, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
-        {"bgr-bgr", csBGR, csBGR, {1, 2, 3, 4, 5, 6}, {1, 2, 3, 4, 5, 6}},
-        {"rgba-bgra", csRGBA, csBGRA, {1, 2, 3, 9, 4, 5, 6, 8}, {3, 2, 1, 9, 6, 5, 4, 8}},
-        {"rgba-rgba", csRGBA, csRGBA, {1, 2, 3, 9, 4, 5, 6, 8}, {1, 2, 3, 9, 4, 5, 6, 8}},
-        {"bgra-rgba", csBGRA, csRGBA, {1, 2, 3, 9, 4, 5, 6, 8}, {3, 2, 1, 9, 6, 5, 4, 8}},
-        {"rgba-bgr", csRGBA, csBGR, {1, 2, 3, 9, 4, 5, 6, 8}, {3, 2, 1, 6, 5, 4}},
-        {"rgb-bgra", csRGB, csBGRA, {1, 2, 3, 4, 5, 6}, {3, 2, 1, 0xEE, 6, 5, 4, 0xEE}},
-    };
-    for (const TRGBCase& c : cases) {
-        const uint8_t sourceSamples = c.Pixels.size() / 2, targetSamples = c.Expected.size() / 2;
-        TColorManager manager = MakeManager({c.Source, 8, sourceSamples}, {c.Target, 8, targetSamples});
-        std::vector<uint8_t> target(c.Expected.size(), 0xEE);
-        manager.ConvertRow({c.Pixels.data()}, target.data(), 2, 0xFF);
-        EXPECT_EQ(target, c.Expected) << c.Name;
-        // The same through the per-pixel path that masks take.
-        std::vector<uint8_t> masked(c.Expected.size(), 0xEE);
-        manager.ConvertRow({c.Pixels.data()}, masked.data(), 2, 0xC0);
-        EXPECT_EQ(masked, c.Expected) << c.Name << " masked";
-    }
-}
-
 TEST(ColorManagerRGB, PlanarSources) {
     const std::vector<uint8_t> red = {10, 11}, green = {20, 21}, blue = {30, 31}, alpha = {40, 41};
     TColorManager manager = MakeManager({csRGB, 8, 3}, {csBGR, 8, 3});
@@ -215,37 +164,6 @@ TEST(ColorManagerRGB, PlanarSources) {
     std::vector<uint8_t> untouched(8, 0xEE);
     manager.ConvertRow({red.data(), green.data()}, untouched.data(), 2, 0xFF);
     EXPECT_EQ(untouched, std::vector<uint8_t>(8, 0xEE));
-}
-
-TEST(ColorManagerRGB, WideSamples) {
-    const auto source = Words({Swapped(65535), Swapped(257), Swapped(256), Swapped(0x1234)});
-    {
-        TColorManager manager = MakeManager({csRGBA, 16, 4}, {csBGRA, 8, 4});
-        manager.SourceMode = cvByteSwap;
-        std::vector<uint8_t> target(4);
-        manager.ConvertRow({source.data()}, target.data(), 1, 0xFF);
-        EXPECT_EQ(target, (std::vector<uint8_t>{0, 1, 255, 0x12}));
-    }
-    {
-        TColorManager manager = MakeManager({csRGB, 16, 3}, {csBGR, 8, 3});
-        std::vector<uint8_t> target(3);
-        manager.ConvertRow({source.data()}, target.data(), 1, 0xFF);
-        EXPECT_EQ(target, (std::vector<uint8_t>{0, 1, 255}));  // taken as 0xFFFF, 0x0101, 0x0001
-    }
-    {
-        TColorManager manager = MakeManager({csRGBA, 16, 4}, {csRGBA, 16, 4});
-        manager.SourceMode = cvByteSwap;
-        std::vector<uint8_t> target(8);
-        manager.ConvertRow({source.data()}, target.data(), 1, 0xFF);
-        EXPECT_EQ(AsWords(target), (std::vector<uint16_t>{65535, 257, 256, 0x1234}));
-    }
-    {
-        TColorManager manager = MakeManager({csBGRA, 8, 4}, {csRGBA, 16, 4});
-        const std::vector<uint8_t> narrow = {1, 2, 3, 4};
-        std::vector<uint8_t> target(8);
-        manager.ConvertRow({narrow.data()}, target.data(), 1, 0xFF);
-        EXPECT_EQ(AsWords(target), (std::vector<uint16_t>{3 * 257, 2 * 257, 257, 4 * 257}));
-    }
 }
 
 TEST(ColorManagerRGB, GammaAppliesToColoursNotAlpha) {
@@ -279,6 +197,69 @@ TEST(ColorManagerRGB, UnsupportedDepthsAndEmptyRowsWriteNothing) {
     manager.SetSourceBitsPerSample(8);
     manager.ConvertRow(TColorManager::TSourceRows{}, target.data(), 2, 0xFF);
     EXPECT_EQ(target, std::vector<uint8_t>(6, 0xEE));
+}
+
+// Every RGB-family layout and depth: the whole-row loops must agree with a
+// per-pixel reading of the rules, which the masked path follows.
+TEST(ColorManagerRGB, EveryLayoutMatchesThePerPixelRules) {
+    const TColorScheme schemes[] = {csRGB, csRGBA, csBGR, csBGRA};
+    const auto blueFirst = [](TColorScheme s) { return s == csBGR || s == csBGRA; };
+    const auto alpha = [](TColorScheme s) { return s == csRGBA || s == csBGRA; };
+    for (TColorScheme from : schemes)
+        for (TColorScheme to : schemes)
+            for (uint8_t sourceBits : {8, 16})
+                for (uint8_t targetBits : {8, 16})
+                    for (bool swap : {false, true}) {
+                        const int sourceSamples = alpha(from) ? 4 : 3, targetSamples = alpha(to) ? 4 : 3;
+                        TColorManager manager = MakeManager({from, sourceBits, uint8_t(sourceSamples)},
+                                                            {to, targetBits, uint8_t(targetSamples)});
+                        if (swap) manager.SourceMode = cvByteSwap;
+                        const int pixels = 3;
+                        std::vector<uint16_t> values(pixels * sourceSamples);
+                        for (size_t k = 0; k < values.size(); ++k) values[k] = uint16_t(1000 + 4099 * k);
+                        std::vector<uint8_t> source(values.size() * sourceBits / 8);
+                        for (size_t k = 0; k < values.size(); ++k) {
+                            if (sourceBits == 8)
+                                source[k] = uint8_t(values[k]);
+                            else
+                                std::memcpy(&source[2 * k], &values[k], 2);
+                        }
+                        // What each stored sample means, then where it goes.
+                        const auto meaning = [&](uint16_t stored) -> uint32_t {
+                            if (sourceBits == 8) return targetBits == 8 ? uint8_t(stored) : uint8_t(stored) * 257;
+                            const uint16_t v = swap ? Swapped(stored) : stored;
+                            return targetBits == 16 ? v : v * 255 / 65535;
+                        };
+                        const size_t targetBytes = pixels * targetSamples * targetBits / 8;
+                        std::vector<uint8_t> expected(targetBytes, 0xEE);
+                        for (int p = 0; p < pixels; ++p) {
+                            const uint16_t* in = &values[p * sourceSamples];
+                            const uint32_t red = meaning(in[blueFirst(from) ? 2 : 0]), green = meaning(in[1]),
+                                           blue = meaning(in[blueFirst(from) ? 0 : 2]);
+                            uint32_t out[4] = {red, green, blue, 0};
+                            if (blueFirst(to)) std::swap(out[0], out[2]);
+                            int written = 3;
+                            if (alpha(from) && alpha(to)) {
+                                out[3] = meaning(in[3]);
+                                written = 4;
+                            }
+                            for (int c = 0; c < written; ++c) {
+                                const size_t at = size_t(p * targetSamples + c) * targetBits / 8;
+                                const auto word = uint16_t(out[c]);
+                                if (targetBits == 8)
+                                    expected[at] = uint8_t(word);
+                                else
+                                    std::memcpy(&expected[at], &word, 2);
+                            }
+                        }
+                        for (uint8_t mask : {uint8_t(0xFF), uint8_t(0xE0)}) {
+                            std::vector<uint8_t> target(targetBytes, 0xEE);
+                            manager.ConvertRow({source.data()}, target.data(), pixels, mask);
+                            EXPECT_EQ(target, expected) << int(from) << " -> " << int(to) << ", " << int(sourceBits)
+                                                        << " -> " << int(targetBits) << (swap ? " swapped" : "")
+                                                        << ", mask " << int(mask);
+                        }
+                    }
 }
 
 }  // namespace
