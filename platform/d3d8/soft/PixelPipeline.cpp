@@ -2,7 +2,12 @@
 #include "PixelPipeline.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
 
 #ifndef D3D8SOFT_ISA
 #error "D3D8SOFT_ISA names the instruction-set build"
@@ -98,127 +103,209 @@ void Unpack(const uint32_t* pixels, TColors& c, int n) {
 // Depth values of the chunk, and the mask of pixels passing the depth test.
 void TestDepth(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
                const uint16_t* depthRow) {
+    const int n = c.N;
     const float zRow = tri.Z.B * c.Row + tri.Z.C;
-    for (int i = 0; i < c.N; ++i) {
+    for (int i = 0; i < n; ++i) {
         float z = tri.Z.A * c.X[i] + zRow;
         z = z > 0.0f ? z : 0.0f;
         z = z < 1.0f ? z : 1.0f;
         c.Depth[i] = static_cast<int32_t>(z * 65535.0f + 0.5f);
     }
     WithCompare(state.DepthFunc, [&](auto passes) {
-        for (int i = 0; i < c.N; ++i) c.Mask[i] = passes(c.Depth[i], depthRow[i]) ? 1 : 0;
+        for (int i = 0; i < n; ++i) c.Mask[i] = passes(c.Depth[i], depthRow[i]) ? 1 : 0;
     });
 }
 
 void ComputeW(const TTriangleSetup& tri, TChunk& c) {
+    const int n = c.N;
     const float row = tri.InvW.B * c.Row + tri.InvW.C;
-    for (int i = 0; i < c.N; ++i) c.W[i] = 1.0f / (tri.InvW.A * c.X[i] + row);
+    for (int i = 0; i < n; ++i) c.W[i] = 1.0f / (tri.InvW.A * c.X[i] + row);
 }
 
 // Perspective-correct value of a plane that holds value / w.
 void Interpolate(const TPlane& plane, const TChunk& c, float* out) {
+    const int n = c.N;
     const float row = plane.B * c.Row + plane.C;
-    for (int i = 0; i < c.N; ++i) out[i] = (plane.A * c.X[i] + row) * c.W[i];
+    for (int i = 0; i < n; ++i) out[i] = (plane.A * c.X[i] + row) * c.W[i];
 }
 
 void InterpolateByte(const TPlane& plane, const TChunk& c, int32_t* out) {
+    const int n = c.N;
     const float row = plane.B * c.Row + plane.C;
-    for (int i = 0; i < c.N; ++i) out[i] = ToByte((plane.A * c.X[i] + row) * c.W[i]);
+    for (int i = 0; i < n; ++i) out[i] = ToByte((plane.A * c.X[i] + row) * c.W[i]);
 }
 
 // Colours with three planes read as opaque.
 void InterpolateColors(const TPlane* planes, int channels, const TChunk& c, TColors& out) {
     int32_t* targets[4] = {out.R, out.G, out.B, out.A};
     for (int k = 0; k < channels; ++k) InterpolateByte(planes[k], c, targets[k]);
-    if (channels == 3) std::fill(out.A, out.A + c.N, 255);
+    if (channels == 3) std::fill(out.A, out.A + c.N, int32_t{255});
 }
 
 // ---- Sampling ------------------------------------------------------------
 
 struct TTexelIndex {
-    alignas(64) int32_t I00[kChunk], I01[kChunk], I10[kChunk], I11[kChunk];
+    alignas(64) int32_t I00[kChunk], I10[kChunk];  // upper left and lower left texels
     alignas(64) int32_t FX[kChunk], FY[kChunk];
 };
 
 // Coordinates in 1/256 texel are split into a wrapped texel and a fraction.
 template <bool Pow2>
-inline void Wrap(int32_t fixed, int size, int32_t& texel, int32_t& next) {
+inline int32_t Wrap(int32_t fixed, int size) {
     if constexpr (Pow2) {
-        texel = (fixed >> 8) & (size - 1);
-        next = (texel + 1) & (size - 1);
+        return (fixed >> 8) & (size - 1);
     } else {
-        texel = (fixed >> 8) % size;
-        if (texel < 0) texel += size;
-        next = texel + 1 == size ? 0 : texel + 1;
+        const int32_t texel = (fixed >> 8) % size;
+        return texel < 0 ? texel + size : texel;
     }
 }
 
 template <bool Pow2>
 void LinearIndices(const TSampler& s, const TChunk& c, TTexelIndex& idx) {
+    const int n = c.N;
     const float su = static_cast<float>(s.Width) * 256.0f;
     const float sv = static_cast<float>(s.Height) * 256.0f;
-    for (int i = 0; i < c.N; ++i) {
+    for (int i = 0; i < n; ++i) {
         // Texel centres sit at +0.5: shift by half a texel before splitting.
         const int32_t fu = FloorToInt(c.U[i] * su - 128.0f);
         const int32_t fv = FloorToInt(c.V[i] * sv - 128.0f);
-        int32_t x0, x1, y0, y1;
-        Wrap<Pow2>(fu, s.Width, x0, x1);
-        Wrap<Pow2>(fv, s.Height, y0, y1);
+        const int32_t x0 = Wrap<Pow2>(fu, s.Width), y0 = Wrap<Pow2>(fv, s.Height);
         idx.FX[i] = fu & 255;
         idx.FY[i] = fv & 255;
-        idx.I00[i] = y0 * s.Width + x0;
-        idx.I01[i] = y0 * s.Width + x1;
-        idx.I10[i] = y1 * s.Width + x0;
-        idx.I11[i] = y1 * s.Width + x1;
+        idx.I00[i] = y0 * s.Stride + x0;
+        idx.I10[i] = idx.I00[i] + s.Stride;
     }
 }
 
+// Blends the four texels around each coordinate, weights in 1/65536.
+inline void Bilinear(const uint32_t* texels, const TTexelIndex& idx, int i, TColors& out) {
+    const uint32_t t00 = texels[idx.I00[i]], t01 = texels[idx.I00[i] + 1];
+    const uint32_t t10 = texels[idx.I10[i]], t11 = texels[idx.I10[i] + 1];
+    const int32_t fx = idx.FX[i], fy = idx.FY[i];
+    const int32_t w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy);
+    const int32_t w10 = (256 - fx) * fy, w11 = fx * fy;
+    auto channel = [&](int shift) {
+        return (static_cast<int32_t>((t00 >> shift) & 255) * w00 +
+                static_cast<int32_t>((t01 >> shift) & 255) * w01 +
+                static_cast<int32_t>((t10 >> shift) & 255) * w10 +
+                static_cast<int32_t>((t11 >> shift) & 255) * w11 + 32768) >>
+               16;
+    };
+    out.B[i] = channel(0);
+    out.G[i] = channel(8);
+    out.R[i] = channel(16);
+    out.A[i] = channel(24);
+}
+
+#if defined(__AVX2__)
+// Two texels side by side for each of four pixels. Plain 64-bit loads beat
+// the gather instruction here.
+inline __m256i LoadPairs(const uint32_t* texels, const int32_t* index) {
+    auto pair = [&](int k) {
+        long long bits;
+        std::memcpy(&bits, texels + index[k], sizeof bits);
+        return bits;
+    };
+    return _mm256_set_epi64x(pair(3), pair(2), pair(1), pair(0));
+}
+
+// Splits the pairs of eight pixels into the left and the right texels.
+inline void SplitPairs(__m256i low4, __m256i high4, __m256i& left, __m256i& right) {
+    const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256i a = _mm256_permutevar8x32_epi32(low4, order);
+    const __m256i b = _mm256_permutevar8x32_epi32(high4, order);
+    left = _mm256_permute2x128_si256(a, b, 0x20);
+    right = _mm256_permute2x128_si256(a, b, 0x31);
+}
+
+// Eight pixels at a time of a power-of-two texture: the same arithmetic as
+// LinearIndices and Bilinear, with gathers for the texel reads.
+int SampleLinearPow2Avx2(const TSampler& s, const TChunk& c, TColors& out) {
+    const __m256 su = _mm256_set1_ps(static_cast<float>(s.Width) * 256.0f);
+    const __m256 sv = _mm256_set1_ps(static_cast<float>(s.Height) * 256.0f);
+    const __m256 half = _mm256_set1_ps(128.0f);
+    const __m256 lo = _mm256_set1_ps(-1.0e9f), hi = _mm256_set1_ps(1.0e9f);
+    const __m256i wMask = _mm256_set1_epi32(s.Width - 1), hMask = _mm256_set1_epi32(s.Height - 1);
+    const __m256i byte = _mm256_set1_epi32(255);
+    const __m256i full = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
+    const __m256i stride = _mm256_set1_epi32(s.Stride);
+    const __m256i pairMask = _mm256_set1_epi32(0x00FF00FF), halfMask = _mm256_set1_epi32(0xFFFF);
+    int i = 0;
+    for (; i + 8 <= c.N; i += 8) {
+        __m256 fu = _mm256_sub_ps(_mm256_mul_ps(_mm256_load_ps(c.U + i), su), half);
+        __m256 fv = _mm256_sub_ps(_mm256_mul_ps(_mm256_load_ps(c.V + i), sv), half);
+        fu = _mm256_min_ps(_mm256_max_ps(fu, lo), hi);  // NaN takes the lower bound
+        fv = _mm256_min_ps(_mm256_max_ps(fv, lo), hi);
+        const __m256i iu = _mm256_cvttps_epi32(_mm256_floor_ps(fu));
+        const __m256i iv = _mm256_cvttps_epi32(_mm256_floor_ps(fv));
+        const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), wMask);
+        const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), hMask);
+        const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, stride), x0);
+        const __m256i i10 = _mm256_add_epi32(i00, stride);
+        alignas(32) int32_t upper[8], lower[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(upper), i00);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lower), i10);
+        __m256i t00, t01, t10, t11;
+        SplitPairs(LoadPairs(s.Texels, upper), LoadPairs(s.Texels, upper + 4), t00, t01);
+        SplitPairs(LoadPairs(s.Texels, lower), LoadPairs(s.Texels, lower + 4), t10, t11);
+        const __m256i fx = _mm256_and_si256(iu, byte), fy = _mm256_and_si256(iv, byte);
+        const __m256i gx = _mm256_sub_epi32(full, fx), gy = _mm256_sub_epi32(full, fy);
+        // Across: two channels per 32-bit lane in 16-bit halves, exact since
+        // c0 (256 - fx) + c1 fx <= 65280.
+        const __m256i fx2 = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
+        const __m256i gx2 = _mm256_or_si256(gx, _mm256_slli_epi32(gx, 16));
+        auto across = [&](__m256i left, __m256i right, int shift) {
+            const __m256i l = _mm256_and_si256(_mm256_srli_epi32(left, shift), pairMask);
+            const __m256i r = _mm256_and_si256(_mm256_srli_epi32(right, shift), pairMask);
+            return _mm256_add_epi16(_mm256_mullo_epi16(l, gx2), _mm256_mullo_epi16(r, fx2));
+        };
+        const __m256i upperBR = across(t00, t01, 0), upperGA = across(t00, t01, 8);
+        const __m256i lowerBR = across(t10, t11, 0), lowerGA = across(t10, t11, 8);
+        // Down: the two rows in 32 bits, rounded to a byte.
+        auto down = [&](__m256i upper, __m256i lower) {
+            const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi32(upper, gy), _mm256_mullo_epi32(lower, fy));
+            return _mm256_srli_epi32(_mm256_add_epi32(sum, round), 16);
+        };
+        auto lowHalf = [&](__m256i v) { return _mm256_and_si256(v, halfMask); };
+        auto highHalf = [&](__m256i v) { return _mm256_srli_epi32(v, 16); };
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.B + i), down(lowHalf(upperBR), lowHalf(lowerBR)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.R + i), down(highHalf(upperBR), highHalf(lowerBR)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.G + i), down(lowHalf(upperGA), lowHalf(lowerGA)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.A + i), down(highHalf(upperGA), highHalf(lowerGA)));
+    }
+    return i;
+}
+#endif
+
 void SampleLinear(const TSampler& s, const TChunk& c, TColors& out) {
+    const int n = c.N;
     TTexelIndex idx;
     const bool pow2 = (s.Width & (s.Width - 1)) == 0 && (s.Height & (s.Height - 1)) == 0;
+    int done = 0;
+#if defined(__AVX2__)
+    if (pow2) done = SampleLinearPow2Avx2(s, c, out);
+    if (done == c.N) return;
+#endif
     if (pow2)
         LinearIndices<true>(s, c, idx);
     else
         LinearIndices<false>(s, c, idx);
-    const uint32_t* texels = s.Texels;
-    for (int i = 0; i < c.N; ++i) {
-        const uint32_t t00 = texels[idx.I00[i]], t01 = texels[idx.I01[i]];
-        const uint32_t t10 = texels[idx.I10[i]], t11 = texels[idx.I11[i]];
-        const int32_t fx = idx.FX[i], fy = idx.FY[i];
-        const int32_t w00 = (256 - fx) * (256 - fy), w01 = fx * (256 - fy);
-        const int32_t w10 = (256 - fx) * fy, w11 = fx * fy;
-        auto channel = [&](int shift) {
-            return (static_cast<int32_t>((t00 >> shift) & 255) * w00 +
-                    static_cast<int32_t>((t01 >> shift) & 255) * w01 +
-                    static_cast<int32_t>((t10 >> shift) & 255) * w10 +
-                    static_cast<int32_t>((t11 >> shift) & 255) * w11 + 32768) >>
-                   16;
-        };
-        out.B[i] = channel(0);
-        out.G[i] = channel(8);
-        out.R[i] = channel(16);
-        out.A[i] = channel(24);
-    }
+    for (int i = done; i < n; ++i) Bilinear(s.Texels, idx, i, out);
 }
 
 void SamplePoint(const TSampler& s, const TChunk& c, TColors& out) {
+    const int n = c.N;
     const float su = static_cast<float>(s.Width) * 256.0f;
     const float sv = static_cast<float>(s.Height) * 256.0f;
     const bool pow2 = (s.Width & (s.Width - 1)) == 0 && (s.Height & (s.Height - 1)) == 0;
     alignas(64) uint32_t texel[kChunk];
-    for (int i = 0; i < c.N; ++i) {
-        int32_t x, y, unused;
+    for (int i = 0; i < n; ++i) {
         const int32_t fu = FloorToInt(c.U[i] * su), fv = FloorToInt(c.V[i] * sv);
-        if (pow2) {
-            Wrap<true>(fu, s.Width, x, unused);
-            Wrap<true>(fv, s.Height, y, unused);
-        } else {
-            Wrap<false>(fu, s.Width, x, unused);
-            Wrap<false>(fv, s.Height, y, unused);
-        }
-        texel[i] = s.Texels[y * s.Width + x];
+        const int32_t x = pow2 ? Wrap<true>(fu, s.Width) : Wrap<false>(fu, s.Width);
+        const int32_t y = pow2 ? Wrap<true>(fv, s.Height) : Wrap<false>(fv, s.Height);
+        texel[i] = s.Texels[y * s.Stride + x];
     }
-    Unpack(texel, out, c.N);
+    Unpack(texel, out, n);
 }
 
 // ---- Texture stages ------------------------------------------------------
@@ -248,6 +335,7 @@ struct TStageInputs {
     // The argument with its modifiers applied, in scratch slot `slot` when
     // a modifier changes it.
     const TColors& ColorArg(DWORD arg, int stage, const TColors& current, int slot) {
+        const int n = C.N;
         const TColors& source = Source(arg, stage, current);
         const bool complement = (arg & D3DTA_COMPLEMENT) != 0;
         const bool replicate = (arg & D3DTA_ALPHAREPLICATE) != 0;
@@ -258,7 +346,7 @@ struct TStageInputs {
         const int32_t* r = replicate ? source.A : source.R;
         const int32_t* g = replicate ? source.A : source.G;
         const int32_t* b = replicate ? source.A : source.B;
-        for (int i = 0; i < C.N; ++i) {
+        for (int i = 0; i < n; ++i) {
             out.R[i] = flip + sign * r[i];
             out.G[i] = flip + sign * g[i];
             out.B[i] = flip + sign * b[i];
@@ -268,10 +356,11 @@ struct TStageInputs {
     }
 
     const int32_t* AlphaArg(DWORD arg, int stage, const TColors& current, int slot) {
+        const int n = C.N;
         const TColors& source = Source(arg, stage, current);
         if ((arg & D3DTA_COMPLEMENT) == 0) return source.A;
         int32_t* out = C.Args[slot].A;
-        for (int i = 0; i < C.N; ++i) out[i] = 255 - source.A[i];
+        for (int i = 0; i < n; ++i) out[i] = 255 - source.A[i];
         return out;
     }
 };
@@ -416,12 +505,13 @@ void BlendFactor(DWORD blend, const TColors& src, const TColors& dst, TColors& f
 
 void ApplyBlend(const TPixelState& state, TChunk& c, const TColors& src, TColors& out,
                 const uint32_t* row) {
-    Unpack(row, c.Dest, c.N);
-    BlendFactor(state.SrcBlend, src, c.Dest, c.SrcFactor, c.N);
-    BlendFactor(state.DestBlend, src, c.Dest, c.DestFactor, c.N);
+    const int n = c.N;
+    Unpack(row, c.Dest, n);
+    BlendFactor(state.SrcBlend, src, c.Dest, c.SrcFactor, n);
+    BlendFactor(state.DestBlend, src, c.Dest, c.DestFactor, n);
     auto mix = [&](const int32_t* s, const int32_t* sf, const int32_t* d, const int32_t* df,
                    int32_t* o) {
-        for (int i = 0; i < c.N; ++i) o[i] = Div255(std::min(s[i] * sf[i] + d[i] * df[i], 65025));
+        for (int i = 0; i < n; ++i) o[i] = Div255(std::min(s[i] * sf[i] + d[i] * df[i], 65025));
     };
     mix(src.R, c.SrcFactor.R, c.Dest.R, c.DestFactor.R, out.R);
     mix(src.G, c.SrcFactor.G, c.Dest.G, c.DestFactor.G, out.G);
@@ -430,9 +520,10 @@ void ApplyBlend(const TPixelState& state, TChunk& c, const TColors& src, TColors
 }
 
 void ApplyFog(const TPixelState& state, TChunk& c, TColors& color) {
+    const int n = c.N;
     const int32_t fr = (state.FogColor >> 16) & 255, fg = (state.FogColor >> 8) & 255,
                   fb = state.FogColor & 255;
-    for (int i = 0; i < c.N; ++i) {
+    for (int i = 0; i < n; ++i) {
         const int32_t f = c.Fog[i], g = 255 - f;
         color.R[i] = Div255(color.R[i] * f + fr * g);
         color.G[i] = Div255(color.G[i] * f + fg * g);
@@ -442,25 +533,36 @@ void ApplyFog(const TPixelState& state, TChunk& c, TColors& color) {
 
 void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
                 uint32_t* colorRow, uint16_t* depthRow) {
+    const int n = c.N;
     const bool depth = state.DepthTest && depthRow != nullptr;
     if (depth) {
         TestDepth(state, tri, c, depthRow);
         bool any = false;
-        for (int i = 0; i < c.N; ++i) any |= c.Mask[i] != 0;
+        for (int i = 0; i < n; ++i) any |= c.Mask[i] != 0;
         if (!any) return;
     } else {
-        std::fill(c.Mask, c.Mask + c.N, uint8_t{1});
+        std::fill(c.Mask, c.Mask + n, uint8_t{1});
     }
     ComputeW(tri, c);
     const bool alpha = (state.Needs & kNeedAlpha) != 0;
-    if (state.Needs & kNeedDiffuse) InterpolateColors(tri.Diffuse, 4, c, c.Diffuse);
-    if (state.Needs & kNeedSpecular) InterpolateColors(tri.Specular, 3, c, c.Specular);
+    if (state.Needs & kNeedDiffuse) {
+        if (tri.FlatDiffuse)
+            Fill(c.Diffuse, tri.FlatDiffuseColor, n);
+        else
+            InterpolateColors(tri.Diffuse, 4, c, c.Diffuse);
+    }
+    if (state.Needs & kNeedSpecular) {
+        if (tri.FlatSpecular)
+            Fill(c.Specular, tri.FlatSpecularColor, n);
+        else
+            InterpolateColors(tri.Specular, 3, c, c.Specular);
+    }
     for (int s = 0; s < state.StageCount; ++s) {
         const TStageSetup& st = state.Stages[s];
         if (!st.ReadsTexture) continue;
         const TSampler& sampler = tri.Samplers[s];
         if (!st.HasTexture || sampler.Texels == nullptr) {
-            Fill(c.Tex[s], 0xFFFFFFFF, c.N);
+            Fill(c.Tex[s], 0xFFFFFFFF, n);
             continue;
         }
         Interpolate(tri.Tex[st.TexCoord][0], c, c.U);
@@ -473,7 +575,7 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
 
     TColors& color = state.StageCount == 0 ? c.Diffuse : RunStages(state, c);
     if (state.SpecularAdd) {
-        for (int i = 0; i < c.N; ++i) {
+        for (int i = 0; i < n; ++i) {
             color.R[i] = std::min(color.R[i] + c.Specular.R[i], 255);
             color.G[i] = std::min(color.G[i] + c.Specular.G[i], 255);
             color.B[i] = std::min(color.B[i] + c.Specular.B[i], 255);
@@ -481,19 +583,19 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
     }
     if (state.Fog) {
         const float row = tri.Fog.B * c.Row + tri.Fog.C;
-        for (int i = 0; i < c.N; ++i) c.Fog[i] = ToByte((tri.Fog.A * c.X[i] + row) * c.W[i] * 255.0f);
+        for (int i = 0; i < n; ++i) c.Fog[i] = ToByte((tri.Fog.A * c.X[i] + row) * c.W[i] * 255.0f);
         ApplyFog(state, c, color);
     }
     if (state.AlphaTest) {
         WithCompare(state.AlphaFunc, [&](auto passes) {
-            for (int i = 0; i < c.N; ++i) c.Mask[i] &= passes(color.A[i], state.AlphaRef) ? 1 : 0;
+            for (int i = 0; i < n; ++i) c.Mask[i] &= passes(color.A[i], state.AlphaRef) ? 1 : 0;
         });
     }
     if (state.Blend) ApplyBlend(state, c, color, color, colorRow);
 
     const uint32_t alphaBits = state.TargetHasAlpha ? 0u : 0xFF000000u;
     const int32_t* a = alpha ? color.A : color.R;  // ignored when the target has no alpha
-    for (int i = 0; i < c.N; ++i) {
+    for (int i = 0; i < n; ++i) {
         const uint32_t packed = alphaBits | static_cast<uint32_t>(a[i]) << 24 |
                                 static_cast<uint32_t>(color.R[i]) << 16 |
                                 static_cast<uint32_t>(color.G[i]) << 8 |
@@ -501,7 +603,7 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
         colorRow[i] = c.Mask[i] ? packed : colorRow[i];
     }
     if (depth && state.DepthWrite) {
-        for (int i = 0; i < c.N; ++i)
+        for (int i = 0; i < n; ++i)
             depthRow[i] = c.Mask[i] ? static_cast<uint16_t>(c.Depth[i]) : depthRow[i];
     }
 }
@@ -512,8 +614,9 @@ void ShadeSpan(const TPixelState& state, const TTriangleSetup& triangle, const T
     TChunk c;
     c.Row = static_cast<float>(span.Y);
     for (int x = span.X0; x < span.X1; x += kChunk) {
-        c.N = std::min(kChunk, span.X1 - x);
-        for (int i = 0; i < c.N; ++i) c.X[i] = static_cast<float>(x + i);
+        const int n = std::min(kChunk, span.X1 - x);
+        c.N = n;
+        for (int i = 0; i < n; ++i) c.X[i] = static_cast<float>(x + i);
         ShadeChunk(state, triangle, c, span.ColorRow + x,
                    span.DepthRow != nullptr ? span.DepthRow + x : nullptr);
     }

@@ -21,8 +21,11 @@ struct TPlane {
 };
 
 struct TSampler {
-    const uint32_t* Texels = nullptr;  // A8R8G8B8, rows packed
-    int Width = 0, Height = 0;
+    // A8R8G8B8 rows Stride texels apart; each row and the rows as a whole
+    // repeat their first texel after the last, so a texel's right and lower
+    // neighbours need no wrapping.
+    const uint32_t* Texels = nullptr;
+    int Width = 0, Height = 0, Stride = 0;
     bool Linear = false;
 };
 
@@ -68,6 +71,9 @@ struct TTriangleSetup {
     TPlane Fog;             // fog factor 0..1, divided by w
     TPlane Tex[kMaxTexCoordSets][2];
     TSampler Samplers[kMaxStages];
+    // Colours equal at all three corners need no interpolation.
+    bool FlatDiffuse = false, FlatSpecular = false;
+    uint32_t FlatDiffuseColor = 0, FlatSpecularColor = 0;  // A8R8G8B8
 };
 
 struct TSpan {

@@ -56,6 +56,24 @@ TPlane MakePlane(const double (&x)[3], const double (&y)[3], double area, float 
     return {static_cast<float>(a), static_cast<float>(b), static_cast<float>(c)};
 }
 
+// The colour shared by the three corners, if they share one: channels are
+// compared undivided, and only whole values count, as vertex colours are.
+bool FlatColor(const TScreenVertex* const* v, const float* (*channels)(const TScreenVertex&),
+               int count, uint32_t& argb) {
+    uint32_t packed = count == 3 ? 0xFF000000u : 0u;
+    for (int k = 0; k < count; ++k) {
+        const float first = channels(*v[0])[k] / v[0]->InvW;
+        const float rounded = std::nearbyint(first);
+        if (!(std::fabs(first - rounded) < 1e-3f) || rounded < 0.0f || rounded > 255.0f) return false;
+        for (int corner = 1; corner < 3; ++corner)
+            if (!(std::fabs(channels(*v[corner])[k] / v[corner]->InvW - rounded) < 1e-3f)) return false;
+        const int shift = k == 3 ? 24 : 16 - 8 * k;
+        packed |= static_cast<uint32_t>(rounded) << shift;
+    }
+    argb = packed;
+    return true;
+}
+
 }  // namespace
 
 TRasterizer::TRasterizer() : shader_(SelectSpanShader()) {}
@@ -95,6 +113,7 @@ void TRasterizer::ChooseSamplers(const TScreenVertex* const* v, double screenAre
         const TSurface& surface = stage.Texture->Level(level);
         const DWORD filter = minified ? stage.MinFilter : stage.MagFilter;
         setup.Samplers[s] = {surface.Expanded(), surface.Width(), surface.Height(),
+                             surface.ExpandedStride(),
                              filter != D3DTEXF_POINT && filter != D3DTEXF_NONE};
     }
 }
@@ -136,10 +155,18 @@ void TRasterizer::DrawTriangle(const TScreenVertex& v0, const TScreenVertex& v1,
     TTriangleSetup setup;
     setup.Z = plane([](const TScreenVertex& p) { return p.Z; });
     setup.InvW = plane([](const TScreenVertex& p) { return p.InvW; });
-    if (state_.Needs & kNeedDiffuse)
-        for (int k = 0; k < 4; ++k) setup.Diffuse[k] = plane([k](const TScreenVertex& p) { return p.Diffuse[k]; });
-    if (state_.Needs & kNeedSpecular)
-        for (int k = 0; k < 3; ++k) setup.Specular[k] = plane([k](const TScreenVertex& p) { return p.Specular[k]; });
+    if (state_.Needs & kNeedDiffuse) {
+        setup.FlatDiffuse = FlatColor(v, [](const TScreenVertex& p) -> const float* { return p.Diffuse; }, 4,
+                                      setup.FlatDiffuseColor);
+        for (int k = 0; k < 4 && !setup.FlatDiffuse; ++k)
+            setup.Diffuse[k] = plane([k](const TScreenVertex& p) { return p.Diffuse[k]; });
+    }
+    if (state_.Needs & kNeedSpecular) {
+        setup.FlatSpecular = FlatColor(v, [](const TScreenVertex& p) -> const float* { return p.Specular; }, 3,
+                                       setup.FlatSpecularColor);
+        for (int k = 0; k < 3 && !setup.FlatSpecular; ++k)
+            setup.Specular[k] = plane([k](const TScreenVertex& p) { return p.Specular[k]; });
+    }
     if (state_.Needs & kNeedFog) setup.Fog = plane([](const TScreenVertex& p) { return p.Fog; });
     bool planned[kMaxTexCoordSets] = {};
     for (int s = 0; s < state_.StageCount; ++s) {

@@ -126,17 +126,20 @@ HRESULT TSurface::UnlockRect() {
 
 void TSurface::KeepExpandedCopy() {
     keepExpanded_ = true;
-    expanded_.assign(static_cast<size_t>(width_) * height_, 0);
+    expanded_.assign(static_cast<size_t>(width_ + 1) * (height_ + 1), 0);
     RefreshExpanded();
 }
 
 void TSurface::RefreshExpanded() {
     const int bytes = BytesPerPixel(format_);
+    const size_t stride = static_cast<size_t>(ExpandedStride());
     for (int y = 0; y < height_; ++y) {
         const uint8_t* source = bits_.data() + static_cast<size_t>(y) * pitch_;
-        uint32_t* dest = expanded_.data() + static_cast<size_t>(y) * width_;
+        uint32_t* dest = expanded_.data() + y * stride;
         for (int x = 0; x < width_; ++x) dest[x] = ToArgb(format_, source + x * bytes);
+        dest[width_] = dest[0];
     }
+    std::copy_n(expanded_.data(), stride, expanded_.data() + height_ * stride);
 }
 
 TTexture::TTexture(TDeviceToken device, UINT width, UINT height, UINT levels, DWORD usage,

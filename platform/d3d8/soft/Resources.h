@@ -71,9 +71,12 @@ public:
     }
 
     // Texture levels keep an A8R8G8B8 copy of their texels for sampling,
-    // refreshed whenever a lock that could write ends.
+    // refreshed whenever a lock that could write ends. The copy has one
+    // more column and row, repeating the first ones, so that a filter's
+    // right and lower neighbours are always the next texel in memory.
     void KeepExpandedCopy();
     const uint32_t* Expanded() const { return expanded_.data(); }
+    int ExpandedStride() const { return width_ + 1; }
 
 private:
     void RefreshExpanded();

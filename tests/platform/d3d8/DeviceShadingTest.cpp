@@ -168,6 +168,56 @@ TEST_F(ShadingTest, LinearFilteringWrapsVerticallyToo) {
     device_->SetTexture(0, nullptr);
 }
 
+TEST_F(ShadingTest, WideSpansShadeLikeNarrowOnes) {
+    // Long spans take the vector paths, spans of a few pixels the plain
+    // ones: a quad drawn whole and drawn in 3-pixel bands through the
+    // viewport must give the same pixels, filtering and stages included.
+    constexpr int kWidth = 61, kHeight = 7;
+    std::vector<uint32_t> texels(16 * 8);
+    uint32_t seed = 12345;
+    for (uint32_t& t : texels) t = seed = seed * 1103515245u + 12345u;
+    auto base = MakeTexture(16, 8, D3DFMT_A8R8G8B8, texels);
+    std::vector<uint32_t> normals(8 * 4);
+    for (uint32_t& t : normals) t = 0xFF000000u | ((seed = seed * 1103515245u + 12345u) & 0xFFFFFF);
+    auto bumps = MakeTexture(8, 4, D3DFMT_X8R8G8B8, normals);
+
+    auto render = [&](int band) {
+        MakeDevice(kWidth, kHeight, true);
+        for (DWORD stage = 0; stage < 2; ++stage) SetFilter(stage, D3DTEXF_LINEAR);
+        device_->SetTexture(0, bumps.get());
+        SetStage(0, D3DTOP_DOTPRODUCT3, D3DTA_TEXTURE, D3DTA_SPECULAR);
+        device_->SetTexture(1, base.get());
+        SetStage(1, D3DTOP_MODULATE2X, D3DTA_CURRENT, D3DTA_TEXTURE);
+        device_->SetTextureStageState(1, D3DTSS_TEXCOORDINDEX, 0);
+        device_->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+        std::vector<TLVertex> quad = {
+            {-0.3f, 0.2f, 0.1f, 1.0f, 0xFF204080, 0xFF80C0FF, 0.1f, 0.3f},
+            {60.7f, 0.6f, 0.9f, 0.25f, 0xFFFFFFFF, 0xFF8080BF, 2.7f, 0.1f},
+            {61.0f, 7.0f, 0.5f, 0.5f, 0xFF808080, 0xFF0080FF, 2.2f, 1.9f},
+        };
+        quad.insert(quad.end(), {quad[0], quad[2], {0.0f, 7.0f, 0.3f, 0.8f, 0xFF102030, 0xFFC08040, -0.4f, 1.5f}});
+        for (int x = 0; x < kWidth; x += band) {
+            const D3DVIEWPORT8 viewport{static_cast<DWORD>(x), 0, static_cast<DWORD>(std::min(band, kWidth - x)),
+                                        kHeight, 0.0f, 1.0f};
+            EXPECT_EQ(device_->SetViewport(&viewport), D3D_OK);
+            EXPECT_EQ(DrawTL(quad), D3D_OK);
+        }
+        std::vector<uint32_t> pixels;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) pixels.push_back(Pixel(x, y));
+        device_->SetTexture(0, nullptr);
+        device_->SetTexture(1, nullptr);
+        return pixels;
+    };
+    const std::vector<uint32_t> whole = render(kWidth), bands = render(3);
+    int drawn = 0;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        EXPECT_EQ(whole[i], bands[i]) << "pixel " << i % kWidth << "," << i / kWidth;
+        drawn += whole[i] != 0xFF000000u ? 1 : 0;
+    }
+    EXPECT_GT(drawn, kWidth * kHeight / 2);
+}
+
 TEST_F(ShadingTest, OneBitAlphaWithAlphaTestKeepsTransparentTexelsOut) {
     // Texel 0 transparent red, texel 1 opaque blue, over a green target.
     auto texture = MakeTexture(2, 1, D3DFMT_A1R5G5B5, {0x7C00, 0x801F});
