@@ -104,8 +104,11 @@ void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4) {
     const TPixelFormat format = bitmap.PixelFormat();
     size_t at = 0;
     int x = 0, y = 0;
+    // Pixels right of the image are dropped; x stops at the edge so that no
+    // amount of data can make it overflow.
     auto put = [&](unsigned index) {
-        if (x < width && y < height) WriteIndex(bitmap.ScanLine(height - 1 - y), x, format, index);
+        if (x >= width) return;
+        WriteIndex(bitmap.ScanLine(height - 1 - y), x, format, index);
         ++x;
     };
     while (y < height) {
@@ -123,7 +126,7 @@ void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4) {
             return;
         } else if (value == 2) {  // delta: move right and up
             if (data.size() - at < 2) Invalid("the run-length data is truncated");
-            x += data[at];
+            x = std::min(x + data[at], width);
             y += data[at + 1];
             at += 2;
         } else {  // absolute run of value pixels, padded to a word

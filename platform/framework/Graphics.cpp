@@ -391,6 +391,7 @@ void TPicture::LoadFromFile(const std::string& fileName) {
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
                                   TGraphicClass graphicClass) {
     const std::string lower = LowerCase(extension);
+    if (lower.empty()) return;
     auto& list = Registrations();
     // Registering exactly the same thing again only makes it the most recent.
     std::erase_if(list, [&](const Registration& r) {

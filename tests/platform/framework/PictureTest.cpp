@@ -37,7 +37,10 @@ TEST_F(PictureTest, LookupIsCaseInsensitiveAndMostRecentWins) {
     EXPECT_EQ(TPicture::FindGraphicClass("zzA"), &TFakeGraphic::Other);
     TPicture::UnregisterGraphicClass(&TFakeGraphic::Other);
     EXPECT_EQ(TPicture::FindGraphicClass("zza"), &TFakeGraphic::Desc) << "the earlier registration shows again";
+    const size_t filters = TPicture::GraphicFilters().size();
+    TPicture::RegisterFileFormat("", "Nothing", &TFakeGraphic::Desc);
     EXPECT_EQ(TPicture::FindGraphicClass(""), nullptr);
+    EXPECT_EQ(TPicture::GraphicFilters().size(), filters) << "an empty extension is not registered";
     EXPECT_EQ(TPicture::FindGraphicClass("zz"), nullptr);
 }
 
