@@ -5,6 +5,7 @@
 
 #include "Icon.h"
 #include "Jpeg.h"
+#include "Metafile.h"
 
 // ---------------------------------------------------------------------------
 // Helpers
@@ -205,6 +206,8 @@ struct TRegistration {
 const TRegistration StartupRegistrations[] = {
     {"bmp", gsDescWindowsBitmaps, "", fkRaster, &TBitmap::StaticClass},
     {"ico", gsDescIcons, "", fkRaster, &TIcon::StaticClass},
+    {"wmf", gsDescMetafiles, "", fkVector, &TMetafile::StaticClass},
+    {"emf", gsDescMetafiles, gsDescEnhancedMetafiles, fkVector, &TMetafile::StaticClass},
     {"jfif", gsDescJPG, gsDescJFIF, fkRaster, &TJPEGImage::StaticClass},
     {"jpg", "", gsDescJPG, fkRaster, &TJPEGImage::StaticClass},
     {"jpe", "", gsDescJPE, fkRaster, &TJPEGImage::StaticClass},

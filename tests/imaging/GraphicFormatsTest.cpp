@@ -7,6 +7,7 @@
 #include "ImageFiles.h"
 #include "Icon.h"
 #include "Jpeg.h"
+#include "Metafile.h"
 
 namespace {
 
@@ -200,10 +201,12 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
     GraphicFormatsInitialization();
     ASSERT_NE(FileFormatList, nullptr);
     // The rows of the classes that exist today; the other readers' rows are
-    // made as they are written (the metafile class's two rows as well).
+    // made as they are written.
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"bmp", "Windows bitmaps"},
         {"ico", "Windows icons"},
+        {"wmf", "Windows metafiles"},
+        {"emf", "Windows enhanced meta files"},
         {"jfif", "JFIF images"},
         {"jpg", "JPG images"},
         {"jpe", "JPE images"},
@@ -224,9 +227,9 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         const std::string shown = entry.Description.empty() ? entry.Class->Description : entry.Description;
         EXPECT_EQ(entry.Extension, expected[i].first);
         EXPECT_EQ(shown, expected[i].second) << entry.Extension;
-        EXPECT_EQ(entry.FormatKinds, fkRaster);
+        EXPECT_EQ(entry.FormatKinds, entry.Class->GraphicClass == TMetafile::StaticClass() ? fkVector : fkRaster);
     }
-    EXPECT_EQ(FileFormatList->Classes().size(), 5u);
+    EXPECT_EQ(FileFormatList->Classes().size(), 6u);
     EXPECT_EQ(TPicture::FindGraphicClass("VDA"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("Png"), TPNGGraphic::StaticClass());
