@@ -265,15 +265,14 @@ void TMetafileDevice::Stroke(const TPolygonF& points, bool closed) {
     if (state_.Pen.Style == PS_NULL || points.size() < 2) return;
     const double scale = std::sqrt(std::abs(transform_.M11 * transform_.M22 - transform_.M12 * transform_.M21));
     const double width = state_.Pen.Width * scale;
-    const size_t segments = closed ? points.size() : points.size() - 1;
-    TDashPattern dash{Dashes(state_.Pen.Style), 0, state_.BkMode == OPAQUE, state_.BkColor};
-    for (size_t i = 0; i < segments; ++i) {
-        const TPointF a = points[i], b = points[(i + 1) % points.size()];
-        if (width < 1.5)
-            raster_.Line(a, b, state_.Pen.Color, dash.Lengths.empty() ? nullptr : &dash);
-        else
-            raster_.WideLine(a, b, width, state_.Pen.Color);
+    if (width >= 1.5) {
+        raster_.WidePolyline(points, closed, width, state_.Pen.Color);
+        return;
     }
+    TDashPattern dash{Dashes(state_.Pen.Style), 0, state_.BkMode == OPAQUE, state_.BkColor};
+    const size_t segments = closed ? points.size() : points.size() - 1;
+    for (size_t i = 0; i < segments; ++i)
+        raster_.Line(points[i], points[(i + 1) % points.size()], state_.Pen.Color, dash.Lengths.empty() ? nullptr : &dash);
 }
 
 void TMetafileDevice::Fill(const std::vector<TPolygonF>& polygons) {

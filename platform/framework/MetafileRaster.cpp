@@ -192,18 +192,32 @@ void TMetafileRaster::Line(TPointF a, TPointF b, TColor color, TDashPattern* das
     }
 }
 
-void TMetafileRaster::WideLine(TPointF a, TPointF b, double width, TColor color) {
-    if (!Finite({a, b}) || !std::isfinite(width)) return;
+bool TMetafileRaster::NearClip(TPointF a, TPointF b, double margin) const {
+    return std::max(a.X, b.X) + margin >= clip_.Left && std::min(a.X, b.X) - margin <= clip_.Right &&
+           std::max(a.Y, b.Y) + margin >= clip_.Top && std::min(a.Y, b.Y) - margin <= clip_.Bottom;
+}
+
+void TMetafileRaster::WidePolyline(const TPolygonF& points, bool closed, double width, TColor color) {
+    if (points.empty() || !Finite(points) || !std::isfinite(width)) return;
     TMetafilePaint paint;
     paint.Color = color;
     const double radius = width / 2;
-    std::vector<TPolygonF> shapes{Disk(a, radius), Disk(b, radius)};
-    const double dx = b.X - a.X, dy = b.Y - a.Y, length = std::hypot(dx, dy);
-    if (length > 0) {
-        const double nx = -dy / length * radius, ny = dx / length * radius;
-        shapes.push_back({{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}});
+    const TPolygonF disk = Disk({0, 0}, radius);
+    // One piece at a time: the pieces may run in opposite directions, and
+    // their windings must not cancel where they overlap.
+    for (const TPointF& p : points) {
+        if (!NearClip(p, p, radius)) continue;
+        TPolygonF join;
+        for (const TPointF& d : disk) join.push_back({p.X + d.X, p.Y + d.Y});
+        FillPolygons({join}, true, paint);
     }
-    // One at a time: the pieces may run in opposite directions, and their
-    // windings must not cancel where they overlap.
-    for (const TPolygonF& shape : shapes) FillPolygons({shape}, true, paint);
+    const size_t segments = closed ? points.size() : points.size() - 1;
+    for (size_t i = 0; i < segments; ++i) {
+        const TPointF a = points[i], b = points[(i + 1) % points.size()];
+        const double dx = b.X - a.X, dy = b.Y - a.Y, length = std::hypot(dx, dy);
+        if (!(length > 0) || !NearClip(a, b, radius)) continue;
+        const double nx = -dy / length * radius, ny = dx / length * radius;
+        FillPolygons({{{a.X + nx, a.Y + ny}, {b.X + nx, b.Y + ny}, {b.X - nx, b.Y - ny}, {a.X - nx, a.Y - ny}}}, true,
+                     paint);
+    }
 }

@@ -64,11 +64,16 @@ public:
     // A one-pixel line from a to b, leaving out the pixel at b; dashed
     // when a pattern is given, whose phase then moves on by the line.
     void Line(TPointF a, TPointF b, TColor color, TDashPattern* dash = nullptr);
-    // A line of the given width with round ends.
-    void WideLine(TPointF a, TPointF b, double width, TColor color);
+    // Lines of the given width through the points, with round ends and
+    // joins; closed runs back to the first point.
+    void WidePolyline(const TPolygonF& points, bool closed, double width, TColor color);
     void Plot(int x, int y, TColor color);
 
 private:
+    // Whether a shape of the given extent around these points can touch
+    // the clip.
+    bool NearClip(TPointF a, TPointF b, double margin) const;
+
     TBitmap& target_;
     TRect bounds_, clip_;
 };
