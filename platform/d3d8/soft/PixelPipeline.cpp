@@ -32,7 +32,7 @@ struct TChunk {
     alignas(64) float U[kChunk], V[kChunk];
     alignas(64) int32_t Depth[kChunk];
     alignas(64) int32_t Fog[kChunk];
-    alignas(64) uint8_t Mask[kChunk];
+    alignas(64) int32_t Mask[kChunk];  // 1: the pixel is still to be written
     TColors Diffuse, Specular, Factor, Zero, Dest;
     TColors Tex[kMaxStages];
     TColors Current[2];
@@ -218,60 +218,73 @@ inline void SplitPairs(__m256i low4, __m256i high4, __m256i& left, __m256i& righ
     right = _mm256_permute2x128_si256(a, b, 0x31);
 }
 
-// Eight pixels at a time of a power-of-two texture: the same arithmetic as
-// LinearIndices and Bilinear, with gathers for the texel reads.
-int SampleLinearPow2Avx2(const TSampler& s, const TChunk& c, TColors& out) {
-    const __m256 su = _mm256_set1_ps(static_cast<float>(s.Width) * 256.0f);
-    const __m256 sv = _mm256_set1_ps(static_cast<float>(s.Height) * 256.0f);
-    const __m256 half = _mm256_set1_ps(128.0f);
+struct TTexels8 {
+    __m256i R, G, B, A;
+};
+
+// Bilinear samples of eight pixels of a power-of-two texture: the same
+// arithmetic as LinearIndices and Bilinear. Alpha only when asked for.
+template <bool WithAlpha>
+inline TTexels8 BilinearAvx2(const TSampler& s, __m256 u, __m256 v) {
     const __m256 lo = _mm256_set1_ps(-1.0e9f), hi = _mm256_set1_ps(1.0e9f);
-    const __m256i wMask = _mm256_set1_epi32(s.Width - 1), hMask = _mm256_set1_epi32(s.Height - 1);
-    const __m256i byte = _mm256_set1_epi32(255);
-    const __m256i full = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
+    const __m256i byte = _mm256_set1_epi32(255), full = _mm256_set1_epi32(256);
     const __m256i stride = _mm256_set1_epi32(s.Stride);
     const __m256i pairMask = _mm256_set1_epi32(0x00FF00FF), halfMask = _mm256_set1_epi32(0xFFFF);
+    __m256 fu = _mm256_sub_ps(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(s.Width) * 256.0f)),
+                              _mm256_set1_ps(128.0f));
+    __m256 fv = _mm256_sub_ps(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(s.Height) * 256.0f)),
+                              _mm256_set1_ps(128.0f));
+    fu = _mm256_min_ps(_mm256_max_ps(fu, lo), hi);  // NaN takes the lower bound
+    fv = _mm256_min_ps(_mm256_max_ps(fv, lo), hi);
+    const __m256i iu = _mm256_cvttps_epi32(_mm256_floor_ps(fu));
+    const __m256i iv = _mm256_cvttps_epi32(_mm256_floor_ps(fv));
+    const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), _mm256_set1_epi32(s.Width - 1));
+    const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), _mm256_set1_epi32(s.Height - 1));
+    const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, stride), x0);
+    const __m256i i10 = _mm256_add_epi32(i00, stride);
+    alignas(32) int32_t upper[8], lower[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(upper), i00);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lower), i10);
+    __m256i t00, t01, t10, t11;
+    SplitPairs(LoadPairs(s.Texels, upper), LoadPairs(s.Texels, upper + 4), t00, t01);
+    SplitPairs(LoadPairs(s.Texels, lower), LoadPairs(s.Texels, lower + 4), t10, t11);
+    const __m256i fx = _mm256_and_si256(iu, byte), fy = _mm256_and_si256(iv, byte);
+    const __m256i gx = _mm256_sub_epi32(full, fx), gy = _mm256_sub_epi32(full, fy);
+    // Across: two channels per 32-bit lane in 16-bit halves, exact since
+    // c0 (256 - fx) + c1 fx <= 65280.
+    const __m256i fx2 = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
+    const __m256i gx2 = _mm256_or_si256(gx, _mm256_slli_epi32(gx, 16));
+    auto across = [&](__m256i left, __m256i right, int shift) {
+        const __m256i l = _mm256_and_si256(_mm256_srli_epi32(left, shift), pairMask);
+        const __m256i r = _mm256_and_si256(_mm256_srli_epi32(right, shift), pairMask);
+        return _mm256_add_epi16(_mm256_mullo_epi16(l, gx2), _mm256_mullo_epi16(r, fx2));
+    };
+    // Down: the two rows in 32 bits, rounded to a byte.
+    auto down = [&](__m256i upperRow, __m256i lowerRow) {
+        const __m256i sum =
+            _mm256_add_epi32(_mm256_mullo_epi32(upperRow, gy), _mm256_mullo_epi32(lowerRow, fy));
+        return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(32768)), 16);
+    };
+    auto lowHalf = [&](__m256i x) { return _mm256_and_si256(x, halfMask); };
+    auto highHalf = [&](__m256i x) { return _mm256_srli_epi32(x, 16); };
+    const __m256i upperBR = across(t00, t01, 0), upperGA = across(t00, t01, 8);
+    const __m256i lowerBR = across(t10, t11, 0), lowerGA = across(t10, t11, 8);
+    TTexels8 out;
+    out.B = down(lowHalf(upperBR), lowHalf(lowerBR));
+    out.R = down(highHalf(upperBR), highHalf(lowerBR));
+    out.G = down(lowHalf(upperGA), lowHalf(lowerGA));
+    if constexpr (WithAlpha) out.A = down(highHalf(upperGA), highHalf(lowerGA));
+    return out;
+}
+
+int SampleLinearPow2Avx2(const TSampler& s, const TChunk& c, TColors& out) {
     int i = 0;
     for (; i + 8 <= c.N; i += 8) {
-        __m256 fu = _mm256_sub_ps(_mm256_mul_ps(_mm256_load_ps(c.U + i), su), half);
-        __m256 fv = _mm256_sub_ps(_mm256_mul_ps(_mm256_load_ps(c.V + i), sv), half);
-        fu = _mm256_min_ps(_mm256_max_ps(fu, lo), hi);  // NaN takes the lower bound
-        fv = _mm256_min_ps(_mm256_max_ps(fv, lo), hi);
-        const __m256i iu = _mm256_cvttps_epi32(_mm256_floor_ps(fu));
-        const __m256i iv = _mm256_cvttps_epi32(_mm256_floor_ps(fv));
-        const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), wMask);
-        const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), hMask);
-        const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, stride), x0);
-        const __m256i i10 = _mm256_add_epi32(i00, stride);
-        alignas(32) int32_t upper[8], lower[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(upper), i00);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(lower), i10);
-        __m256i t00, t01, t10, t11;
-        SplitPairs(LoadPairs(s.Texels, upper), LoadPairs(s.Texels, upper + 4), t00, t01);
-        SplitPairs(LoadPairs(s.Texels, lower), LoadPairs(s.Texels, lower + 4), t10, t11);
-        const __m256i fx = _mm256_and_si256(iu, byte), fy = _mm256_and_si256(iv, byte);
-        const __m256i gx = _mm256_sub_epi32(full, fx), gy = _mm256_sub_epi32(full, fy);
-        // Across: two channels per 32-bit lane in 16-bit halves, exact since
-        // c0 (256 - fx) + c1 fx <= 65280.
-        const __m256i fx2 = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
-        const __m256i gx2 = _mm256_or_si256(gx, _mm256_slli_epi32(gx, 16));
-        auto across = [&](__m256i left, __m256i right, int shift) {
-            const __m256i l = _mm256_and_si256(_mm256_srli_epi32(left, shift), pairMask);
-            const __m256i r = _mm256_and_si256(_mm256_srli_epi32(right, shift), pairMask);
-            return _mm256_add_epi16(_mm256_mullo_epi16(l, gx2), _mm256_mullo_epi16(r, fx2));
-        };
-        const __m256i upperBR = across(t00, t01, 0), upperGA = across(t00, t01, 8);
-        const __m256i lowerBR = across(t10, t11, 0), lowerGA = across(t10, t11, 8);
-        // Down: the two rows in 32 bits, rounded to a byte.
-        auto down = [&](__m256i upper, __m256i lower) {
-            const __m256i sum = _mm256_add_epi32(_mm256_mullo_epi32(upper, gy), _mm256_mullo_epi32(lower, fy));
-            return _mm256_srli_epi32(_mm256_add_epi32(sum, round), 16);
-        };
-        auto lowHalf = [&](__m256i v) { return _mm256_and_si256(v, halfMask); };
-        auto highHalf = [&](__m256i v) { return _mm256_srli_epi32(v, 16); };
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out.B + i), down(lowHalf(upperBR), lowHalf(lowerBR)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out.R + i), down(highHalf(upperBR), highHalf(lowerBR)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out.G + i), down(lowHalf(upperGA), lowHalf(lowerGA)));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out.A + i), down(highHalf(upperGA), highHalf(lowerGA)));
+        const TTexels8 t = BilinearAvx2<true>(s, _mm256_load_ps(c.U + i), _mm256_load_ps(c.V + i));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.R + i), t.R);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.G + i), t.G);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.B + i), t.B);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out.A + i), t.A);
     }
     return i;
 }
@@ -537,11 +550,11 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
     const bool depth = state.DepthTest && depthRow != nullptr;
     if (depth) {
         TestDepth(state, tri, c, depthRow);
-        bool any = false;
-        for (int i = 0; i < n; ++i) any |= c.Mask[i] != 0;
-        if (!any) return;
+        int32_t any = 0;
+        for (int i = 0; i < n; ++i) any |= c.Mask[i];
+        if (any == 0) return;
     } else {
-        std::fill(c.Mask, c.Mask + n, uint8_t{1});
+        std::fill(c.Mask, c.Mask + n, int32_t{1});
     }
     ComputeW(tri, c);
     const bool alpha = (state.Needs & kNeedAlpha) != 0;
@@ -608,12 +621,113 @@ void ShadeChunk(const TPixelState& state, const TTriangleSetup& tri, TChunk& c,
     }
 }
 
+#if defined(__AVX2__)
+// ---- The demo's bump set-up, fused ---------------------------------------
+//
+// Stage 0 Dot3 of a texture with a flat specular colour, stage 1 twice that
+// times a second texture, both linearly filtered power-of-two textures, no
+// alpha, fog or blending, depth LESSEQUAL with writes or no depth at all:
+// eight pixels at a time kept in registers from depth test to write. Every
+// step is the arithmetic of the general path, so the pixels are the same.
+
+bool IsPow2Linear(const TStageSetup& stage, const TSampler& s) {
+    return stage.HasTexture && s.Texels != nullptr && s.Linear && (s.Width & (s.Width - 1)) == 0 &&
+           (s.Height & (s.Height - 1)) == 0;
+}
+
+bool FusedBumpApplies(const TPixelState& st, const TTriangleSetup& tri) {
+    auto takes = [](const TStageSetup& s, DWORD a, DWORD b) {
+        return (s.ColorArg1 == a && s.ColorArg2 == b) || (s.ColorArg1 == b && s.ColorArg2 == a);
+    };
+    return st.StageCount == 2 && (st.Needs & kNeedAlpha) == 0 && !st.SpecularAdd && !st.Fog &&
+           !st.Blend && !st.AlphaTest &&
+           (!st.DepthTest || (st.DepthFunc == D3DCMP_LESSEQUAL && st.DepthWrite)) &&
+           st.Stages[0].ColorOp == D3DTOP_DOTPRODUCT3 &&
+           takes(st.Stages[0], D3DTA_TEXTURE, D3DTA_SPECULAR) &&
+           st.Stages[1].ColorOp == D3DTOP_MODULATE2X &&
+           takes(st.Stages[1], D3DTA_CURRENT, D3DTA_TEXTURE) && tri.FlatSpecular &&
+           IsPow2Linear(st.Stages[0], tri.Samplers[0]) && IsPow2Linear(st.Stages[1], tri.Samplers[1]);
+}
+
+inline __m256 PlaneRow(const TPlane& p, float y, __m256 x) {
+    return _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(p.A), x), _mm256_set1_ps(p.B * y + p.C));
+}
+
+inline __m256i Div255Avx2(__m256i x) {
+    x = _mm256_add_epi32(x, _mm256_set1_epi32(128));
+    return _mm256_srli_epi32(_mm256_add_epi32(x, _mm256_srli_epi32(x, 8)), 8);
+}
+
+// Pixels x0 .. x1 - 1 of row y, a multiple of eight of them.
+void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int x0, int x1,
+                    uint32_t* colorRow, uint16_t* depthRow) {
+    const bool depth = st.DepthTest && depthRow != nullptr;
+    const float row = static_cast<float>(y);
+    const int set0 = st.Stages[0].TexCoord, set1 = st.Stages[1].TexCoord;
+    const uint32_t light = tri.FlatSpecularColor;
+    const __m256i lr = _mm256_set1_epi32(2 * static_cast<int32_t>((light >> 16) & 255) - 255);
+    const __m256i lg = _mm256_set1_epi32(2 * static_cast<int32_t>((light >> 8) & 255) - 255);
+    const __m256i lb = _mm256_set1_epi32(2 * static_cast<int32_t>(light & 255) - 255);
+    const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
+    const __m256i most = _mm256_set1_epi32(65025), c255 = _mm256_set1_epi32(255);
+    const __m256 iota = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    for (int x = x0; x < x1; x += 8) {
+        const __m256 px = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(x)), iota);
+        __m256i pass = ones, z16 = zero;
+        if (depth) {
+            __m256 z = PlaneRow(tri.Z, row, px);
+            z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+            z16 = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(z, _mm256_set1_ps(65535.0f)),
+                                                    _mm256_set1_ps(0.5f)));
+            const __m256i stored = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + x)));
+            pass = _mm256_xor_si256(_mm256_cmpgt_epi32(z16, stored), ones);
+            if (_mm256_testz_si256(pass, pass)) continue;
+        }
+        const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), PlaneRow(tri.InvW, row, px));
+        auto coordinate = [&](const TPlane& p) { return _mm256_mul_ps(PlaneRow(p, row, px), w); };
+        const TTexels8 normal = BilinearAvx2<false>(tri.Samplers[0], coordinate(tri.Tex[set0][0]),
+                                                    coordinate(tri.Tex[set0][1]));
+        const TTexels8 base = BilinearAvx2<false>(tri.Samplers[1], coordinate(tri.Tex[set1][0]),
+                                                  coordinate(tri.Tex[set1][1]));
+        auto centred = [&](__m256i c) { return _mm256_sub_epi32(_mm256_add_epi32(c, c), c255); };
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_mullo_epi32(centred(normal.R), lr), _mm256_mullo_epi32(centred(normal.G), lg)),
+            _mm256_mullo_epi32(centred(normal.B), lb));
+        const __m256i dot = Div255Avx2(_mm256_min_epi32(_mm256_max_epi32(sum, zero), most));
+        auto twice = [&](__m256i t) {
+            const __m256i product = _mm256_mullo_epi32(dot, t);
+            return Div255Avx2(_mm256_min_epi32(_mm256_add_epi32(product, product), most));
+        };
+        const __m256i packed = _mm256_or_si256(
+            _mm256_or_si256(_mm256_set1_epi32(static_cast<int>(0xFF000000u)), _mm256_slli_epi32(twice(base.R), 16)),
+            _mm256_or_si256(_mm256_slli_epi32(twice(base.G), 8), twice(base.B)));
+        auto* colors = reinterpret_cast<__m256i*>(colorRow + x);
+        _mm256_storeu_si256(colors, _mm256_blendv_epi8(_mm256_loadu_si256(colors), packed, pass));
+        if (depth) {
+            auto* depths = reinterpret_cast<__m128i*>(depthRow + x);
+            const __m256i stored = _mm256_cvtepu16_epi32(_mm_loadu_si128(depths));
+            const __m256i kept = _mm256_blendv_epi8(stored, z16, pass);
+            const __m256i narrow = _mm256_permute4x64_epi64(_mm256_packus_epi32(kept, kept), 0x08);
+            _mm_storeu_si128(depths, _mm256_castsi256_si128(narrow));
+        }
+    }
+}
+#endif
+
 }  // namespace
 
 void ShadeSpan(const TPixelState& state, const TTriangleSetup& triangle, const TSpan& span) {
+    int first = span.X0;
+#if defined(__AVX2__)
+    if (FusedBumpApplies(state, triangle)) {
+        first = span.X0 + ((span.X1 - span.X0) & ~7);
+        ShadeFusedBump(state, triangle, span.Y, span.X0, first, span.ColorRow, span.DepthRow);
+    }
+#endif
     TChunk c;
     c.Row = static_cast<float>(span.Y);
-    for (int x = span.X0; x < span.X1; x += kChunk) {
+    for (int x = first; x < span.X1; x += kChunk) {
         const int n = std::min(kChunk, span.X1 - x);
         c.N = n;
         for (int i = 0; i < n; ++i) c.X[i] = static_cast<float>(x + i);
