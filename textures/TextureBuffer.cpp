@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "Graphics.h"
 #include "SysUtils.h"
@@ -28,8 +27,7 @@ TBitmap LoadPowerOfTwoBitmap(const std::string& fileName) {
 
 // Level 0 of texture filled with the rows of texels (width x height). A
 // lock that fails, or answers no room for a row, leaves the texture unfilled.
-bool FillLevel0(IDirect3DTexture8& texture, const std::vector<uint16_t>& texels, int32_t width,
-                int32_t height) {
+bool FillLevel0(IDirect3DTexture8& texture, const uint16_t* texels, int32_t width, int32_t height) {
     D3DLOCKED_RECT locked{};
     if (FAILED(texture.LockRect(0, &locked, nullptr, 0))) return false;
     const size_t rowBytes = static_cast<size_t>(width) * 2;
@@ -39,7 +37,7 @@ bool FillLevel0(IDirect3DTexture8& texture, const std::vector<uint16_t>& texels,
         auto* out = static_cast<uint8_t*>(locked.pBits);
         for (int32_t y = 0; y < height; ++y)
             std::memcpy(out + static_cast<size_t>(y) * locked.Pitch,
-                        texels.data() + static_cast<size_t>(y) * width, rowBytes);
+                        texels + static_cast<size_t>(y) * width, rowBytes);
     }
     texture.UnlockRect(0);
     return usable;
@@ -71,10 +69,11 @@ bool Td3dTexture_buffer::LoadTexture(int32_t id, const std::string& fileName, bo
     const int32_t width = bitmap.Width(), height = bitmap.Height();
     const int32_t size = width * height * 2;
 
-    std::vector<uint16_t> texels(static_cast<size_t>(width) * height);
-    CopyScanLines(bitmap, size, texels.data());
-    DarkToBlack ? ColorKeyDark1555(texels.data(), size) : ColorKey1555(texels.data(), size);
-    if (!SkipBleed) BleedTransparent(texels.data(), width, height);
+    // Every texel is written by the copy, so the buffer starts unfilled.
+    const auto texels = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(width) * height);
+    CopyScanLines(bitmap, size, texels.get());
+    DarkToBlack ? ColorKeyDark1555(texels.get(), size) : ColorKey1555(texels.get(), size);
+    if (!SkipBleed) BleedTransparent(texels.get(), width, height);
 
     IDirect3DDevice8* device = device_ ? device_() : nullptr;
     if (device == nullptr) return false;
@@ -84,7 +83,7 @@ bool Td3dTexture_buffer::LoadTexture(int32_t id, const std::string& fileName, bo
         !texture)
         return false;
     // Filled before the old texture goes, so that a failed lock keeps it.
-    if (!FillLevel0(*texture, texels, width, height)) return false;
+    if (!FillLevel0(*texture, texels.get(), width, height)) return false;
 
     auto record = std::make_unique<ttexture_record>();
     record->name = NumberName(id, NameWidth);
