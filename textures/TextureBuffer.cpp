@@ -26,8 +26,12 @@ TBitmap LoadPowerOfTwoBitmap(const std::string& fileName) {
 }
 
 // Level 0 of texture filled with the rows of texels (width x height). A
-// lock that fails, or answers no room for a row, leaves the texture unfilled.
+// level smaller than asked for, a lock that fails, or one that answers no
+// room for a row leaves the texture unfilled.
 bool FillLevel0(IDirect3DTexture8& texture, const uint16_t* texels, int32_t width, int32_t height) {
+    D3DSURFACE_DESC desc{};
+    if (FAILED(texture.GetLevelDesc(0, &desc)) || desc.Width < UINT(width) || desc.Height < UINT(height))
+        return false;
     D3DLOCKED_RECT locked{};
     if (FAILED(texture.LockRect(0, &locked, nullptr, 0))) return false;
     const size_t rowBytes = static_cast<size_t>(width) * 2;
