@@ -314,7 +314,7 @@ TEST(Geometry, ClockStartsAtZeroAndGrows) {
     ZorDX_GeometryInitialization();
     const int32_t first = ElapsedMilliseconds();
     EXPECT_GE(first, 0);
-    EXPECT_LE(first, 5);
+    EXPECT_LE(first, 100);  // generous: a loaded machine may pause the test
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     const int32_t second = ElapsedMilliseconds();
     EXPECT_GE(second, first + 29);
