@@ -52,13 +52,6 @@ inline void ForEachSelected(uint32_t Count, uint8_t Mask, Body&& body) {
     }
 }
 
-// How many of Count pixels the mask selects.
-inline size_t SelectedCount(uint32_t Count, uint8_t Mask) {
-    size_t selected = 0;
-    ForEachSelected(Count, Mask, [&](size_t, size_t) { ++selected; });
-    return selected;
-}
-
 // The first sample of each wanted component of a source row, and the bytes
 // from one selected pixel to the next.
 struct TSourceSamples {
