@@ -114,8 +114,8 @@ bool CreateVertexBuffer(uint64_t triangles, int32_t stride, DWORD format,
     return true;
 }
 
-// Copies up to bytes of data into the whole locked range, never more than
-// either side holds. A failed lock leaves the buffer's old contents.
+// Copies data into the locked range, never more than either side holds. A
+// failed lock leaves the buffer's old contents.
 void FillVertexBuffer(IDirect3DVertexBuffer8* buffer, uint64_t lockBytes, const void* data,
                       uint64_t dataBytes) {
     BYTE* target = nullptr;
@@ -437,7 +437,7 @@ bool TGLViewport::DrawTriangleRuns() {
         }
         VertexCapacity = static_cast<int32_t>(capacity);
     }
-    if (n > 0)
+    if (n > 0 && VertexBuffer)
         FillVertexBuffer(
             VertexBuffer.get(), static_cast<uint64_t>(n) * static_cast<uint64_t>(VertexStride) * 3,
             Triangles.Vertices.data(), static_cast<uint64_t>(n) * sizeof(tvertex_triple));
@@ -583,7 +583,7 @@ void TGLViewport::DrawOverlay() {
         }
         OverlayCapacity = static_cast<int32_t>(capacity);
     }
-    if (m > 0)
+    if (m > 0 && OverlayVertexBuffer)
         FillVertexBuffer(OverlayVertexBuffer.get(),
                          static_cast<uint64_t>(m) * sizeof(tvertex_2d) * 3, OverlayVertices.data(),
                          OverlayVertices.size() * sizeof(tvertex_2d));
