@@ -39,8 +39,8 @@ Header ReadHeader(TStream& stream) {
     if (stream.Read(raw, 4) != 4) Invalid("the header is truncated");
     Header h;
     h.size = U32(raw);
-    const bool known = h.size == 12 || h.size == 40 || h.size == 52 || h.size == 56 || h.size == 64 ||
-                       h.size == 108 || h.size == 124;
+    const bool known =
+        h.size == 12 || h.size == 40 || h.size == 52 || h.size == 56 || h.size == 64 || h.size == 108 || h.size == 124;
     if (!known) Invalid(Format("unsupported header size %u", h.size));
     if (stream.Read(raw + 4, h.size - 4) != h.size - 4) Invalid("the header is truncated");
     if (h.size == 12) {
@@ -61,7 +61,8 @@ Header ReadHeader(TStream& stream) {
     if (h.compression == BI_BITFIELDS || h.compression == BI_ALPHABITFIELDS) {
         const int count = h.compression == BI_ALPHABITFIELDS ? 4 : 3;
         if (h.size >= 52 && h.size != 64) {
-            for (int i = 0; i < 4 && 40 + 4 * i + 4 <= static_cast<int>(h.size); ++i) h.masks[i] = U32(raw + 40 + 4 * i);
+            for (int i = 0; i < 4 && 40 + 4 * i + 4 <= static_cast<int>(h.size); ++i)
+                h.masks[i] = U32(raw + 40 + 4 * i);
         } else {
             uint8_t masks[16];
             if (stream.Read(masks, 4 * count) != 4 * count) Invalid("the colour masks are truncated");
@@ -155,13 +156,15 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
         (bitFields && bits != 16 && bits != 32) || compression > BI_ALPHABITFIELDS || compression == 4 ||
         compression == 5)
         Invalid(Format("unsupported compression %u with %d bits", compression, bits));
-    if (h.width <= 0 || h.height == 0 || h.height == INT_MIN) Invalid(Format("invalid size %d x %d", h.width, h.height));
+    if (h.width <= 0 || h.height == 0 || h.height == INT_MIN)
+        Invalid(Format("invalid size %d x %d", h.width, h.height));
     const bool topDown = h.height < 0;
     if (topDown && rle) Invalid("run-length bitmaps must be stored bottom-up");
     int height = topDown ? -h.height : h.height;
     if (iconImage) height /= 2;
     if (height == 0) Invalid("invalid icon image height");
-    if (static_cast<int64_t>(h.width) * height > kMaxPixels) Invalid(Format("the image of %d x %d pixels is too large", h.width, height));
+    if (static_cast<int64_t>(h.width) * height > kMaxPixels)
+        Invalid(Format("the image of %d x %d pixels is too large", h.width, height));
 
     // The colour table: indexed bitmaps use it, the others may carry one
     // that only has to be skipped.
@@ -191,7 +194,8 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
     const uint32_t m = h.masks[0], g = h.masks[1], b = h.masks[2], a = h.masks[3];
     const bool raw565 = bits == 16 && bitFields && m == 0xF800 && g == 0x07E0 && b == 0x001F && a == 0;
     const bool raw555 = bits == 16 && (!bitFields || (m == 0x7C00 && g == 0x03E0 && b == 0x001F && a == 0));
-    const bool rawBgra = bits == 32 && (!bitFields || (m == 0xFF0000 && g == 0xFF00 && b == 0xFF && (a == 0 || a == 0xFF000000)));
+    const bool rawBgra =
+        bits == 32 && (!bitFields || (m == 0xFF0000 && g == 0xFF00 && b == 0xFF && (a == 0 || a == 0xFF000000)));
     const bool convert = bitFields && !raw565 && !raw555 && !rawBgra;
     TPixelFormat format = bits <= 8 ? IndexedFormat(bits) : bits == 24 ? pf24bit : pf32bit;
     if (raw565) format = pf16bit;
@@ -223,7 +227,9 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
             }
             for (int x = 0; x < h.width; ++x) {
                 const uint32_t pixel = bits == 16 ? U16(row.data() + 2 * x) : U32(row.data() + 4 * x);
-                writer.Write(line, x, {red.Extract(pixel, 0), green.Extract(pixel, 0), blue.Extract(pixel, 0), alpha.Extract(pixel, 255)});
+                writer.Write(line, x,
+                             {red.Extract(pixel, 0), green.Extract(pixel, 0), blue.Extract(pixel, 0),
+                              alpha.Extract(pixel, 255)});
             }
         }
         // Plain 32-bit bitmaps usually leave the fourth byte zero; only when
@@ -251,7 +257,8 @@ void WriteDib(TStream& stream, const TBitmap& bitmap) {
     if (format == pfDevice || format == pfCustom) format = pf24bit;
     const int bits = BitsPerPixel(format);
     const auto& palette = bitmap.Palette().palPalEntry;
-    const uint32_t colors = IsIndexed(format) ? static_cast<uint32_t>(std::min<size_t>(palette.size(), size_t{1} << bits)) : 0;
+    const uint32_t colors =
+        IsIndexed(format) ? static_cast<uint32_t>(std::min<size_t>(palette.size(), size_t{1} << bits)) : 0;
     const uint32_t maskBytes = format == pf16bit ? 12 : 0;
     const uint32_t rowBytes = static_cast<uint32_t>(bitmap.RowBytes());
     const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(bitmap.Height());

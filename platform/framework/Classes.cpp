@@ -23,8 +23,7 @@ void TStream::ReadBuffer(void* buffer, int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, int64_t count) {
-    if (count < 0 || (count != 0 && Write(buffer, count) != count))
-        throw EWriteError("Stream write error");
+    if (count < 0 || (count != 0 && Write(buffer, count) != count)) throw EWriteError("Stream write error");
 }
 
 int64_t TStream::CopyFrom(TStream& source, int64_t count) {
@@ -127,9 +126,7 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-    const int64_t base = origin == TSeekOrigin::soBeginning ? 0
-                         : origin == TSeekOrigin::soCurrent ? position_
-                                                            : Size();
+    const int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? position_ : Size();
     const int64_t target = base + offset;
     if (target >= 0) position_ = target;
     return position_;

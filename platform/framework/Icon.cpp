@@ -29,8 +29,8 @@ std::unique_ptr<TGraphic> CreateIcon() { return std::make_unique<TIcon>(); }
 bool ProbeIcon(TStream& stream) {
     const int64_t start = stream.Position();
     uint8_t head[6] = {};
-    const bool ok = stream.Read(head, 6) == 6 && U16(head) == 0 && (U16(head + 2) == 1 || U16(head + 2) == 2) &&
-                    U16(head + 4) > 0;
+    const bool ok =
+        stream.Read(head, 6) == 6 && U16(head) == 0 && (U16(head + 2) == 1 || U16(head + 2) == 2) && U16(head + 4) > 0;
     stream.SetPosition(start);
     return ok;
 }

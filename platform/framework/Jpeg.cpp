@@ -105,8 +105,8 @@ bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<u
     const bool cmyk = d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
     d.info.out_color_space = gray ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_EXT_BGR;
     if (static_cast<int64_t>(d.info.image_width) * d.info.image_height > kMaxPixels) {
-        std::snprintf(d.errors.message, JMSG_LENGTH_MAX, "Image of %u x %u pixels is too large",
-                      d.info.image_width, d.info.image_height);
+        std::snprintf(d.errors.message, JMSG_LENGTH_MAX, "Image of %u x %u pixels is too large", d.info.image_width,
+                      d.info.image_height);
         std::longjmp(d.errors.escape, 1);
     }
     jpeg_start_decompress(&d.info);

@@ -38,7 +38,8 @@ inline void WriteIndex(uint8_t* row, int x, TPixelFormat format, unsigned index)
         }
         case pf4bit: {
             uint8_t& byte = row[x >> 1];
-            byte = static_cast<uint8_t>((x & 1) ? (byte & 0xF0) | (index & 0x0F) : (byte & 0x0F) | ((index & 0x0F) << 4));
+            byte =
+                static_cast<uint8_t>((x & 1) ? (byte & 0xF0) | (index & 0x0F) : (byte & 0x0F) | ((index & 0x0F) << 4));
             break;
         }
         default: row[x] = static_cast<uint8_t>(index);

@@ -23,8 +23,8 @@ std::string FloatToStr(double value, char separator) {
     // Fifteen significant digits in scientific form give the digits and the
     // decimal exponent; the general format is then laid out from those.
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                      std::chars_format::scientific, 14);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 14);
     const std::string scientific(buffer, result.ptr);
     const size_t e = scientific.find('e');
     std::string digits = scientific.substr(0, 1) + scientific.substr(2, e - 2);

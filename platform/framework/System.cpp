@@ -21,8 +21,7 @@ std::vector<UnitEnd>& UnitEnds() {
 
 }  // namespace
 
-void InitializeUnit(const std::string& name, const std::function<void()>& start,
-                    std::function<void()> end) {
+void InitializeUnit(const std::string& name, const std::function<void()>& start, std::function<void()> end) {
     if (start) start();
     if (end) UnitEnds().push_back({name, std::move(end)});
 }

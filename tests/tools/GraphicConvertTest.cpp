@@ -16,7 +16,8 @@ using namespace testing_dib;
 
 class GraphicConvert : public ::testing::Test {
 protected:
-    std::filesystem::path dir_ = std::filesystem::temp_directory_path() / ("graphic-convert-" + std::to_string(::getpid()));
+    std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() / ("graphic-convert-" + std::to_string(::getpid()));
     std::string out_, err_;
 
     void SetUp() override { std::filesystem::create_directories(dir_); }
@@ -24,7 +25,8 @@ protected:
 
     std::string Write(const std::string& name, const Bytes& bytes) {
         const std::string path = (dir_ / name).string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
         return path;
     }
     Bytes Read(const std::string& name) {
@@ -38,7 +40,8 @@ protected:
     // Runs the program; answers its exit code, keeping its output in out_ and err_.
     int Run(const std::string& arguments) {
         const std::string outFile = (dir_ / "stdout").string(), errFile = (dir_ / "stderr").string();
-        const int status = std::system((std::string(GRAPHIC_CONVERT) + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
+        const int status =
+            std::system((std::string(GRAPHIC_CONVERT) + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
         out_ = Text(outFile);
         err_ = Text(errFile);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -39,14 +39,16 @@ TEST(BitmapFile, EveryPixelFormatRoundTrips) {
         bitmap.SetPixelFormat(format);
         bitmap.SetSize(13, 5);
         for (int y = 0; y < 5; ++y)
-            for (int i = 0; i < bitmap.RowBytes(); ++i) bitmap.ScanLine(y)[i] = static_cast<uint8_t>(y * 31 + i * 7 + 1);
+            for (int i = 0; i < bitmap.RowBytes(); ++i)
+                bitmap.ScanLine(y)[i] = static_cast<uint8_t>(y * 31 + i * 7 + 1);
         const TBitmap back = Load(Save(bitmap));
         ASSERT_EQ(back.PixelFormat(), format);
         ASSERT_EQ(back.Width(), 13);
         ASSERT_EQ(back.Height(), 5);
         EXPECT_EQ(back.Palette(), bitmap.Palette()) << format;
         for (int y = 0; y < 5; ++y)
-            for (int x = 0; x < 13; ++x) EXPECT_EQ(back.Pixel(x, y), bitmap.Pixel(x, y)) << format << " " << x << "," << y;
+            for (int x = 0; x < 13; ++x)
+                EXPECT_EQ(back.Pixel(x, y), bitmap.Pixel(x, y)) << format << " " << x << "," << y;
         if (format == pf32bit) {
             EXPECT_EQ(back.ScanLine(2)[3], bitmap.ScanLine(2)[3]) << "alpha kept";
         }
@@ -61,8 +63,8 @@ TEST(BitmapFile, HeaderVariantsReadTheSamePixels) {
         int32_t height;
         const Bytes* pixels;
     };
-    for (const Case& c : {Case{12, 2, &bottomUp}, Case{40, 2, &bottomUp}, Case{40, -2, &topDown}, Case{56, -2, &topDown},
-                          Case{108, 2, &bottomUp}, Case{124, 2, &bottomUp}}) {
+    for (const Case& c : {Case{12, 2, &bottomUp}, Case{40, 2, &bottomUp}, Case{40, -2, &topDown},
+                          Case{56, -2, &topDown}, Case{108, 2, &bottomUp}, Case{124, 2, &bottomUp}}) {
         DibSpec spec;
         spec.headerSize = c.headerSize;
         spec.width = 2, spec.height = c.height, spec.bits = 8;
@@ -154,7 +156,8 @@ TEST(BitmapFile, BitFields) {
     for (const Case& c : cases) {
         DibSpec spec;
         spec.headerSize = c.headerSize, spec.bits = c.bits, spec.compression = c.compression, spec.masks = c.masks;
-        for (int i = 0; i < 4; ++i) spec.pixels.push_back(i < c.bits / 8 ? static_cast<uint8_t>(c.pixel >> (8 * i)) : 0);
+        for (int i = 0; i < 4; ++i)
+            spec.pixels.push_back(i < c.bits / 8 ? static_cast<uint8_t>(c.pixel >> (8 * i)) : 0);
         const TBitmap bitmap = Load(MakeBmp(spec));
         EXPECT_EQ(bitmap.PixelFormat(), c.format) << std::hex << c.pixel;
         EXPECT_EQ(bitmap.Pixel(0, 0), c.color) << std::hex << c.pixel;
@@ -197,15 +200,14 @@ TEST(BitmapFile, MalformedHeadersRaiseClearErrors) {
         uint32_t compression, colorsUsed;
         const char* text;
     };
-    for (const Case& c : {Case{64 + 1, 2, 2, 24, 0, 0, "unsupported header size 65"},
-                          Case{40, 0, 2, 24, 0, 0, "invalid size 0 x 2"},
-                          Case{40, 2, INT_MIN, 24, 0, 0, "invalid size"},
-                          Case{40, 2, 2, 7, 0, 0, "unsupported bit count 7"},
-                          Case{40, 2, 2, 24, 1, 0, "unsupported compression 1 with 24 bits"},
-                          Case{40, 2, 2, 8, 4, 0, "unsupported compression 4"},
-                          Case{40, 2, 2, 8, 0, 1000, "a colour table of 1000 entries"},
-                          Case{40, 1 << 15, 1 << 14, 24, 0, 0, "is too large"},
-                          Case{40, 2, 2, 24, 0, 0, "the pixel data is truncated"}}) {
+    for (const Case& c :
+         {Case{64 + 1, 2, 2, 24, 0, 0, "unsupported header size 65"}, Case{40, 0, 2, 24, 0, 0, "invalid size 0 x 2"},
+          Case{40, 2, INT_MIN, 24, 0, 0, "invalid size"}, Case{40, 2, 2, 7, 0, 0, "unsupported bit count 7"},
+          Case{40, 2, 2, 24, 1, 0, "unsupported compression 1 with 24 bits"},
+          Case{40, 2, 2, 8, 4, 0, "unsupported compression 4"},
+          Case{40, 2, 2, 8, 0, 1000, "a colour table of 1000 entries"},
+          Case{40, 1 << 15, 1 << 14, 24, 0, 0, "is too large"},
+          Case{40, 2, 2, 24, 0, 0, "the pixel data is truncated"}}) {
         DibSpec spec;
         spec.headerSize = c.headerSize;
         spec.width = c.width, spec.height = c.height, spec.bits = c.bits;
@@ -240,8 +242,6 @@ TEST(BitmapFile, EveryTruncationFailsCleanlyAndKeepsTheBitmap) {
     }
 }
 
-TEST(BitmapFile, EmptyBitmapSavesNothing) {
-    EXPECT_TRUE(Save(TBitmap()).empty());
-}
+TEST(BitmapFile, EmptyBitmapSavesNothing) { EXPECT_TRUE(Save(TBitmap()).empty()); }
 
 }  // namespace

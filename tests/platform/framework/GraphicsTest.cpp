@@ -26,7 +26,7 @@ TEST(Bitmap, RowsArePaddedToFourBytes) {
     const struct {
         TPixelFormat format;
         int width, rowBytes;
-    } cases[] = {{pf1bit, 33, 8}, {pf4bit, 9, 8}, {pf8bit, 5, 8}, {pf15bit, 3, 8},
+    } cases[] = {{pf1bit, 33, 8}, {pf4bit, 9, 8},   {pf8bit, 5, 8},   {pf15bit, 3, 8},
                  {pf16bit, 2, 4}, {pf24bit, 3, 12}, {pf32bit, 3, 12}, {pfDevice, 1, 4}};
     for (const auto& c : cases) EXPECT_EQ(MakeBitmap(c.format, c.width, 2).RowBytes(), c.rowBytes) << c.format;
 }
@@ -60,7 +60,10 @@ TEST(Bitmap, IndexedWideningKeepsIndicesAndPalette) {
     TLogPalette palette;
     palette.palPalEntry = {{10, 20, 30, 0}, {40, 50, 60, 0}, {70, 80, 90, 0}};
     bitmap.SetPalette(palette);
-    for (int x = 0; x < 3; ++x) bitmap.SetPixel(x, 0, RGB(palette.palPalEntry[2 - x].peRed, palette.palPalEntry[2 - x].peGreen, palette.palPalEntry[2 - x].peBlue));
+    for (int x = 0; x < 3; ++x)
+        bitmap.SetPixel(x, 0,
+                        RGB(palette.palPalEntry[2 - x].peRed, palette.palPalEntry[2 - x].peGreen,
+                            palette.palPalEntry[2 - x].peBlue));
     EXPECT_EQ(bitmap.ScanLine(0)[0], 0x21);
     bitmap.SetPixelFormat(pf8bit);
     EXPECT_EQ(bitmap.Palette(), palette);

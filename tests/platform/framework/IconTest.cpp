@@ -18,7 +18,9 @@ Bytes IconDib(int width, int height, uint16_t bits, uint32_t bgra, const std::ve
     const int stride = (width * bits + 31) / 32 * 4;
     if (bits <= 8) {
         spec.colorsUsed = 2;
-        spec.palette = {0, 0, 0, 0, static_cast<uint8_t>(bgra), static_cast<uint8_t>(bgra >> 8), static_cast<uint8_t>(bgra >> 16), 0};
+        spec.palette = {
+            0, 0, 0, 0, static_cast<uint8_t>(bgra), static_cast<uint8_t>(bgra >> 8), static_cast<uint8_t>(bgra >> 16),
+            0};
     }
     for (int y = 0; y < height; ++y)
         for (int i = 0; i < stride; ++i) {
@@ -57,7 +59,8 @@ TEST(Icon, ChoosesTheLargestThenDeepestImage) {
 
 TEST(Icon, DirectoryValuesYieldToTheImageHeader) {
     // The directory claims 8 x 8 for the image that really is 48 x 48.
-    const TIcon icon = Load(MakeIco({{16, 16, 8, IconDib(16, 16, 8, 0x0000FF, {})}, {8, 8, 0, IconDib(48, 48, 24, 0x00FF00, {})}}));
+    const TIcon icon =
+        Load(MakeIco({{16, 16, 8, IconDib(16, 16, 8, 0x0000FF, {})}, {8, 8, 0, IconDib(48, 48, 24, 0x00FF00, {})}}));
     EXPECT_EQ(icon.Width(), 48);
 }
 

@@ -44,7 +44,8 @@ Bytes Compress(const JpegSpec& spec) {
     jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(static_cast<size_t>(spec.width * spec.components));
     while (info.next_scanline < info.image_height) {
-        for (int x = 0; x < spec.width; ++x) spec.fill(x, static_cast<int>(info.next_scanline), &row[x * spec.components]);
+        for (int x = 0; x < spec.width; ++x)
+            spec.fill(x, static_cast<int>(info.next_scanline), &row[x * spec.components]);
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }

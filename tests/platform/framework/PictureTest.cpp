@@ -15,8 +15,8 @@ public:
     void LoadFromStream(TStream&) override { SetSize(7, 5); }
     static const TGraphicClassDesc Desc, Other;
 };
-const TGraphicClassDesc TFakeGraphic::Desc = {"TFakeGraphic", [] { return std::unique_ptr<TGraphic>(new TFakeGraphic); },
-                                              nullptr, &TBitmap::ClassDesc};
+const TGraphicClassDesc TFakeGraphic::Desc = {
+    "TFakeGraphic", [] { return std::unique_ptr<TGraphic>(new TFakeGraphic); }, nullptr, &TBitmap::ClassDesc};
 const TGraphicClassDesc TFakeGraphic::Other = {"TOther", nullptr, nullptr, nullptr};
 
 class PictureTest : public ::testing::Test {

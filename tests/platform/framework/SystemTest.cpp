@@ -15,9 +15,11 @@ namespace {
 
 TEST(Units, StartInOrderEndInReverse) {
     std::string trace;
-    InitializeUnit("A", [&] { trace += "a+"; }, [&] { trace += "a-"; });
+    InitializeUnit(
+        "A", [&] { trace += "a+"; }, [&] { trace += "a-"; });
     InitializeUnit("B", nullptr, [&] { trace += "b-"; });
-    InitializeUnit("C", [&] { trace += "c+"; }, nullptr);
+    InitializeUnit(
+        "C", [&] { trace += "c+"; }, nullptr);
     EXPECT_EQ(trace, "a+c+");
     FinalizeUnits();
     EXPECT_EQ(trace, "a+c+b-a-");
