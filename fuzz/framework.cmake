@@ -9,7 +9,3 @@ foreach(reader bitmap:TBitmap icon:TIcon jpeg:TJPEGImage)
     SEEDS ${CMAKE_CURRENT_LIST_DIR}/framework/seeds-${name})
   target_compile_definitions(fuzz_framework_${name} PRIVATE FUZZ_GRAPHIC=${graphic})
 endforeach()
-
-# Coverage guidance needs the readers themselves instrumented, not only the
-# fuzzer entry points.
-target_compile_options(framework PRIVATE -fsanitize=fuzzer-no-link)
