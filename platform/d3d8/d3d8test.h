@@ -86,6 +86,10 @@ public:
     // Removes every injected failure.
     virtual void ClearFailures() = 0;
 
+    // Shades with the plain build of the pixel pipeline even where the
+    // processor offers a faster one, so tests can compare the two.
+    virtual void ForcePlainPixelPipeline(bool force) = 0;
+
     // Objects of the module alive now (Direct3D objects, devices, swap
     // chains, surfaces, textures, buffers): lets tests see leaks.
     virtual int LiveObjects() const = 0;

@@ -26,6 +26,8 @@ public:
     void ClearFailures() override;
 
     int LiveObjects() const override { return liveObjects_; }
+    void ForcePlainPixelPipeline(bool force) override { plainPixels_ = force; }
+    bool PlainPixelPipeline() const { return plainPixels_; }
 
     bool Logging() const { return logging_; }
     void Record(D3DCallRecord record);
@@ -42,6 +44,7 @@ private:
     std::array<int, static_cast<size_t>(D3DFailPoint::Count)> failNext_{};
     std::array<bool, static_cast<size_t>(D3DFailPoint::Count)> failAlways_{};
     int liveObjects_ = 0;
+    bool plainPixels_ = false;
 };
 
 // A log entry for a call on object, with its readable form.

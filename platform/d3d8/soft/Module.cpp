@@ -15,8 +15,11 @@ D3D8SOFT_EXPORT ID3D8SoftControl* D3D8SoftControl() { return &d3d8soft::TControl
 namespace d3d8soft {
 
 TSpanShader SelectSpanShader() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? isa_avx2::ShadeSpan : isa_baseline::ShadeSpan;
+    static const TSpanShader shader = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") ? isa_avx2::ShadeSpan : isa_baseline::ShadeSpan;
+    }();
+    return shader;
 }
 
 }  // namespace d3d8soft

@@ -222,24 +222,38 @@ struct TTexels8 {
     __m256i R, G, B, A;
 };
 
+// A power-of-two texture prepared for BilinearAvx2: its constants in
+// registers, read once rather than from memory the stores might touch.
+struct TSamplerAvx2 {
+    const uint32_t* Texels;
+    __m256 ScaleU, ScaleV;
+    __m256i WidthMask, HeightMask, Stride;
+
+    explicit TSamplerAvx2(const TSampler& s)
+        : Texels(s.Texels),
+          ScaleU(_mm256_set1_ps(static_cast<float>(s.Width) * 256.0f)),
+          ScaleV(_mm256_set1_ps(static_cast<float>(s.Height) * 256.0f)),
+          WidthMask(_mm256_set1_epi32(s.Width - 1)),
+          HeightMask(_mm256_set1_epi32(s.Height - 1)),
+          Stride(_mm256_set1_epi32(s.Stride)) {}
+};
+
 // Bilinear samples of eight pixels of a power-of-two texture: the same
 // arithmetic as LinearIndices and Bilinear. Alpha only when asked for.
 template <bool WithAlpha>
-inline TTexels8 BilinearAvx2(const TSampler& s, __m256 u, __m256 v) {
+inline TTexels8 BilinearAvx2(const TSamplerAvx2& s, __m256 u, __m256 v) {
     const __m256 lo = _mm256_set1_ps(-1.0e9f), hi = _mm256_set1_ps(1.0e9f);
     const __m256i byte = _mm256_set1_epi32(255), full = _mm256_set1_epi32(256);
-    const __m256i stride = _mm256_set1_epi32(s.Stride);
+    const __m256i stride = s.Stride;
     const __m256i pairMask = _mm256_set1_epi32(0x00FF00FF), halfMask = _mm256_set1_epi32(0xFFFF);
-    __m256 fu = _mm256_sub_ps(_mm256_mul_ps(u, _mm256_set1_ps(static_cast<float>(s.Width) * 256.0f)),
-                              _mm256_set1_ps(128.0f));
-    __m256 fv = _mm256_sub_ps(_mm256_mul_ps(v, _mm256_set1_ps(static_cast<float>(s.Height) * 256.0f)),
-                              _mm256_set1_ps(128.0f));
+    __m256 fu = _mm256_sub_ps(_mm256_mul_ps(u, s.ScaleU), _mm256_set1_ps(128.0f));
+    __m256 fv = _mm256_sub_ps(_mm256_mul_ps(v, s.ScaleV), _mm256_set1_ps(128.0f));
     fu = _mm256_min_ps(_mm256_max_ps(fu, lo), hi);  // NaN takes the lower bound
     fv = _mm256_min_ps(_mm256_max_ps(fv, lo), hi);
     const __m256i iu = _mm256_cvttps_epi32(_mm256_floor_ps(fu));
     const __m256i iv = _mm256_cvttps_epi32(_mm256_floor_ps(fv));
-    const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), _mm256_set1_epi32(s.Width - 1));
-    const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), _mm256_set1_epi32(s.Height - 1));
+    const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), s.WidthMask);
+    const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), s.HeightMask);
     const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, stride), x0);
     const __m256i i10 = _mm256_add_epi32(i00, stride);
     alignas(32) int32_t upper[8], lower[8];
@@ -277,7 +291,8 @@ inline TTexels8 BilinearAvx2(const TSampler& s, __m256 u, __m256 v) {
     return out;
 }
 
-int SampleLinearPow2Avx2(const TSampler& s, const TChunk& c, TColors& out) {
+int SampleLinearPow2Avx2(const TSampler& sampler, const TChunk& c, TColors& out) {
+    const TSamplerAvx2 s(sampler);
     int i = 0;
     for (; i + 8 <= c.N; i += 8) {
         const TTexels8 t = BilinearAvx2<true>(s, _mm256_load_ps(c.U + i), _mm256_load_ps(c.V + i));
@@ -649,9 +664,13 @@ bool FusedBumpApplies(const TPixelState& st, const TTriangleSetup& tri) {
            IsPow2Linear(st.Stages[0], tri.Samplers[0]) && IsPow2Linear(st.Stages[1], tri.Samplers[1]);
 }
 
-inline __m256 PlaneRow(const TPlane& p, float y, __m256 x) {
-    return _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(p.A), x), _mm256_set1_ps(p.B * y + p.C));
-}
+// A plane along one row: value(x) = A x + (B y + C), as the general path
+// computes it.
+struct TRowPlane {
+    __m256 A, Row;
+    TRowPlane(const TPlane& p, float y) : A(_mm256_set1_ps(p.A)), Row(_mm256_set1_ps(p.B * y + p.C)) {}
+    __m256 At(__m256 x) const { return _mm256_add_ps(_mm256_mul_ps(A, x), Row); }
+};
 
 inline __m256i Div255Avx2(__m256i x) {
     x = _mm256_add_epi32(x, _mm256_set1_epi32(128));
@@ -671,11 +690,15 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
     const __m256i zero = _mm256_setzero_si256(), ones = _mm256_set1_epi32(-1);
     const __m256i most = _mm256_set1_epi32(65025), c255 = _mm256_set1_epi32(255);
     const __m256 iota = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const TRowPlane zPlane(tri.Z, row), wPlane(tri.InvW, row);
+    const TRowPlane u0(tri.Tex[set0][0], row), v0(tri.Tex[set0][1], row);
+    const TRowPlane u1(tri.Tex[set1][0], row), v1(tri.Tex[set1][1], row);
+    const TSamplerAvx2 normals(tri.Samplers[0]), bases(tri.Samplers[1]);
     for (int x = x0; x < x1; x += 8) {
         const __m256 px = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(x)), iota);
         __m256i pass = ones, z16 = zero;
         if (depth) {
-            __m256 z = PlaneRow(tri.Z, row, px);
+            __m256 z = zPlane.At(px);
             z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
             z16 = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(z, _mm256_set1_ps(65535.0f)),
                                                     _mm256_set1_ps(0.5f)));
@@ -684,12 +707,10 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
             pass = _mm256_xor_si256(_mm256_cmpgt_epi32(z16, stored), ones);
             if (_mm256_testz_si256(pass, pass)) continue;
         }
-        const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), PlaneRow(tri.InvW, row, px));
-        auto coordinate = [&](const TPlane& p) { return _mm256_mul_ps(PlaneRow(p, row, px), w); };
-        const TTexels8 normal = BilinearAvx2<false>(tri.Samplers[0], coordinate(tri.Tex[set0][0]),
-                                                    coordinate(tri.Tex[set0][1]));
-        const TTexels8 base = BilinearAvx2<false>(tri.Samplers[1], coordinate(tri.Tex[set1][0]),
-                                                  coordinate(tri.Tex[set1][1]));
+        const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), wPlane.At(px));
+        auto coordinate = [&](const TRowPlane& p) { return _mm256_mul_ps(p.At(px), w); };
+        const TTexels8 normal = BilinearAvx2<false>(normals, coordinate(u0), coordinate(v0));
+        const TTexels8 base = BilinearAvx2<false>(bases, coordinate(u1), coordinate(v1));
         auto centred = [&](__m256i c) { return _mm256_sub_epi32(_mm256_add_epi32(c, c), c255); };
         const __m256i sum = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_mullo_epi32(centred(normal.R), lr), _mm256_mullo_epi32(centred(normal.G), lg)),

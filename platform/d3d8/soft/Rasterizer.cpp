@@ -76,10 +76,10 @@ bool FlatColor(const TScreenVertex* const* v, const float* (*channels)(const TSc
 
 }  // namespace
 
-TRasterizer::TRasterizer() : shader_(SelectSpanShader()) {}
 
 void TRasterizer::Begin(const TPixelState& state, const TRasterTarget& target, DWORD cullMode,
                         const TStageTexture* stages) {
+    shader_ = TControl::Instance().PlainPixelPipeline() ? isa_baseline::ShadeSpan : SelectSpanShader();
     state_ = state;
     target_ = target;
     cullMode_ = cullMode;

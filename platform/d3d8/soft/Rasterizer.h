@@ -33,8 +33,6 @@ struct TStageTexture {
 
 class TRasterizer {
 public:
-    TRasterizer();
-
     // Fixes the state of the draw that follows.
     void Begin(const TPixelState& state, const TRasterTarget& target, DWORD cullMode,
                const TStageTexture* stages);
@@ -43,7 +41,7 @@ public:
 private:
     void ChooseSamplers(const TScreenVertex* const* v, double screenArea, TTriangleSetup& setup) const;
 
-    TSpanShader shader_;
+    TSpanShader shader_ = nullptr;
     TPixelState state_;
     TRasterTarget target_;
     DWORD cullMode_ = D3DCULL_CCW;

@@ -58,6 +58,7 @@ protected:
         control_->ClearFailures();
         control_->StopCallLog();
         control_->ClearCallLog();
+        control_->ForcePlainPixelPipeline(false);
         liveBefore_ = control_->LiveObjects();
         d3d_.Attach(module_.Create()(D3D_SDK_VERSION));
         ASSERT_TRUE(d3d_);
