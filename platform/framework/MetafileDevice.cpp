@@ -45,6 +45,20 @@ std::vector<int> Dashes(int style) {
     }
 }
 
+// Source over target: the source scaled by the constant alpha, the target
+// by what the source leaves uncovered. Source colours that carry their own
+// alpha come premultiplied.
+TColor Blend(TColor source, TColor target, int constant, int alpha, bool premultiplied) {
+    const int cover = alpha * constant / 255;
+    TColor result = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int s = (source >> shift) & 0xFF, t = (target >> shift) & 0xFF;
+        const int from = premultiplied ? s * constant / 255 : s * cover / 255;
+        result |= TColor(std::min(255, from + t * (255 - cover) / 255)) << shift;
+    }
+    return result;
+}
+
 TColor Rop3(uint8_t rop, TColor p, TColor s, TColor d) {
     uint32_t result = 0;
     for (int i = 0; i < 8; ++i)
@@ -526,9 +540,10 @@ void TMetafileDevice::StrokeAndFillPath() {
 
 void TMetafileDevice::StretchBlt(const TMetafileDib* dib, const TBlit& blit) {
     const uint8_t rop = uint8_t(blit.Rop >> 16);
-    const bool needSource = ((rop >> 2) & 0x33) != (rop & 0x33);
-    const bool needPattern = ((rop >> 4) & 0x0F) != (rop & 0x0F);
-    const bool needTarget = ((rop >> 1) & 0x55) != (rop & 0x55);
+    const bool byRop = blit.Combine == TBlit::bcRop;
+    const bool needSource = !byRop || ((rop >> 2) & 0x33) != (rop & 0x33);
+    const bool needPattern = byRop && ((rop >> 4) & 0x0F) != (rop & 0x0F);
+    const bool needTarget = byRop ? ((rop >> 1) & 0x55) != (rop & 0x55) : blit.Combine == TBlit::bcAlpha;
     if (needSource && (!dib || blit.SrcWidth == 0 || blit.SrcHeight == 0)) return;
 
     const TPointF a = transform_.Apply(blit.DestOrigin);
@@ -549,14 +564,24 @@ void TMetafileDevice::StretchBlt(const TMetafileDib* dib, const TBlit& blit) {
         if (needSource && (sy < 0 || sy >= dib->Height())) continue;
         for (int x = left; x < right; ++x) {
             TColor s = 0, p = 0, d = 0;
+            int sourceAlpha = 255;
             if (needSource) {
                 const double sx = std::floor(blit.SrcX + (x + 0.5 - a.X) / (b.X - a.X) * blit.SrcWidth);
                 if (sx < 0 || sx >= dib->Width()) continue;
                 s = dib->Pixel(int(sx), int(sy));
+                if (blit.SourceAlpha) sourceAlpha = dib->Alpha(int(sx), int(sy));
             }
             if (needPattern && state_.Brush.Style != BS_NULL) pattern.ColorAt(x, y, p);
             if (needTarget) d = target.Pixel(x, y);
-            target.SetPixel(x, y, Rop3(rop, p, s, d));
+            switch (blit.Combine) {
+                case TBlit::bcRop: target.SetPixel(x, y, Rop3(rop, p, s, d)); break;
+                case TBlit::bcTransparent:
+                    if (s != blit.TransparentColor) target.SetPixel(x, y, s);
+                    break;
+                case TBlit::bcAlpha:
+                    target.SetPixel(x, y, Blend(s, d, blit.ConstantAlpha, sourceAlpha, blit.SourceAlpha));
+                    break;
+            }
         }
     }
 }

@@ -135,13 +135,21 @@ public:
 
     // Copies the source rectangle of dib (may be null for operations without
     // a source) over the destination rectangle, combined with the brush and
-    // the target by a ternary raster operation. A source y counted from the
-    // bottom row (bottomUpSource) is how the device-independent calls count.
+    // the target by a ternary raster operation - or, instead, leaving out
+    // source pixels of a transparent colour, or blending by alpha. A source
+    // y counted from the bottom row (bottomUpSource) is how the
+    // device-independent calls count.
     struct TBlit {
         TPointF DestOrigin, DestExtent;
         double SrcX = 0, SrcY = 0, SrcWidth = 0, SrcHeight = 0;
         uint32_t Rop = SRCCOPY;
         bool BottomUpSource = false;
+        enum TCombine : uint8_t { bcRop, bcTransparent, bcAlpha };
+        TCombine Combine = bcRop;
+        TColor TransparentColor = clBlack;
+        uint8_t ConstantAlpha = 255;
+        // The source's own alpha (premultiplied colours) counts too.
+        bool SourceAlpha = false;
     };
     void StretchBlt(const TMetafileDib* dib, const TBlit& blit);
 

@@ -89,6 +89,7 @@ bool TMetafileDib::Parse(const uint8_t* info, size_t infoSize, const uint8_t* bi
     height_ = int(height);
     bitCount_ = header.BitCount;
     bottomUp_ = header.Height > 0;
+    alpha_ = header.BitCount == 32 && header.Compression == kRgb;
     rowBytes_ = size_t(rowBytes);
     bits_.assign(bits, bits + rowBytes * height);
     return true;
@@ -122,6 +123,12 @@ TColor TMetafileDib::MaskedColor(uint32_t value) const {
         channel[i] = uint8_t(uint64_t((value & mask) >> shift) * 255 / top);
     }
     return RGB(channel[0], channel[1], channel[2]);
+}
+
+uint8_t TMetafileDib::Alpha(int x, int y) const {
+    if (!alpha_) return 255;
+    const int row = bottomUp_ ? height_ - 1 - y : y;
+    return bits_[size_t(row) * rowBytes_ + 4 * size_t(x) + 3];
 }
 
 TColor TMetafileDib::Pixel(int x, int y) const {

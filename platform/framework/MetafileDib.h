@@ -25,6 +25,8 @@ public:
     // The colour at (x, y), row y counted from the top; 0 <= x < Width(),
     // 0 <= y < Height().
     TColor Pixel(int x, int y) const;
+    // The alpha byte of a plain 32-bit pixel; other pixels are opaque.
+    uint8_t Alpha(int x, int y) const;
 
 private:
     bool ParseMasks(const uint8_t* info, size_t infoSize, size_t headerSize, uint32_t compression);
@@ -32,6 +34,7 @@ private:
 
     int width_ = 0, height_ = 0, bitCount_ = 0;
     bool bottomUp_ = true;
+    bool alpha_ = false;
     size_t rowBytes_ = 0;
     uint32_t masks_[3] = {0, 0, 0};
     std::vector<TColor> colors_;

@@ -20,13 +20,14 @@ enum : uint32_t {
     EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS, EMR_EXTCREATEFONTINDIRECTW,
     EMR_POLYBEZIER16 = 85, EMR_POLYGON16, EMR_POLYLINE16, EMR_POLYBEZIERTO16, EMR_POLYLINETO16,
     EMR_POLYPOLYLINE16, EMR_POLYPOLYGON16, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT,
-    EMR_EXTCREATEPEN,
+    EMR_EXTCREATEPEN, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
 };
 
 constexpr uint32_t kStockObject = 0x80000000;
 constexpr uint32_t DIB_PAL_COLORS = 1;
 constexpr uint32_t RGN_AND = 1, RGN_COPY = 5;
 constexpr uint32_t PS_GEOMETRIC = 0x10000;
+constexpr uint8_t AC_SRC_ALPHA = 1;
 
 class TEmfPlayer {
 public:
@@ -65,6 +66,7 @@ private:
     void CreatePen(bool extended);
     void CreatePatternBrush();
     void Blit(bool stretch);
+    void CombiningBlit(TMetafileDevice::TBlit::TCombine combine);
     void DibBlit(bool stretch);
 
     const TRecordReader& r_;
@@ -148,6 +150,8 @@ void TEmfPlayer::Play() {
 
         case EMR_BITBLT: Blit(false); break;
         case EMR_STRETCHBLT: Blit(true); break;
+        case EMR_ALPHABLEND: CombiningBlit(TMetafileDevice::TBlit::bcAlpha); break;
+        case EMR_TRANSPARENTBLT: CombiningBlit(TMetafileDevice::TBlit::bcTransparent); break;
         case EMR_SETDIBITSTODEVICE: DibBlit(false); break;
         case EMR_STRETCHDIBITS: DibBlit(true); break;
         default: break;  // text, palettes, comments and the rest draw nothing here
@@ -227,6 +231,22 @@ void TEmfPlayer::Blit(bool stretch) {
         return;
     }
     if (r_.U32(80) == DIB_PAL_COLORS) return;
+    const auto dib = Dib(84);
+    if (dib) device_.StretchBlt(dib.get(), blit);
+}
+
+// The layout of the stretching blit, whose operation field holds the
+// transparent colour or the blend (constant alpha in its third byte, the
+// source-alpha flag in its fourth).
+void TEmfPlayer::CombiningBlit(TMetafileDevice::TBlit::TCombine combine) {
+    if (r_.U32(80) == DIB_PAL_COLORS) return;
+    const uint32_t operation = r_.U32(40);
+    TMetafileDevice::TBlit blit{Point(24), Point(32), double(r_.S32(44)), double(r_.S32(48)),
+                                double(r_.S32(100)), double(r_.S32(104)), SRCCOPY, false};
+    blit.Combine = combine;
+    blit.TransparentColor = operation & 0xFFFFFF;
+    blit.ConstantAlpha = uint8_t(operation >> 16);
+    blit.SourceAlpha = (operation >> 24) & AC_SRC_ALPHA;
     const auto dib = Dib(84);
     if (dib) device_.StretchBlt(dib.get(), blit);
 }

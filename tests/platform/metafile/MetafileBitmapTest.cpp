@@ -111,6 +111,42 @@ TEST(MetafileBitmap, EnhancedBitBltWithABitmap) {
     ExpectScaled(Render(TEmfWriter().Record(76, p).Build(4, 3), 4, 3), 1);
 }
 
+// The stretching blit's layout, as alpha-blending and transparent blits use
+// it: operation (or blend, or transparent colour) at 40, bitmap at 108.
+TBytes CombiningBlit(uint32_t type, uint32_t operation, const TBytes& dib, int width) {
+    const size_t info = DibInfoSize(dib);
+    TBytes p;
+    for (int i = 0; i < 4; ++i) Put32(p, 0);
+    for (const int64_t v : {int64_t(0), int64_t(0), int64_t(width), int64_t(1), int64_t(operation), int64_t(0), int64_t(0)})
+        Put32(p, v);
+    for (const float f : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) PutFloat(p, f);
+    for (const int64_t v : {int64_t(0), int64_t(0), int64_t(108), int64_t(info), int64_t(108 + info),
+                            int64_t(dib.size() - info), int64_t(width), int64_t(1)})
+        Put32(p, v);
+    Append(p, dib);
+    return EnhancedRecordBytes(type, p);
+}
+
+TEST(MetafileBitmap, TransparentBlitLeavesOutItsColourKey) {
+    const TColor magenta = RGB(255, 0, 255);
+    const TBytes dib = MakeDib(3, 1, 24, [&](int x, int) { return x == 0 ? kRed : x == 1 ? magenta : kBlue; });
+    TEmfWriter e;
+    e.Raw(CombiningBlit(116, magenta, dib, 3));
+    EXPECT_EQ(Picture(Render(e.Build(3, 1), 3, 1)), "R.B\n");
+}
+
+TEST(MetafileBitmap, AlphaBlendCoversByTheSourceAlpha) {
+    // Premultiplied: a clear pixel, a solid red one and a half-covering blue.
+    const TColor pixels[] = {0x00000000, 0xFFFF0000, 0x80000080};
+    const TBytes dib = MakeDib(3, 1, 32, [&](int x, int) { return pixels[x]; });
+    TEmfWriter e;
+    e.Raw(CombiningBlit(114, 0x01FF0000, dib, 3));
+    const TBitmap b = Render(e.Build(3, 1), 3, 1);
+    EXPECT_EQ(b.Pixel(0, 0), kPaper);
+    EXPECT_EQ(b.Pixel(1, 0), kRed);
+    EXPECT_EQ(b.Pixel(2, 0), RGB(0, 0, 128 + 3 * 127 / 255));
+}
+
 TEST(MetafileBitmap, SourceRectangleCountsFromTheBottomRow) {
     // Two columns from x = 1 and the two rows above the bottom one.
     const size_t info = DibInfoSize(kDib);

@@ -169,8 +169,21 @@ private:
     TBytes records_;
 };
 
+inline TBytes EnhancedRecordBytes(uint32_t type, const TBytes& params) {
+    TBytes b;
+    Put32(b, type);
+    Put32(b, int64_t(8 + params.size()));
+    Append(b, params);
+    return b;
+}
+
 class TEmfWriter {
 public:
+    TEmfWriter& Raw(const TBytes& record) {
+        Append(records_, record);
+        ++count_;
+        return *this;
+    }
     TEmfWriter& Record(uint32_t type, const TBytes& params) {
         Put32(records_, type);
         Put32(records_, int64_t(8 + params.size()));
