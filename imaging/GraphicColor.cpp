@@ -14,9 +14,7 @@ bool HasAlpha(TColorScheme scheme) { return scheme == csGrayAlpha || scheme == c
 bool IsRGBLike(TColorScheme scheme) { return scheme == csRGB || scheme == csRGBA; }
 bool IsBGRLike(TColorScheme scheme) { return scheme == csBGR || scheme == csBGRA; }
 
-TConversionOptions WithAlpha(TConversionOptions mode, bool alpha) {
-    return alpha ? mode | cvAlpha : mode & ~cvAlpha;
-}
+TConversionOptions WithAlpha(TConversionOptions mode, bool alpha) { return alpha ? mode | cvAlpha : mode & ~cvAlpha; }
 
 // Luma weights come from files, so a table entry may be computed from zero
 // or absurd weights; keep the entries finite and far from overflowing the
@@ -78,8 +76,7 @@ void TColorManager::SetGamma(float Main, float Display) {
         gammaTable_[i] = uint8_t(std::nearbyint(std::pow(double(i) / sourceMax, exponent) * targetMax));
 }
 
-void TColorManager::SetYCbCrParameters(std::span<const float> Coefficients, uint8_t Horizontal,
-                                       uint8_t Vertical) {
+void TColorManager::SetYCbCrParameters(std::span<const float> Coefficients, uint8_t Horizontal, uint8_t Vertical) {
     const size_t given = std::min(Coefficients.size(), lumaWeights_.size());
     std::copy_n(Coefficients.begin(), given, lumaWeights_.begin());
     needsSelection_ = true;
@@ -113,7 +110,8 @@ void TColorManager::BuildYCbCrTables() {
 }
 
 void TColorManager::SelectConverter() {
-    const bool sourcePaletteLike = sourceScheme_ == csIndexed || sourceScheme_ == csGray || sourceScheme_ == csGrayAlpha;
+    const bool sourcePaletteLike =
+        sourceScheme_ == csIndexed || sourceScheme_ == csGray || sourceScheme_ == csGrayAlpha;
     const bool targetPaletteLike = targetScheme_ == csIndexed || targetScheme_ == csGray;
     if (sourcePaletteLike != targetPaletteLike) throw EColorConversionError(gsIndexedNotSupported);
 

@@ -120,10 +120,9 @@ public:
     TPixelFormat GetPixelFormat(int Index) const;
 
     TLogPalette CreateGrayscalePalette(bool MinimumIsWhite) const;
-    TLogPalette CreateColorPalette(TSourceRows Data, TPaletteLayout Layout, uint32_t ColorCount,
-                                   bool BGROrder) const;
-    TLogPalette CreateColorPalette(std::initializer_list<const void*> Data, TPaletteLayout Layout,
-                                   uint32_t ColorCount, bool BGROrder) const {
+    TLogPalette CreateColorPalette(TSourceRows Data, TPaletteLayout Layout, uint32_t ColorCount, bool BGROrder) const;
+    TLogPalette CreateColorPalette(std::initializer_list<const void*> Data, TPaletteLayout Layout, uint32_t ColorCount,
+                                   bool BGROrder) const {
         return CreateColorPalette(TSourceRows(Data.begin(), Data.size()), Layout, ColorCount, BGROrder);
     }
 

@@ -59,9 +59,8 @@ void TColorManager::PackedToPacked(TSourceRows Source, void* Target, uint32_t Co
     if (t > 8) return;
     const TPackedTarget packed(Target, t);
     const uint32_t sourceMax = MaxValue(s), targetMax = MaxValue(t);
-    ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
-        packed.Put(i, ReadBits(source, j * s, s) * targetMax / sourceMax);
-    });
+    ForEachSelected(Count, Mask,
+                    [&](size_t j, size_t i) { packed.Put(i, ReadBits(source, j * s, s) * targetMax / sourceMax); });
 }
 
 void TColorManager::Indexed16To16(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
@@ -120,13 +119,11 @@ void TColorManager::Gray(TSourceRows Source, void* Target, uint32_t Count, uint8
                         [&](size_t j, size_t i) { Store<uint16_t>(target + 2 * i, Widen8(source[j * step])); });
     } else if (t == 8) {
         if (swap)
-            ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
-                target[i] = Swap16Scale8(Load<uint16_t>(source + j * step));
-            });
+            ForEachSelected(Count, Mask,
+                            [&](size_t j, size_t i) { target[i] = Swap16Scale8(Load<uint16_t>(source + j * step)); });
         else
-            ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
-                target[i] = Scale16To8(Load<uint16_t>(source + j * step));
-            });
+            ForEachSelected(Count, Mask,
+                            [&](size_t j, size_t i) { target[i] = Scale16To8(Load<uint16_t>(source + j * step)); });
     } else {
         ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
             const uint16_t value = Load<uint16_t>(source + j * step);

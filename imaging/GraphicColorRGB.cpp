@@ -96,8 +96,8 @@ void Narrow16(const uint8_t* source, size_t sourceSamples, uint8_t* target, size
 
 // Shared by the four RGB converters, which differ only in the order of the
 // colour samples on either side.
-void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target,
-                             uint32_t Count, uint8_t Mask, bool sourceBlueFirst, bool targetBlueFirst) {
+void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
+                      uint8_t Mask, bool sourceBlueFirst, bool targetBlueFirst) {
     const unsigned s = manager.SourceBitsPerSample(), t = manager.TargetBitsPerSample();
     if ((s != 8 && s != 16) || (t != 8 && t != 16)) return;
     const bool sourceAlpha = Has(manager.SourceMode, cvAlpha), targetAlpha = Has(manager.TargetMode, cvAlpha);
@@ -121,7 +121,8 @@ void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows S
 
     if (s == 8 && t == 8) {
         if (gamma) {
-            ConvertPixels<uint8_t, uint8_t>(row, [table](uint8_t v) { return table[v]; }, copy8);
+            ConvertPixels<uint8_t, uint8_t>(
+                row, [table](uint8_t v) { return table[v]; }, copy8);
         } else if (planar || Mask != 0xFF ||
                    !ConvertPlain8(static_cast<const uint8_t*>(Source[0]), row.Source.Step,
                                   sourceBlueFirst != targetBlueFirst, row.Target.Row, row.Target.Step, Count)) {
@@ -130,7 +131,8 @@ void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows S
     } else if (s == 8) {
         // A widened value (v * 257) reads the same in either byte order.
         if (gamma)
-            ConvertPixels<uint8_t, uint16_t>(row, [table](uint8_t v) { return Widen8(table[v]); }, Widen8);
+            ConvertPixels<uint8_t, uint16_t>(
+                row, [table](uint8_t v) { return Widen8(table[v]); }, Widen8);
         else
             ConvertPixels<uint8_t, uint16_t>(row, Widen8, Widen8);
     } else if (t == 8) {

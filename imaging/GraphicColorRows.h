@@ -64,8 +64,8 @@ struct TSourceSamples {
 // at offset Order[k] of an interleaved pixel of PixelSamples samples, or
 // plane Order[k] when Rows holds more than one pointer. Answers false when
 // there is nothing to read from: no pointer at all, or too few planes.
-inline bool LocateSamples(std::span<const void* const> Rows, const int (&Order)[4], int Components,
-                          int PixelSamples, int SampleBytes, TSourceSamples& samples) {
+inline bool LocateSamples(std::span<const void* const> Rows, const int (&Order)[4], int Components, int PixelSamples,
+                          int SampleBytes, TSourceSamples& samples) {
     if (Rows.empty()) return false;
     const bool planar = Rows.size() > 1;
     for (int k = 0; k < Components; ++k) {

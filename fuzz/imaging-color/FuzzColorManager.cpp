@@ -51,13 +51,17 @@ size_t SelectedPixels(uint32_t count, uint8_t mask) {
 // Samples per source pixel of an interleaved row of the scheme.
 size_t SourcePixelSamples(TColorScheme scheme) {
     switch (scheme) {
-        case csGrayAlpha: return 2;
+        case csGrayAlpha:
+            return 2;
         case csIndexed:
-        case csGray: return 1;
+        case csGray:
+            return 1;
         case csRGBA:
         case csBGRA:
-        case csCMYK: return 4;
-        default: return 3;
+        case csCMYK:
+            return 4;
+        default:
+            return 3;
     }
 }
 

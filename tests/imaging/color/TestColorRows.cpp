@@ -9,8 +9,8 @@ TEST(ColorManagerMask, SelectsPixelsByTheRotatingPattern) {
         uint8_t Mask;
         std::vector<int> Converted;
     };
-    for (const Case& c : {Case{0xAA, {0, 2, 4, 6, 8}}, Case{0x88, {0, 4, 8}}, Case{0x80, {0, 8}},
-                          Case{0x08, {4}}, Case{0x22, {2, 6}}, Case{0x01, {7}}}) {
+    for (const Case& c : {Case{0xAA, {0, 2, 4, 6, 8}}, Case{0x88, {0, 4, 8}}, Case{0x80, {0, 8}}, Case{0x08, {4}},
+                          Case{0x22, {2, 6}}, Case{0x01, {7}}}) {
         TColorManager manager = MakeManager({csGray, 8, 1}, {csGray, 8, 1});
         std::vector<uint8_t> source(c.Converted.size());
         for (size_t k = 0; k < source.size(); ++k) source[k] = uint8_t(100 + k);
@@ -255,9 +255,9 @@ TEST(ColorManagerRGB, EveryLayoutMatchesThePerPixelRules) {
                         for (uint8_t mask : {uint8_t(0xFF), uint8_t(0xE0)}) {
                             std::vector<uint8_t> target(targetBytes, 0xEE);
                             manager.ConvertRow({source.data()}, target.data(), pixels, mask);
-                            EXPECT_EQ(target, expected) << int(from) << " -> " << int(to) << ", " << int(sourceBits)
-                                                        << " -> " << int(targetBits) << (swap ? " swapped" : "")
-                                                        << ", mask " << int(mask);
+                            EXPECT_EQ(target, expected)
+                                << int(from) << " -> " << int(to) << ", " << int(sourceBits) << " -> "
+                                << int(targetBits) << (swap ? " swapped" : "") << ", mask " << int(mask);
                         }
                     }
 }

@@ -172,10 +172,10 @@ TEST(ColorManagerPixelFormat, FollowsSamplesAndBits) {
         uint8_t Samples, Bits;
         TPixelFormat Format;
     };
-    for (const Case& c : {Case{1, 1, pf1bit}, Case{1, 2, pf4bit}, Case{1, 4, pf4bit}, Case{1, 5, pfCustom},
-                          Case{1, 8, pf8bit}, Case{1, 16, pf8bit}, Case{2, 8, pfCustom}, Case{3, 5, pf15bit},
-                          Case{3, 1, pf15bit}, Case{3, 8, pf24bit}, Case{3, 16, pf24bit}, Case{4, 8, pf32bit},
-                          Case{4, 16, pf32bit}, Case{4, 4, pfCustom}}) {
+    for (const Case& c :
+         {Case{1, 1, pf1bit}, Case{1, 2, pf4bit}, Case{1, 4, pf4bit}, Case{1, 5, pfCustom}, Case{1, 8, pf8bit},
+          Case{1, 16, pf8bit}, Case{2, 8, pfCustom}, Case{3, 5, pf15bit}, Case{3, 1, pf15bit}, Case{3, 8, pf24bit},
+          Case{3, 16, pf24bit}, Case{4, 8, pf32bit}, Case{4, 16, pf32bit}, Case{4, 4, pfCustom}}) {
         TColorManager manager;
         manager.SetTargetSamplesPerPixel(c.Samples);
         manager.SetTargetBitsPerSample(c.Bits);

@@ -20,8 +20,7 @@ TEST(ColorManagerCMYK, InkCombinesWithBlack) {
     EXPECT_EQ(Convert(manager, {pixels.data()}, 4), (std::vector<uint8_t>{0, 127, 63, 0xEE}));
 
     const std::vector<uint8_t> c = {128}, m = {0}, y = {255}, k = {128};
-    EXPECT_EQ(Convert(manager, {c.data(), m.data(), y.data(), k.data()}, 4),
-              (std::vector<uint8_t>{0, 127, 63, 0xEE}));
+    EXPECT_EQ(Convert(manager, {c.data(), m.data(), y.data(), k.data()}, 4), (std::vector<uint8_t>{0, 127, 63, 0xEE}));
     // Three planes are not a CMYK row.
     EXPECT_EQ(Convert(manager, {c.data(), m.data(), y.data()}, 4), std::vector<uint8_t>(4, 0xEE));
 }
