@@ -363,7 +363,7 @@ TPolygonF TMetafileDevice::FlattenBeziers(TPointF start, const TPolygonF& contro
                       p3 = transform_.Apply(controls[i + 2]);
         const double length = std::hypot(p1.X - p0.X, p1.Y - p0.Y) + std::hypot(p2.X - p1.X, p2.Y - p1.Y) +
                               std::hypot(p3.X - p2.X, p3.Y - p2.Y);
-        const int steps = std::isfinite(length) ? std::clamp(int(length / 4), 4, kMaxCurveSteps) : 1;
+        const int steps = std::isfinite(length) ? int(std::clamp(length / 4, 4.0, double(kMaxCurveSteps))) : 1;
         for (int s = 1; s <= steps; ++s) {
             const double t = double(s) / steps, u = 1 - t;
             const double a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;

@@ -100,6 +100,7 @@ TEST(MetafileHostile, NonsenseInEnhancedRecordsIsSkippedOrClipped) {
     e.Ints(43, {INT_MIN, INT_MIN, INT_MAX, INT_MAX});
     e.Ints(42, {INT_MIN, INT_MIN, INT_MAX, INT_MAX});
     e.Ints(27, {INT_MIN, 5}).Ints(54, {INT_MAX, 6});
+    e.Ints(2, {0, 0, 0, 0, 4, INT_MIN, 0, INT_MAX, 0, INT_MIN, 5, INT_MAX, 5});  // a curve longer than an int
     e.Ints(81, {0, 0, 0, 0, 0, 0, 0, 0, 4, 4, 0x7FFFFFF0, 0x20, 100, 16, 0, 0xCC0020, 4, 4});  // bitmap far outside
     TBytes form;
     for (const float v : {INFINITY, NAN, 1e30f, -1e30f, 3.f, 4.f}) PutFloat(form, v);
