@@ -97,7 +97,7 @@ void FillCaps(D3DDEVTYPE type, D3DCAPS8& caps) {
     caps.MaxTextureBlendStages = kMaxStages;
     caps.MaxSimultaneousTextures = kMaxStages;
     caps.MaxPointSize = 1.0f;
-    caps.MaxPrimitiveCount = 0x00FFFFFF;
+    caps.MaxPrimitiveCount = kMaxPrimitiveCount;
     caps.MaxVertexIndex = 0x00FFFFFF;
     caps.MaxStreams = 1;
     caps.MaxStreamStride = 255;
@@ -502,6 +502,7 @@ HRESULT TDevice::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR 
         r.top = std::max(r.top, view.top);
         r.right = std::min(r.right, view.right);
         r.bottom = std::min(r.bottom, view.bottom);
+        if (r.left >= r.right) return;
         for (LONG y = r.top; y < r.bottom; ++y) {
             if (flags & D3DCLEAR_TARGET)
                 std::fill(target->Row<uint32_t>(y) + r.left, target->Row<uint32_t>(y) + r.right, pixel);

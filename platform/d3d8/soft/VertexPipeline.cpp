@@ -119,7 +119,7 @@ bool DescribeVertexFormat(DWORD fvf, TVertexLayout& layout) {
 }
 
 UINT VerticesForTriangles(D3DPRIMITIVETYPE type, UINT primitiveCount) {
-    if (primitiveCount == 0) return 0;
+    if (primitiveCount == 0 || primitiveCount > kMaxPrimitiveCount) return 0;
     switch (type) {
         case D3DPT_TRIANGLELIST: return primitiveCount * 3;
         case D3DPT_TRIANGLESTRIP:

@@ -58,8 +58,11 @@ private:
     std::vector<TClipVertex> vertices_;
 };
 
+// Most primitives one draw call may ask for, as the capabilities report.
+constexpr UINT kMaxPrimitiveCount = 0x00FFFFFF;
+
 // Vertices needed by primitiveCount primitives of the type; 0 for types
-// that are not triangles.
+// that are not triangles and for counts above kMaxPrimitiveCount.
 UINT VerticesForTriangles(D3DPRIMITIVETYPE type, UINT primitiveCount);
 
 }  // namespace d3d8soft

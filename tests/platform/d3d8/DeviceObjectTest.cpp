@@ -281,11 +281,29 @@ TEST_F(ObjectTest, VertexBuffersLockWithinBoundsAndDrawOnlyWhatTheyHold) {
     EXPECT_NE(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 3), D3D_OK);
     EXPECT_NE(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 4, 1), D3D_OK);
     EXPECT_NE(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0xFFFFFFFF, 1), D3D_OK);
+    // A count whose vertex total wraps round 32 bits.
+    EXPECT_NE(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 0x55555556), D3D_OK);
+    EXPECT_NE(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 0x55555556, quad.data(), sizeof(TLVertex)), D3D_OK);
+    device_->SetStreamSource(0, buffer.get(), sizeof(TLVertex));
     EXPECT_EQ(Rgb(1, 1), 0u);
     EXPECT_EQ(device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 2), D3D_OK);
     device_->EndScene();
     EXPECT_EQ(Rgb(1, 1), 0x00FF00u);
     device_->SetStreamSource(0, nullptr, 0);
+}
+
+TEST_F(ObjectTest, ClearTakesRectanglesInsideTheViewportOnly) {
+    MakeDevice(8, 8);
+    const D3DRECT rects[] = {{2, 2, 4, 4}, {6, 6, 20, 20}, {5, 1, 3, 2}, {-5, -5, 1, 1}};
+    ASSERT_EQ(device_->Clear(4, rects, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0), D3D_OK);
+    int green = 0;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) green += Rgb(x, y) == 0x00FF00u ? 1 : 0;
+    EXPECT_EQ(green, 4 + 4 + 1);
+    EXPECT_EQ(Rgb(3, 3), 0x00FF00u);
+    EXPECT_EQ(Rgb(7, 7), 0x00FF00u);
+    EXPECT_EQ(Rgb(0, 0), 0x00FF00u);
+    EXPECT_EQ(Rgb(4, 1), 0u);
 }
 
 TEST_F(ObjectTest, CallLogRecordsCallsInOrderWithReadableText) {
