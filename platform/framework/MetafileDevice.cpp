@@ -199,16 +199,24 @@ void TMetafileDevice::IntersectClipRect(double left, double top, double right, d
 }
 
 void TMetafileDevice::SetDeviceClip(const std::optional<TRect>& rect, bool intersect) {
-    TRect clip = raster_.Bounds();
-    if (rect) {
-        const TPointF a = toTarget_.Apply({double(rect->Left), double(rect->Top)});
-        const TPointF b = toTarget_.Apply({double(rect->Right), double(rect->Bottom)});
-        if (intersect) clip = state_.Clip;
-        clip.Left = std::max(clip.Left, PixelEdge(std::min(a.X, b.X)));
-        clip.Top = std::max(clip.Top, PixelEdge(std::min(a.Y, b.Y)));
-        clip.Right = std::max(clip.Left, std::min(clip.Right, PixelEdge(std::max(a.X, b.X))));
-        clip.Bottom = std::max(clip.Top, std::min(clip.Bottom, PixelEdge(std::max(a.Y, b.Y))));
+    if (!rect) {
+        state_.Clip = raster_.Bounds();
+        raster_.SetClip(state_.Clip);
+        return;
     }
+    const TPointF a = toTarget_.Apply({double(rect->Left), double(rect->Top)});
+    const TPointF b = toTarget_.Apply({double(rect->Right), double(rect->Bottom)});
+    SetTargetClip(Rect(PixelEdge(std::min(a.X, b.X)), PixelEdge(std::min(a.Y, b.Y)), PixelEdge(std::max(a.X, b.X)),
+                       PixelEdge(std::max(a.Y, b.Y))),
+                  intersect);
+}
+
+void TMetafileDevice::SetTargetClip(const TRect& rect, bool intersect) {
+    TRect clip = intersect ? state_.Clip : raster_.Bounds();
+    clip.Left = std::max(clip.Left, rect.Left);
+    clip.Top = std::max(clip.Top, rect.Top);
+    clip.Right = std::max(clip.Left, std::min(clip.Right, rect.Right));
+    clip.Bottom = std::max(clip.Top, std::min(clip.Bottom, rect.Bottom));
     state_.Clip = clip;
     raster_.SetClip(clip);
 }
@@ -536,6 +544,24 @@ void TMetafileDevice::StrokeAndFillPath() {
     const std::vector<TFigure> figures = path_;
     FillPath();
     for (const TFigure& figure : figures) Stroke(figure.Points, figure.Closed);
+}
+
+void TMetafileDevice::ClipToPath(bool intersect) {
+    if (pathOpen_) return;
+    double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+    for (const TFigure& figure : path_)
+        for (const TPointF& p : figure.Points) {
+            left = std::min(left, p.X);
+            top = std::min(top, p.Y);
+            right = std::max(right, p.X);
+            bottom = std::max(bottom, p.Y);
+        }
+    path_.clear();
+    if (left > right) {
+        SetTargetClip(Rect(0, 0, 0, 0), intersect);
+        return;
+    }
+    SetTargetClip(Rect(PixelEdge(left), PixelEdge(top), PixelEdge(right), PixelEdge(bottom)), intersect);
 }
 
 void TMetafileDevice::StretchBlt(const TMetafileDib* dib, const TBlit& blit) {

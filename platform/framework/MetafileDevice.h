@@ -98,6 +98,8 @@ public:
     // Intersects the clip with a rectangle of the picture's device space;
     // without one the clip returns to the whole picture.
     void SetDeviceClip(const std::optional<TRect>& rect, bool intersect);
+    // The same with a rectangle of target pixels.
+    void SetTargetClip(const TRect& rect, bool intersect);
 
     // The object table, grown on demand up to a fixed number of slots.
     bool PutObject(size_t index, const TMetafileObject& object);
@@ -132,6 +134,9 @@ public:
     void FillPath();
     void StrokePath();
     void StrokeAndFillPath();
+    // Clips to the bounding box of the closed path (intersect: within the
+    // current clip), and discards the path.
+    void ClipToPath(bool intersect);
 
     // Copies the source rectangle of dib (may be null for operations without
     // a source) over the destination rectangle, combined with the brush and

@@ -245,6 +245,20 @@ TEST(MetafileDraw, EnhancedPathsFillOrStroke) {
               "........\n");
 }
 
+TEST(MetafileDraw, EnhancedClipPathAndRegionBounds) {
+    TEmfWriter e;
+    e.Select(kNullPen).Brush(1, 0, kRed).Select(1).Ints(EMR_BEGINPATH, {}).Rectangle(2, 2, 5, 5);
+    e.Ints(EMR_ENDPATH, {}).Ints(67, {5}).Rectangle(0, 0, 8, 8);
+    const TBitmap clipped = Render(e.Build(8, 8), 8, 8);
+    EXPECT_EQ(Count(clipped, kRed), 9) << Picture(clipped);
+    EXPECT_EQ(clipped.Pixel(2, 2), kRed);
+    EXPECT_EQ(clipped.Pixel(4, 4), kRed);
+
+    // Selecting no region (copy mode, no data) frees the picture again.
+    e.Ints(75, {0, 5}).Rectangle(0, 0, 8, 8);
+    EXPECT_EQ(Count(Render(e.Build(8, 8), 8, 8), kRed), 64);
+}
+
 TEST(MetafileDraw, EnhancedBeziersAndGeometricPens) {
     TEmfWriter e;
     TBytes curve;
