@@ -14,6 +14,6 @@
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                        \
             qputenv("QT_QPA_PLATFORM", "offscreen");                               \
         TApplication application(argc, argv);                                      \
-        setUp();                                                                   \
+        if (!::testing::GTEST_FLAG(list_tests)) setUp();                           \
         return RUN_ALL_TESTS();                                                    \
     }
