@@ -677,7 +677,7 @@ inline __m256i Div255Avx2(__m256i x) {
     return _mm256_srli_epi32(_mm256_add_epi32(x, _mm256_srli_epi32(x, 8)), 8);
 }
 
-// Pixels x0 .. x1 - 1 of row y, a multiple of eight of them.
+// Pixels x0 .. x1 - 1 of row y.
 void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int x0, int x1,
                     uint32_t* colorRow, uint16_t* depthRow) {
     const bool depth = st.DepthTest && depthRow != nullptr;
@@ -694,18 +694,20 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
     const TRowPlane u0(tri.Tex[set0][0], row), v0(tri.Tex[set0][1], row);
     const TRowPlane u1(tri.Tex[set1][0], row), v1(tri.Tex[set1][1], row);
     const TSamplerAvx2 normals(tri.Samplers[0]), bases(tri.Samplers[1]);
-    for (int x = x0; x < x1; x += 8) {
+    // Pixels x .. x + 7 whose lanes are set; their colours and depths are
+    // at colors8 and depths8.
+    auto shade8 = [&](int x, uint32_t* colors8, uint16_t* depths8, __m256i lanes) {
         const __m256 px = _mm256_add_ps(_mm256_set1_ps(static_cast<float>(x)), iota);
-        __m256i pass = ones, z16 = zero;
+        __m256i pass = lanes, z16 = zero;
         if (depth) {
             __m256 z = zPlane.At(px);
             z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
             z16 = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(z, _mm256_set1_ps(65535.0f)),
                                                     _mm256_set1_ps(0.5f)));
             const __m256i stored = _mm256_cvtepu16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + x)));
-            pass = _mm256_xor_si256(_mm256_cmpgt_epi32(z16, stored), ones);
-            if (_mm256_testz_si256(pass, pass)) continue;
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(depths8)));
+            pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(z16, stored), lanes);
+            if (_mm256_testz_si256(pass, pass)) return;
         }
         const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), wPlane.At(px));
         auto coordinate = [&](const TRowPlane& p) { return _mm256_mul_ps(p.At(px), w); };
@@ -723,32 +725,44 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
         const __m256i packed = _mm256_or_si256(
             _mm256_or_si256(_mm256_set1_epi32(static_cast<int>(0xFF000000u)), _mm256_slli_epi32(twice(base.R), 16)),
             _mm256_or_si256(_mm256_slli_epi32(twice(base.G), 8), twice(base.B)));
-        auto* colors = reinterpret_cast<__m256i*>(colorRow + x);
+        auto* colors = reinterpret_cast<__m256i*>(colors8);
         _mm256_storeu_si256(colors, _mm256_blendv_epi8(_mm256_loadu_si256(colors), packed, pass));
         if (depth) {
-            auto* depths = reinterpret_cast<__m128i*>(depthRow + x);
+            auto* depths = reinterpret_cast<__m128i*>(depths8);
             const __m256i stored = _mm256_cvtepu16_epi32(_mm_loadu_si128(depths));
             const __m256i kept = _mm256_blendv_epi8(stored, z16, pass);
             const __m256i narrow = _mm256_permute4x64_epi64(_mm256_packus_epi32(kept, kept), 0x08);
             _mm_storeu_si128(depths, _mm256_castsi256_si128(narrow));
         }
-    }
+    };
+    int x = x0;
+    for (; x + 8 <= x1; x += 8) shade8(x, colorRow + x, depth ? depthRow + x : nullptr, ones);
+    if (x == x1) return;
+    // The last few pixels go through copies, so no lane reads past the row.
+    const int count = x1 - x;
+    uint32_t colors[8] = {};
+    uint16_t depths[8] = {};
+    std::copy_n(colorRow + x, count, colors);
+    if (depth) std::copy_n(depthRow + x, count, depths);
+    const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    shade8(x, colors, depths, lanes);
+    std::copy_n(colors, count, colorRow + x);
+    if (depth) std::copy_n(depths, count, depthRow + x);
 }
 #endif
 
 }  // namespace
 
 void ShadeSpan(const TPixelState& state, const TTriangleSetup& triangle, const TSpan& span) {
-    int first = span.X0;
 #if defined(__AVX2__)
     if (FusedBumpApplies(state, triangle)) {
-        first = span.X0 + ((span.X1 - span.X0) & ~7);
-        ShadeFusedBump(state, triangle, span.Y, span.X0, first, span.ColorRow, span.DepthRow);
+        ShadeFusedBump(state, triangle, span.Y, span.X0, span.X1, span.ColorRow, span.DepthRow);
+        return;
     }
 #endif
     TChunk c;
     c.Row = static_cast<float>(span.Y);
-    for (int x = first; x < span.X1; x += kChunk) {
+    for (int x = span.X0; x < span.X1; x += kChunk) {
         const int n = std::min(kChunk, span.X1 - x);
         c.N = n;
         for (int i = 0; i < n; ++i) c.X[i] = static_cast<float>(x + i);
