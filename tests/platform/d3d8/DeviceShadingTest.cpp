@@ -367,13 +367,17 @@ TEST_F(ShadingTest, DemoBumpStagesOnOneQuad) {
     const SceneVertex a = corner(-1, 1, 0, 0), b = corner(1, 1, 1, 0), c = corner(1, -1, 1, 1), d = corner(-1, -1, 0, 1);
     const SceneVertex quad[] = {a, c, d, a, b, c};
     device_->SetVertexShader(kSceneVertexFormat);
-    device_->BeginScene();
-    ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad, sizeof(SceneVertex)), D3D_OK);
-    device_->EndScene();
     // Dot3: (9*1 + 9*1 + 255*127) / 255 = 127.07 -> 127; then 2 * 127 * base / 255:
-    // 254, 131.5 -> 131, 65.7 -> 66.
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(Rgb(x, y), 0xFE8342u) << x << "," << y;
+    // 254, 131.5 -> 131, 65.7 -> 66. The same from the plain pixel pipeline.
+    for (bool plain : {false, true}) {
+        control_->ForcePlainPixelPipeline(plain);
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+        device_->BeginScene();
+        ASSERT_EQ(device_->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad, sizeof(SceneVertex)), D3D_OK);
+        device_->EndScene();
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(Rgb(x, y), 0xFE8342u) << x << "," << y << " plain " << plain;
+    }
     device_->SetTexture(0, nullptr);
     device_->SetTexture(1, nullptr);
 }
