@@ -9,12 +9,15 @@
 #include <clocale>
 #include <cstdlib>
 
+#include <GraphicFormats.h>
 #include <Graphics.h>
+#include <System.h>
 #include <Mouse_Camera_2.h>
 #include <TextureBuffer.h>
 #include <Windows.h>
 #include <ZorDX_Render.h>
 
+#include "DirectInput8.h"
 #include "ProgramUnits.h"
 #include "QtTestMain.h"
 #include "Unit1.h"
@@ -307,6 +310,23 @@ TEST(Form1Exit, ExitClosesTheWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
     Form1->Exit1->trigger();
     EXPECT_FALSE(Form1->isVisible());
+}
+
+TEST(ProgramUnits, StartBeforeTheWindowAndEndInReverse) {
+    // Started by the program entry before the form was made.
+    ASSERT_NE(FileFormatList, nullptr);
+    ASSERT_NE(TextureBuffer, nullptr);
+    ASSERT_NE(Direct3D.get(), nullptr);
+    ASSERT_NE(Device.get(), nullptr);
+    EXPECT_NE(TPicture::FindGraphicClass("tga"), nullptr);
+    EXPECT_EQ(DInput8Module, nullptr);  // there is no DirectInput runtime here
+
+    FinalizeUnits();
+    EXPECT_EQ(TextureBuffer, nullptr);
+    EXPECT_EQ(Device.get(), nullptr);
+    EXPECT_EQ(Direct3D.get(), nullptr);
+    EXPECT_EQ(FileFormatList, nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("tga"), nullptr);
 }
 
 void StartProgram() {

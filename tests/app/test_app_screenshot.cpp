@@ -218,6 +218,25 @@ TEST_F(VirtualDisplay, LoadsTheSamplesAndDrawsTheSquareWithAndWithoutBumps) {
     Xdotool({"windowclose", window_});
 }
 
+TEST_F(VirtualDisplay, WithoutTheDeviceModuleTheProgramSaysSoAndEnds) {
+    // The program and the libraries it is linked with, but not the device.
+    const QString bin = QCoreApplication::applicationDirPath();
+    for (const char* file : {"dot3demo", "libwin32.so", "libd3dx8.so"})
+        ASSERT_TRUE(QFile::copy(bin + "/" + file, folder_.filePath(file))) << file;
+    ASSERT_FALSE(QFile::exists(folder_.filePath("libd3d8.so")));
+
+    program_.start(folder_.filePath("dot3demo"), {});
+    ASSERT_TRUE(program_.waitForStarted(5000));
+    ASSERT_TRUE(WaitForWindow("^dot3demo$", true)) << "no message box";
+    EXPECT_TRUE(Run("xdotool", {"search", "--onlyvisible", "--name", "^Form1$"}, false).isEmpty());
+    const QString box = Run("xdotool", {"search", "--onlyvisible", "--name", "^dot3demo$"}).section('\n', 0, 0);
+    Xdotool({"windowfocus", "--sync", box});
+    Xdotool({"key", "Return"});
+    ASSERT_TRUE(program_.waitForFinished(5000));
+    EXPECT_EQ(program_.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program_.exitCode(), 0);
+}
+
 }  // namespace
 
 DOT3_QT_TEST_MAIN([] {})
