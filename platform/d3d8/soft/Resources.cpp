@@ -99,7 +99,11 @@ HRESULT TSurface::GetDesc(D3DSURFACE_DESC* desc) {
 }
 
 HRESULT TSurface::LockRect(D3DLOCKED_RECT* lockedRect, const RECT* rect, DWORD flags) {
-    if (lockedRect == nullptr || locked_) return D3DERR_INVALIDCALL;
+    if (lockedRect == nullptr) return D3DERR_INVALIDCALL;
+    // A failed lock hands out no pointer to write through.
+    lockedRect->Pitch = 0;
+    lockedRect->pBits = nullptr;
+    if (locked_) return D3DERR_INVALIDCALL;
     RECT area{0, 0, width_, height_};
     if (rect != nullptr) {
         if (rect->left < 0 || rect->top < 0 || rect->right > width_ || rect->bottom > height_ ||

@@ -373,6 +373,13 @@ TEST_F(ObjectTest, InjectedFailures) {
     TComRef<IDirect3DTexture8> texture;
     EXPECT_NE(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A1R5G5B5, D3DPOOL_MANAGED, texture.ReleaseAndGetAddressOf()), D3D_OK);
     EXPECT_FALSE(texture);
+    ASSERT_EQ(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A1R5G5B5, D3DPOOL_MANAGED, texture.ReleaseAndGetAddressOf()), D3D_OK);
+    control_->FailNext(D3DFailPoint::LockTexture, 1);
+    D3DLOCKED_RECT locked{};
+    EXPECT_NE(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    EXPECT_EQ(locked.pBits, nullptr);
+    EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    EXPECT_EQ(texture->UnlockRect(0), D3D_OK);
 
     control_->FailNext(D3DFailPoint::GetAdapterDisplayMode, 1);
     D3DDISPLAYMODE mode{};
