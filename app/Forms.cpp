@@ -40,8 +40,13 @@ void TApplication::ShowException(const std::exception& error) {
 }
 
 void TApplication::Idle() {
+    // A message box shown from inside a frame runs its own event loop; the
+    // idle turns must wait until the frame is over instead of nesting.
+    if (inIdle_) return;
+    inIdle_ = true;
     bool done = true;
     HandleEvent([&] { onIdle_(this, done); });
+    inIdle_ = false;
     idleTimer_.setInterval(!done && Active() ? 0 : kWaitingIdleInterval);
 }
 

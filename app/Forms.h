@@ -47,6 +47,7 @@ private:
 
     TIdleEvent onIdle_;
     QTimer idleTimer_;
+    bool inIdle_ = false;
 };
 
 // The running application object.

@@ -88,6 +88,22 @@ TEST(Application, IdleHandlerKeepsRunningUntilRemoved) {
     EXPECT_EQ(turns, seen);
 }
 
+TEST(Application, IdleHandlerIsNotEnteredFromItsOwnNestedLoop) {
+    // A handler that shows a modal box spins a nested event loop.
+    int depth = 0, deepest = 0, turns = 0;
+    Application()->SetOnIdle([&](QObject*, bool& done) {
+        ++depth, ++turns;
+        deepest = std::max(deepest, depth);
+        if (turns == 1) QTest::qWait(50);
+        --depth;
+        done = false;
+    });
+    QTest::qWait(100);
+    Application()->SetOnIdle({});
+    EXPECT_GT(turns, 1);
+    EXPECT_EQ(deepest, 1);
+}
+
 TEST(Panel, IsAPresentationTargetWhileItLives) {
     HWND handle;
     {
