@@ -222,7 +222,7 @@ struct TTexels8 {
     __m256i R, G, B, A;
 };
 
-// A power-of-two texture prepared for BilinearAvx2: its constants in
+// A power-of-two texture prepared for FootprintAvx2: its constants in
 // registers, read once rather than from memory the stores might touch.
 struct TSamplerAvx2 {
     const uint32_t* Texels;
@@ -238,14 +238,17 @@ struct TSamplerAvx2 {
           Stride(_mm256_set1_epi32(s.Stride)) {}
 };
 
-// Bilinear samples of eight pixels of a power-of-two texture: the same
-// arithmetic as LinearIndices and Bilinear. Alpha only when asked for.
-template <bool WithAlpha>
-inline TTexels8 BilinearAvx2(const TSamplerAvx2& s, __m256 u, __m256 v) {
+// Where eight pixels sample a texture: the upper left texel of each and the
+// fractions towards the next column and row.
+struct TFootprint8 {
+    alignas(32) int32_t Upper[8], Lower[8];
+    __m256i FX, FY;
+};
+
+// The same arithmetic as LinearIndices.
+inline void FootprintAvx2(const TSamplerAvx2& s, __m256 u, __m256 v, TFootprint8& f) {
     const __m256 lo = _mm256_set1_ps(-1.0e9f), hi = _mm256_set1_ps(1.0e9f);
-    const __m256i byte = _mm256_set1_epi32(255), full = _mm256_set1_epi32(256);
-    const __m256i stride = s.Stride;
-    const __m256i pairMask = _mm256_set1_epi32(0x00FF00FF), halfMask = _mm256_set1_epi32(0xFFFF);
+    const __m256i byte = _mm256_set1_epi32(255);
     __m256 fu = _mm256_sub_ps(_mm256_mul_ps(u, s.ScaleU), _mm256_set1_ps(128.0f));
     __m256 fv = _mm256_sub_ps(_mm256_mul_ps(v, s.ScaleV), _mm256_set1_ps(128.0f));
     fu = _mm256_min_ps(_mm256_max_ps(fu, lo), hi);  // NaN takes the lower bound
@@ -254,19 +257,26 @@ inline TTexels8 BilinearAvx2(const TSamplerAvx2& s, __m256 u, __m256 v) {
     const __m256i iv = _mm256_cvttps_epi32(_mm256_floor_ps(fv));
     const __m256i x0 = _mm256_and_si256(_mm256_srai_epi32(iu, 8), s.WidthMask);
     const __m256i y0 = _mm256_and_si256(_mm256_srai_epi32(iv, 8), s.HeightMask);
-    const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, stride), x0);
-    const __m256i i10 = _mm256_add_epi32(i00, stride);
-    alignas(32) int32_t upper[8], lower[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(upper), i00);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lower), i10);
+    const __m256i i00 = _mm256_add_epi32(_mm256_mullo_epi32(y0, s.Stride), x0);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(f.Upper), i00);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(f.Lower), _mm256_add_epi32(i00, s.Stride));
+    f.FX = _mm256_and_si256(iu, byte);
+    f.FY = _mm256_and_si256(iv, byte);
+}
+
+// The four texels around each footprint blended: the same arithmetic as
+// Bilinear. Alpha only when asked for.
+template <bool WithAlpha>
+inline TTexels8 BlendAvx2(const uint32_t* texels, const TFootprint8& f) {
+    const __m256i full = _mm256_set1_epi32(256);
+    const __m256i pairMask = _mm256_set1_epi32(0x00FF00FF), halfMask = _mm256_set1_epi32(0xFFFF);
     __m256i t00, t01, t10, t11;
-    SplitPairs(LoadPairs(s.Texels, upper), LoadPairs(s.Texels, upper + 4), t00, t01);
-    SplitPairs(LoadPairs(s.Texels, lower), LoadPairs(s.Texels, lower + 4), t10, t11);
-    const __m256i fx = _mm256_and_si256(iu, byte), fy = _mm256_and_si256(iv, byte);
-    const __m256i gx = _mm256_sub_epi32(full, fx), gy = _mm256_sub_epi32(full, fy);
+    SplitPairs(LoadPairs(texels, f.Upper), LoadPairs(texels, f.Upper + 4), t00, t01);
+    SplitPairs(LoadPairs(texels, f.Lower), LoadPairs(texels, f.Lower + 4), t10, t11);
+    const __m256i gx = _mm256_sub_epi32(full, f.FX), gy = _mm256_sub_epi32(full, f.FY);
     // Across: two channels per 32-bit lane in 16-bit halves, exact since
     // c0 (256 - fx) + c1 fx <= 65280.
-    const __m256i fx2 = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
+    const __m256i fx2 = _mm256_or_si256(f.FX, _mm256_slli_epi32(f.FX, 16));
     const __m256i gx2 = _mm256_or_si256(gx, _mm256_slli_epi32(gx, 16));
     auto across = [&](__m256i left, __m256i right, int shift) {
         const __m256i l = _mm256_and_si256(_mm256_srli_epi32(left, shift), pairMask);
@@ -276,7 +286,7 @@ inline TTexels8 BilinearAvx2(const TSamplerAvx2& s, __m256 u, __m256 v) {
     // Down: the two rows in 32 bits, rounded to a byte.
     auto down = [&](__m256i upperRow, __m256i lowerRow) {
         const __m256i sum =
-            _mm256_add_epi32(_mm256_mullo_epi32(upperRow, gy), _mm256_mullo_epi32(lowerRow, fy));
+            _mm256_add_epi32(_mm256_mullo_epi32(upperRow, gy), _mm256_mullo_epi32(lowerRow, f.FY));
         return _mm256_srli_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(32768)), 16);
     };
     auto lowHalf = [&](__m256i x) { return _mm256_and_si256(x, halfMask); };
@@ -295,7 +305,9 @@ int SampleLinearPow2Avx2(const TSampler& sampler, const TChunk& c, TColors& out)
     const TSamplerAvx2 s(sampler);
     int i = 0;
     for (; i + 8 <= c.N; i += 8) {
-        const TTexels8 t = BilinearAvx2<true>(s, _mm256_load_ps(c.U + i), _mm256_load_ps(c.V + i));
+        TFootprint8 footprint;
+        FootprintAvx2(s, _mm256_load_ps(c.U + i), _mm256_load_ps(c.V + i), footprint);
+        const TTexels8 t = BlendAvx2<true>(s.Texels, footprint);
         _mm256_store_si256(reinterpret_cast<__m256i*>(out.R + i), t.R);
         _mm256_store_si256(reinterpret_cast<__m256i*>(out.G + i), t.G);
         _mm256_store_si256(reinterpret_cast<__m256i*>(out.B + i), t.B);
@@ -672,6 +684,8 @@ struct TRowPlane {
     __m256 At(__m256 x) const { return _mm256_add_ps(_mm256_mul_ps(A, x), Row); }
 };
 
+bool SamePlane(const TPlane& a, const TPlane& b) { return a.A == b.A && a.B == b.B && a.C == b.C; }
+
 inline __m256i Div255Avx2(__m256i x) {
     x = _mm256_add_epi32(x, _mm256_set1_epi32(128));
     return _mm256_srli_epi32(_mm256_add_epi32(x, _mm256_srli_epi32(x, 8)), 8);
@@ -694,6 +708,13 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
     const TRowPlane u0(tri.Tex[set0][0], row), v0(tri.Tex[set0][1], row);
     const TRowPlane u1(tri.Tex[set1][0], row), v1(tri.Tex[set1][1], row);
     const TSamplerAvx2 normals(tri.Samplers[0]), bases(tri.Samplers[1]);
+    // The engine gives every vertex the same coordinates in all sets, so with
+    // textures of one size both stages sample at the same places.
+    const TSampler& n0 = tri.Samplers[0];
+    const TSampler& b1 = tri.Samplers[1];
+    const bool shared = n0.Width == b1.Width && n0.Height == b1.Height && n0.Stride == b1.Stride &&
+                        SamePlane(tri.Tex[set0][0], tri.Tex[set1][0]) &&
+                        SamePlane(tri.Tex[set0][1], tri.Tex[set1][1]);
     // Pixels x .. x + 7 whose lanes are set; their colours and depths are
     // at colors8 and depths8.
     auto shade8 = [&](int x, uint32_t* colors8, uint16_t* depths8, __m256i lanes) {
@@ -711,8 +732,11 @@ void ShadeFusedBump(const TPixelState& st, const TTriangleSetup& tri, int y, int
         }
         const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), wPlane.At(px));
         auto coordinate = [&](const TRowPlane& p) { return _mm256_mul_ps(p.At(px), w); };
-        const TTexels8 normal = BilinearAvx2<false>(normals, coordinate(u0), coordinate(v0));
-        const TTexels8 base = BilinearAvx2<false>(bases, coordinate(u1), coordinate(v1));
+        TFootprint8 normalAt, baseAt;
+        FootprintAvx2(normals, coordinate(u0), coordinate(v0), normalAt);
+        if (!shared) FootprintAvx2(bases, coordinate(u1), coordinate(v1), baseAt);
+        const TTexels8 normal = BlendAvx2<false>(normals.Texels, normalAt);
+        const TTexels8 base = BlendAvx2<false>(bases.Texels, shared ? normalAt : baseAt);
         auto centred = [&](__m256i c) { return _mm256_sub_epi32(_mm256_add_epi32(c, c), c255); };
         const __m256i sum = _mm256_add_epi32(
             _mm256_add_epi32(_mm256_mullo_epi32(centred(normal.R), lr), _mm256_mullo_epi32(centred(normal.G), lg)),
