@@ -32,7 +32,7 @@ protected:
             if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
         ASSERT_TRUE(folder_.isValid());
         StartServer();
-        ASSERT_FALSE(display_.isEmpty()) << "no free display for Xvfb";
+        ASSERT_FALSE(display_.isEmpty()) << "Xvfb did not start";
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", display_);
         env.insert("QT_QPA_PLATFORM", "xcb");
@@ -49,19 +49,17 @@ protected:
         }
     }
 
+    // Xvfb picks a free display itself and writes its number to the
+    // descriptor given, so tests running side by side never share one.
     void StartServer() {
-        for (int n = 90; n < 120; ++n) {
-            if (QFile::exists(QString("/tmp/.X%1-lock").arg(n)) || QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)))
-                continue;
-            server_.start("Xvfb", {QString(":%1").arg(n), "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-            if (!server_.waitForStarted(3000)) continue;
-            if (QTest::qWaitFor([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 5000)) {
-                display_ = QString(":%1").arg(n);
-                return;
-            }
-            server_.kill();
-            server_.waitForFinished(1000);
+        server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        if (!server_.waitForStarted(3000)) return;
+        QByteArray number;
+        for (int i = 0; i < 50 && !number.endsWith('\n'); ++i) {
+            server_.waitForReadyRead(100);
+            number += server_.readAllStandardOutput();
         }
+        if (!number.trimmed().isEmpty()) display_ = ":" + QString::fromLatin1(number.trimmed());
     }
 
     // Runs a tool on the virtual display; answers its standard output.

@@ -11,7 +11,6 @@
 #include <Windows.h>
 
 #include "Dialogs.h"
-#include "DirectInput8.h"
 #include "ExtCtrls.h"
 #include "ExtDlgs.h"
 #include "QtTestMain.h"
@@ -241,13 +240,6 @@ TEST_F(PicturePreviewTest, DialogReturnsTheChosenFileAndForgetsNothingOnCancel) 
     });
     EXPECT_TRUE(dialog.Execute());
     EXPECT_EQ(QString::fromStdString(dialog.FileName), chosen);
-}
-
-TEST(DirectInput, MissingRuntimeLeavesTheEntryEmpty) {
-    DirectInput8Initialization();
-    EXPECT_EQ(DInput8Module, nullptr);
-    EXPECT_EQ(DirectInput8Create, nullptr);
-    DirectInput8Finalization();
 }
 
 }  // namespace
