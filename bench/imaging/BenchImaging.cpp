@@ -78,32 +78,32 @@ const Bytes& TargaFile(const std::string& name) {
     static std::map<std::string, Bytes> files;
     auto found = files.find(name);
     if (found != files.end()) return found->second;
-    TargaSpec spec;
-    spec.Width = Side;
-    spec.Height = Side;
-    spec.ColorMapEntrySize = 24;
+    TargaLayout layout;
+    layout.Width = Side;
+    layout.Height = Side;
+    layout.ColorMapEntrySize = 24;
     if (name == "palette8") {
-        spec.ImageType = 1;
-        spec.PixelSize = 8;
-        spec.ColorMapType = 1;
-        spec.ColorMapLength = 256;
-        for (int k = 0; k < 256; ++k) spec.ColorMap.insert(spec.ColorMap.end(), {uint8_t(k), uint8_t(k / 2), 9});
-        spec.PixelData = RowsOf(1);
+        layout.ImageType = 1;
+        layout.PixelSize = 8;
+        layout.ColorMapType = 1;
+        layout.ColorMapLength = 256;
+        for (int k = 0; k < 256; ++k) layout.ColorMap.insert(layout.ColorMap.end(), {uint8_t(k), uint8_t(k / 2), 9});
+        layout.PixelData = RowsOf(1);
     } else {
-        spec.PixelData = RowsOf(3);
+        layout.PixelData = RowsOf(3);
         if (name == "rgb24-rle") {
-            spec.ImageType = 10;
+            layout.ImageType = 10;
             TTargaRLEDecoder encoder(24);
             Bytes packed, buffer(2 * Side * 3);
             for (uint32_t y = 0; y < Side; ++y) {
                 uint32_t stored = 0;
-                encoder.Encode(spec.PixelData.data() + size_t(y) * Side * 3, buffer.data(), Side, stored);
+                encoder.Encode(layout.PixelData.data() + size_t(y) * Side * 3, buffer.data(), Side, stored);
                 packed.insert(packed.end(), buffer.begin(), buffer.begin() + stored);
             }
-            spec.PixelData = packed;
+            layout.PixelData = packed;
         }
     }
-    return files[name] = MakeTarga(spec);
+    return files[name] = MakeTarga(layout);
 }
 
 void Report(benchmark::State& state) {

@@ -59,12 +59,12 @@ TEST(Helpers, ErrorsAreInvalidGraphicWithFormattedText) {
 // Reader base
 
 Bytes SmallTarga() {
-    imagefiles::TargaSpec spec;
-    spec.Width = 2;
-    spec.Height = 1;
-    spec.ColorMapEntrySize = 24;
-    spec.PixelData = {1, 2, 3, 4, 5, 6};
-    return imagefiles::MakeTarga(spec);
+    imagefiles::TargaLayout layout;
+    layout.Width = 2;
+    layout.Height = 1;
+    layout.ColorMapEntrySize = 24;
+    layout.PixelData = {1, 2, 3, 4, 5, 6};
+    return imagefiles::MakeTarga(layout);
 }
 
 TEST(FormatGraphic, AssignCopiesPropertiesOnlyFromReaders) {

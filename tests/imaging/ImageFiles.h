@@ -216,7 +216,7 @@ inline Bytes MakePng(const PngImage& image, const std::vector<std::pair<std::str
 // ---------------------------------------------------------------------------
 // Targa
 
-struct TargaSpec {
+struct TargaLayout {
     uint8_t ImageType = 2;
     uint8_t PixelSize = 24;
     uint16_t Width = 0, Height = 0;
@@ -229,24 +229,24 @@ struct TargaSpec {
     Bytes PixelData;  // written as given
 };
 
-inline Bytes MakeTarga(const TargaSpec& spec) {
-    Bytes out{static_cast<uint8_t>(spec.ImageID.size()), spec.ColorMapType, spec.ImageType};
+inline Bytes MakeTarga(const TargaLayout& layout) {
+    Bytes out{static_cast<uint8_t>(layout.ImageID.size()), layout.ColorMapType, layout.ImageType};
     const auto le16 = [&](uint16_t v) {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
     };
     le16(0);
-    le16(spec.ColorMapLength);
-    out.push_back(spec.ColorMapEntrySize);
+    le16(layout.ColorMapLength);
+    out.push_back(layout.ColorMapEntrySize);
     le16(0);
     le16(0);
-    le16(spec.Width);
-    le16(spec.Height);
-    out.push_back(spec.PixelSize);
-    out.push_back(spec.TopDown ? 0x20 : 0);
-    out.insert(out.end(), spec.ImageID.begin(), spec.ImageID.end());
-    out.insert(out.end(), spec.ColorMap.begin(), spec.ColorMap.end());
-    out.insert(out.end(), spec.PixelData.begin(), spec.PixelData.end());
+    le16(layout.Width);
+    le16(layout.Height);
+    out.push_back(layout.PixelSize);
+    out.push_back(layout.TopDown ? 0x20 : 0);
+    out.insert(out.end(), layout.ImageID.begin(), layout.ImageID.end());
+    out.insert(out.end(), layout.ColorMap.begin(), layout.ColorMap.end());
+    out.insert(out.end(), layout.PixelData.begin(), layout.PixelData.end());
     return out;
 }
 

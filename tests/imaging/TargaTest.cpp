@@ -7,7 +7,7 @@ namespace {
 
 using imagefiles::Bytes;
 using imagefiles::MakeTarga;
-using imagefiles::TargaSpec;
+using imagefiles::TargaLayout;
 
 void Load(TTargaGraphic& graphic, const Bytes& file) {
     TMemoryStream stream(file.data(), file.size());
@@ -66,18 +66,18 @@ TEST_P(TargaDepths, EveryTypeAndRowOrderLoadsTheSamePixels) {
     for (bool rle : {false, true})
         for (bool topDown : {false, true}) {
             SCOPED_TRACE(testing::Message() << "rle " << rle << " topDown " << topDown);
-            TargaSpec spec;
-            spec.PixelSize = c.pixelSize;
-            spec.ImageType = static_cast<uint8_t>((c.pixelSize == 8 ? 3 : 2) + (rle ? 8 : 0));
-            spec.Width = width;
-            spec.Height = height;
-            spec.TopDown = topDown;
-            spec.ImageID = {1, 2, 3, 4, 5};
+            TargaLayout layout;
+            layout.PixelSize = c.pixelSize;
+            layout.ImageType = static_cast<uint8_t>((c.pixelSize == 8 ? 3 : 2) + (rle ? 8 : 0));
+            layout.Width = width;
+            layout.Height = height;
+            layout.TopDown = topDown;
+            layout.ImageID = {1, 2, 3, 4, 5};
             const Bytes stored = topDown ? top : Flip(top, height);
-            spec.PixelData = rle ? EncodeRows(stored, width, height, c.pixelSize) : stored;
+            layout.PixelData = rle ? EncodeRows(stored, width, height, c.pixelSize) : stored;
 
             TTargaGraphic graphic;
-            Load(graphic, MakeTarga(spec));
+            Load(graphic, MakeTarga(layout));
             EXPECT_EQ(graphic.PixelFormat(), c.format);
             EXPECT_EQ(graphic.Width(), width);
             EXPECT_EQ(graphic.Height(), height);
@@ -95,19 +95,19 @@ INSTANTIATE_TEST_SUITE_P(AllDepths, TargaDepths,
                                            DepthCase{32, pf32bit, csRGBA, 8, 4}));
 
 TEST(Targa, GrayFilesGetARampAndSkipAnAnnouncedMap) {
-    TargaSpec spec;
-    spec.ImageType = 3;
-    spec.PixelSize = 8;
-    spec.Width = 3;
-    spec.Height = 1;
-    spec.TopDown = true;
-    spec.ColorMapType = 1;
-    spec.ColorMapLength = 2;
-    spec.ColorMapEntrySize = 24;
-    spec.ColorMap = {9, 9, 9, 9, 9, 9};
-    spec.PixelData = {0, 128, 255};
+    TargaLayout layout;
+    layout.ImageType = 3;
+    layout.PixelSize = 8;
+    layout.Width = 3;
+    layout.Height = 1;
+    layout.TopDown = true;
+    layout.ColorMapType = 1;
+    layout.ColorMapLength = 2;
+    layout.ColorMapEntrySize = 24;
+    layout.ColorMap = {9, 9, 9, 9, 9, 9};
+    layout.PixelData = {0, 128, 255};
     TTargaGraphic graphic;
-    Load(graphic, MakeTarga(spec));
+    Load(graphic, MakeTarga(layout));
     EXPECT_EQ(BitmapRows(graphic, 1), (Bytes{0, 128, 255}));
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(128, 128, 128));
     EXPECT_EQ(graphic.Palette().palPalEntry.size(), 256u);
@@ -128,19 +128,19 @@ TEST(Targa, ColorMapsOfEveryEntrySize) {
     };
     for (const MapCase& c : cases) {
         SCOPED_TRACE(int(c.entrySize));
-        TargaSpec spec;
-        spec.ImageType = 1;
-        spec.PixelSize = 8;
-        spec.Width = 2;
-        spec.Height = 1;
-        spec.ColorMapType = 1;
-        spec.ColorMapLength = 16;
-        spec.ColorMapEntrySize = c.entrySize;
-        for (int i = 0; i < 16; ++i) spec.ColorMap.insert(spec.ColorMap.end(), c.entry.begin(), c.entry.end());
-        spec.ColorMap[c.entry.size()] ^= 0x08;  // entry 1 differs from entry 0
-        spec.PixelData = {0, 1};
+        TargaLayout layout;
+        layout.ImageType = 1;
+        layout.PixelSize = 8;
+        layout.Width = 2;
+        layout.Height = 1;
+        layout.ColorMapType = 1;
+        layout.ColorMapLength = 16;
+        layout.ColorMapEntrySize = c.entrySize;
+        for (int i = 0; i < 16; ++i) layout.ColorMap.insert(layout.ColorMap.end(), c.entry.begin(), c.entry.end());
+        layout.ColorMap[c.entry.size()] ^= 0x08;  // entry 1 differs from entry 0
+        layout.PixelData = {0, 1};
         TTargaGraphic graphic;
-        Load(graphic, MakeTarga(spec));
+        Load(graphic, MakeTarga(layout));
         EXPECT_EQ(graphic.PixelFormat(), pf8bit);
         EXPECT_EQ(graphic.Pixel(0, 0), c.color);
         EXPECT_NE(graphic.Pixel(1, 0), c.color);
@@ -148,12 +148,12 @@ TEST(Targa, ColorMapsOfEveryEntrySize) {
 }
 
 TEST(Targa, ProbeChecksTheHeaderAndKeepsThePosition) {
-    TargaSpec spec;
-    spec.ColorMapEntrySize = 24;
-    spec.Width = 1;
-    spec.Height = 1;
-    spec.PixelData = {1, 2, 3};
-    Bytes file = MakeTarga(spec);
+    TargaLayout layout;
+    layout.ColorMapEntrySize = 24;
+    layout.Width = 1;
+    layout.Height = 1;
+    layout.PixelData = {1, 2, 3};
+    Bytes file = MakeTarga(layout);
     const auto probe = [](const Bytes& bytes) {
         TMemoryStream stream(bytes.data(), bytes.size());
         stream.SetPosition(0);
@@ -175,49 +175,49 @@ TEST(Targa, ProbeChecksTheHeaderAndKeepsThePosition) {
 }
 
 TEST(Targa, DamagedFilesRaiseTheirErrors) {
-    TargaSpec spec;
-    spec.Width = 4;
-    spec.Height = 2;
-    spec.PixelData = Bytes(4 * 3 + 5, 1);  // the second row is cut short
+    TargaLayout layout;
+    layout.Width = 4;
+    layout.Height = 2;
+    layout.PixelData = Bytes(4 * 3 + 5, 1);  // the second row is cut short
     TTargaGraphic graphic;
-    EXPECT_THROW(Load(graphic, MakeTarga(spec)), EReadError);
+    EXPECT_THROW(Load(graphic, MakeTarga(layout)), EReadError);
     EXPECT_THROW(Load(graphic, Bytes(10, 0)), EReadError);
 
-    spec.PixelSize = 12;
-    spec.PixelData = Bytes(100, 0);
+    layout.PixelSize = 12;
+    layout.PixelData = Bytes(100, 0);
     try {
-        Load(graphic, MakeTarga(spec));
+        Load(graphic, MakeTarga(layout));
         FAIL();
     } catch (const EColorConversionError& e) {
         EXPECT_STREQ(e.what(), "Sample count per pixel does not correspond to the given color scheme.");
     }
 
-    spec.PixelSize = 32;
-    spec.Width = 65535;
-    spec.Height = 65535;
-    EXPECT_THROW(Load(graphic, MakeTarga(spec)), EInvalidGraphic);
+    layout.PixelSize = 32;
+    layout.Width = 65535;
+    layout.Height = 65535;
+    EXPECT_THROW(Load(graphic, MakeTarga(layout)), EInvalidGraphic);
 }
 
 TEST(Targa, TruncatedRunLengthDataLoadsWhatIsThere) {
-    TargaSpec spec;
-    spec.ImageType = 11;
-    spec.PixelSize = 8;
-    spec.Width = 4;
-    spec.Height = 3;
-    spec.TopDown = true;
-    spec.PixelData = {0x87, 5, 0x01};  // two rows of 5, then a raw packet cut off
+    TargaLayout layout;
+    layout.ImageType = 11;
+    layout.PixelSize = 8;
+    layout.Width = 4;
+    layout.Height = 3;
+    layout.TopDown = true;
+    layout.PixelData = {0x87, 5, 0x01};  // two rows of 5, then a raw packet cut off
     TTargaGraphic graphic;
-    Load(graphic, MakeTarga(spec));
+    Load(graphic, MakeTarga(layout));
     EXPECT_EQ(BitmapRows(graphic, 1), (Bytes{5, 5, 5, 5, 5, 5, 5, 5, 0, 0, 0, 0}));
 }
 
 TEST(Targa, NoImageDataKeepsTheSize) {
-    TargaSpec spec;
-    spec.ImageType = 0;
-    spec.Width = 3;
-    spec.Height = 2;
+    TargaLayout layout;
+    layout.ImageType = 0;
+    layout.Width = 3;
+    layout.Height = 2;
     TTargaGraphic graphic;
-    Load(graphic, MakeTarga(spec));
+    Load(graphic, MakeTarga(layout));
     EXPECT_EQ(graphic.Width(), 3);
     EXPECT_EQ(graphic.Height(), 2);
 }

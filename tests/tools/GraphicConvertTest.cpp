@@ -57,32 +57,32 @@ Bytes Pam(int width, int height, const Bytes& pixels) {
 }
 
 TEST_F(GraphicConvert, PalettedBitmapToPam) {
-    DibSpec spec;
-    spec.width = 2, spec.height = 2, spec.bits = 8, spec.colorsUsed = 3;
-    spec.palette = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
-    spec.pixels = {2, 1, 0, 0, 0, 1, 0, 0};  // bottom row first
-    const std::string in = Write("p.bmp", MakeBmp(spec));
+    DibLayout layout;
+    layout.width = 2, layout.height = 2, layout.bits = 8, layout.colorsUsed = 3;
+    layout.palette = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
+    layout.pixels = {2, 1, 0, 0, 0, 1, 0, 0};  // bottom row first
+    const std::string in = Write("p.bmp", MakeBmp(layout));
     ASSERT_EQ(Run(in + " " + (dir_ / "p.pam").string()), 0) << err_;
     EXPECT_EQ(Read("p.pam"), Pam(2, 2, {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 0, 255, 0, 255}));
 }
 
 TEST_F(GraphicConvert, FiveAndSixBitChannelsWidenByReplication) {
-    DibSpec spec;
-    spec.width = 2, spec.bits = 16, spec.compression = 3, spec.masks = {0xF800, 0x07E0, 0x001F};
-    spec.pixels = {0x1F, 0xF8, 0x41, 0x08};  // 0xF81F, then r 1, g 2, b 1
-    const std::string in = Write("w.bmp", MakeBmp(spec));
+    DibLayout layout;
+    layout.width = 2, layout.bits = 16, layout.compression = 3, layout.masks = {0xF800, 0x07E0, 0x001F};
+    layout.pixels = {0x1F, 0xF8, 0x41, 0x08};  // 0xF81F, then r 1, g 2, b 1
+    const std::string in = Write("w.bmp", MakeBmp(layout));
     ASSERT_EQ(Run(in + " " + (dir_ / "w.pam").string()), 0) << err_;
     EXPECT_EQ(Read("w.pam"), Pam(2, 1, {255, 0, 255, 255, 8, 8, 8, 255}));
 }
 
 TEST_F(GraphicConvert, AlphaComesFrom32BitBitmapsAndIconMasks) {
-    DibSpec spec;
-    spec.width = 2, spec.bits = 32;
-    spec.pixels = {1, 2, 3, 40, 4, 5, 6, 0};
-    ASSERT_EQ(Run(Write("a.bmp", MakeBmp(spec)) + " " + (dir_ / "a.pam").string()), 0) << err_;
+    DibLayout layout;
+    layout.width = 2, layout.bits = 32;
+    layout.pixels = {1, 2, 3, 40, 4, 5, 6, 0};
+    ASSERT_EQ(Run(Write("a.bmp", MakeBmp(layout)) + " " + (dir_ / "a.pam").string()), 0) << err_;
     EXPECT_EQ(Read("a.pam"), Pam(2, 1, {3, 2, 1, 40, 6, 5, 4, 0}));
 
-    DibSpec icon;
+    DibLayout icon;
     icon.width = 2, icon.height = 2, icon.bits = 24;
     icon.pixels = {9, 8, 7, 9, 8, 7, 0, 0, 0x40, 0, 0, 0};  // image row, mask row (right pixel)
     ASSERT_EQ(Run(Write("i.ico", MakeIco({{2, 1, 24, MakeDib(icon)}})) + " " + (dir_ / "i.pam").string()), 0) << err_;
@@ -90,18 +90,18 @@ TEST_F(GraphicConvert, AlphaComesFrom32BitBitmapsAndIconMasks) {
 }
 
 TEST_F(GraphicConvert, PrintsWhatTheFrameworkKnows) {
-    DibSpec spec;
-    spec.width = 3, spec.height = 2, spec.bits = 4;
-    spec.palette.assign(64, 0);
-    spec.pixels.assign(8, 0);
-    ASSERT_EQ(Run(Write("x.BMP", MakeBmp(spec))), 0) << err_;
+    DibLayout layout;
+    layout.width = 3, layout.height = 2, layout.bits = 4;
+    layout.palette.assign(64, 0);
+    layout.pixels.assign(8, 0);
+    ASSERT_EQ(Run(Write("x.BMP", MakeBmp(layout))), 0) << err_;
     EXPECT_EQ(out_, "class: TBitmap\nwidth: 3\nheight: 2\npixel format: pf4bit\n");
 }
 
 TEST_F(GraphicConvert, WritesBitmapsThatReadBack) {
-    DibSpec spec;
-    spec.width = 1, spec.bits = 24, spec.pixels = {10, 20, 30, 0};
-    ASSERT_EQ(Run(Write("b.bmp", MakeBmp(spec)) + " " + (dir_ / "c.bmp").string()), 0) << err_;
+    DibLayout layout;
+    layout.width = 1, layout.bits = 24, layout.pixels = {10, 20, 30, 0};
+    ASSERT_EQ(Run(Write("b.bmp", MakeBmp(layout)) + " " + (dir_ / "c.bmp").string()), 0) << err_;
     ASSERT_EQ(Run((dir_ / "c.bmp").string() + " " + (dir_ / "c.pam").string()), 0) << err_;
     EXPECT_EQ(Read("c.pam"), Pam(1, 1, {30, 20, 10, 255}));
 }
@@ -113,9 +113,9 @@ TEST_F(GraphicConvert, UnreadableFilesExitWithTheMessage) {
     EXPECT_EQ(err_, "Unknown picture file extension (.xyz)\n");
     EXPECT_EQ(Run((dir_ / "missing.bmp").string()), 1);
     EXPECT_NE(err_.find("Cannot open file"), std::string::npos);
-    DibSpec spec;
-    spec.pixels = {0, 0, 0, 0};
-    EXPECT_EQ(Run(Write("ok.bmp", MakeBmp(spec)) + " " + (dir_ / "out.gif").string()), 1);
+    DibLayout layout;
+    layout.pixels = {0, 0, 0, 0};
+    EXPECT_EQ(Run(Write("ok.bmp", MakeBmp(layout)) + " " + (dir_ / "out.gif").string()), 1);
     EXPECT_EQ(err_, "Cannot write \".gif\" files\n");
 }
 

@@ -65,12 +65,12 @@ TEST(BitmapFile, HeaderVariantsReadTheSamePixels) {
     };
     for (const Case& c : {Case{12, 2, &bottomUp}, Case{40, 2, &bottomUp}, Case{40, -2, &topDown},
                           Case{56, -2, &topDown}, Case{108, 2, &bottomUp}, Case{124, 2, &bottomUp}}) {
-        DibSpec spec;
-        spec.headerSize = c.headerSize;
-        spec.width = 2, spec.height = c.height, spec.bits = 8;
-        spec.palette = GrayPalette(256, c.headerSize == 12 ? 3 : 4);
-        spec.pixels = *c.pixels;
-        const TBitmap bitmap = Load(MakeBmp(spec));
+        DibLayout layout;
+        layout.headerSize = c.headerSize;
+        layout.width = 2, layout.height = c.height, layout.bits = 8;
+        layout.palette = GrayPalette(256, c.headerSize == 12 ? 3 : 4);
+        layout.pixels = *c.pixels;
+        const TBitmap bitmap = Load(MakeBmp(layout));
         ASSERT_EQ(bitmap.PixelFormat(), pf8bit) << c.headerSize;
         EXPECT_EQ(GrayIndex(bitmap, 0, 0), 1) << c.headerSize;
         EXPECT_EQ(GrayIndex(bitmap, 1, 0), 2);
@@ -80,12 +80,12 @@ TEST(BitmapFile, HeaderVariantsReadTheSamePixels) {
 }
 
 TEST(BitmapFile, ShortPaletteAndWrongOffset) {
-    DibSpec spec;
-    spec.width = 3, spec.bits = 4, spec.colorsUsed = 3;
-    spec.palette = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
-    spec.pixels = {0x12, 0x00, 0, 0};
+    DibLayout layout;
+    layout.width = 3, layout.bits = 4, layout.colorsUsed = 3;
+    layout.palette = {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 0};
+    layout.pixels = {0x12, 0x00, 0, 0};
     // An offset pointing into the headers falls back to "after the table".
-    const TBitmap bitmap = Load(MakeBmp(spec, 20));
+    const TBitmap bitmap = Load(MakeBmp(layout, 20));
     EXPECT_EQ(bitmap.Palette().palPalEntry.size(), 3u);
     EXPECT_EQ(bitmap.Pixel(0, 0), RGB(0, 255, 0));
     EXPECT_EQ(bitmap.Pixel(1, 0), RGB(0, 0, 255));
@@ -93,10 +93,10 @@ TEST(BitmapFile, ShortPaletteAndWrongOffset) {
 }
 
 TEST(BitmapFile, Rle8RunsAbsoluteDeltaAndEnds) {
-    DibSpec spec;
-    spec.width = 6, spec.height = 3, spec.bits = 8, spec.compression = 1, spec.colorsUsed = 16;
-    spec.palette = GrayPalette(16);
-    spec.pixels = {
+    DibLayout layout;
+    layout.width = 6, layout.height = 3, layout.bits = 8, layout.compression = 1, layout.colorsUsed = 16;
+    layout.palette = GrayPalette(16);
+    layout.pixels = {
         3, 5, 0, 3, 1, 2, 3, 0,  // bottom row: 5 5 5 then absolute 1 2 3 (padded)
         0, 0,                    // end of line
         0, 2, 2, 1,              // delta: right 2, up 1 -> row 2 (top), x 2
@@ -104,33 +104,33 @@ TEST(BitmapFile, Rle8RunsAbsoluteDeltaAndEnds) {
         9, 4,                    // a run past the right edge is clipped
         0, 1,                    // end of bitmap
     };
-    const TBitmap bitmap = Load(MakeBmp(spec));
+    const TBitmap bitmap = Load(MakeBmp(layout));
     const int expected[3][6] = {{0, 0, 7, 7, 4, 4}, {0, 0, 0, 0, 0, 0}, {5, 5, 5, 1, 2, 3}};
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 6; ++x) EXPECT_EQ(GrayIndex(bitmap, x, y), expected[y][x]) << x << "," << y;
 }
 
 TEST(BitmapFile, Rle4AlternatesNibbles) {
-    DibSpec spec;
-    spec.width = 7, spec.height = 1, spec.bits = 4, spec.compression = 2;
-    spec.palette = GrayPalette(16);
-    spec.pixels = {4, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
-    const TBitmap bitmap = Load(MakeBmp(spec));
+    DibLayout layout;
+    layout.width = 7, layout.height = 1, layout.bits = 4, layout.compression = 2;
+    layout.palette = GrayPalette(16);
+    layout.pixels = {4, 0x12, 0, 3, 0xAB, 0xC0, 0, 1};
+    const TBitmap bitmap = Load(MakeBmp(layout));
     const int expected[7] = {1, 2, 1, 2, 10, 11, 12};
     for (int x = 0; x < 7; ++x) EXPECT_EQ(GrayIndex(bitmap, x, 0), expected[x]) << x;
 }
 
 TEST(BitmapFile, RleNeverWritesOutsideTheImage) {
-    DibSpec spec;
-    spec.width = 2, spec.height = 2, spec.bits = 8, spec.compression = 1, spec.colorsUsed = 16;
-    spec.palette = GrayPalette(16);
-    spec.pixels = {0, 2, 250, 250, 255, 1, 0, 255};  // delta far away, a long run, an absolute run without data
-    spec.pixels.resize(spec.pixels.size() + 256, 3);
-    EXPECT_NO_THROW(Load(MakeBmp(spec)));
-    spec.pixels = {2, 1, 0, 0};  // rows end before the bitmap does
-    EXPECT_THROW(Load(MakeBmp(spec)), EInvalidGraphic);
-    spec.height = -2;
-    EXPECT_THROW(Load(MakeBmp(spec)), EInvalidGraphic) << "run-length data is bottom-up only";
+    DibLayout layout;
+    layout.width = 2, layout.height = 2, layout.bits = 8, layout.compression = 1, layout.colorsUsed = 16;
+    layout.palette = GrayPalette(16);
+    layout.pixels = {0, 2, 250, 250, 255, 1, 0, 255};  // delta far away, a long run, an absolute run without data
+    layout.pixels.resize(layout.pixels.size() + 256, 3);
+    EXPECT_NO_THROW(Load(MakeBmp(layout)));
+    layout.pixels = {2, 1, 0, 0};  // rows end before the bitmap does
+    EXPECT_THROW(Load(MakeBmp(layout)), EInvalidGraphic);
+    layout.height = -2;
+    EXPECT_THROW(Load(MakeBmp(layout)), EInvalidGraphic) << "run-length data is bottom-up only";
 }
 
 TEST(BitmapFile, BitFields) {
@@ -154,11 +154,11 @@ TEST(BitmapFile, BitFields) {
         {32, {0xFF0000, 0xFF00, 0xFF}, 40, 3, 0x40112233, pf32bit, RGB(0x11, 0x22, 0x33), 255},
     };
     for (const Case& c : cases) {
-        DibSpec spec;
-        spec.headerSize = c.headerSize, spec.bits = c.bits, spec.compression = c.compression, spec.masks = c.masks;
+        DibLayout layout;
+        layout.headerSize = c.headerSize, layout.bits = c.bits, layout.compression = c.compression, layout.masks = c.masks;
         for (int i = 0; i < 4; ++i)
-            spec.pixels.push_back(i < c.bits / 8 ? static_cast<uint8_t>(c.pixel >> (8 * i)) : 0);
-        const TBitmap bitmap = Load(MakeBmp(spec));
+            layout.pixels.push_back(i < c.bits / 8 ? static_cast<uint8_t>(c.pixel >> (8 * i)) : 0);
+        const TBitmap bitmap = Load(MakeBmp(layout));
         EXPECT_EQ(bitmap.PixelFormat(), c.format) << std::hex << c.pixel;
         EXPECT_EQ(bitmap.Pixel(0, 0), c.color) << std::hex << c.pixel;
         if (c.alpha >= 0) {
@@ -168,12 +168,12 @@ TEST(BitmapFile, BitFields) {
 }
 
 TEST(BitmapFile, Plain32BitAlphaOnlyWhenSomePixelSetsIt) {
-    DibSpec spec;
-    spec.width = 2, spec.bits = 32;
-    spec.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
-    EXPECT_EQ(Load(MakeBmp(spec)).ScanLine(0)[7], 255);
-    spec.pixels[3] = 9;
-    const TBitmap bitmap = Load(MakeBmp(spec));
+    DibLayout layout;
+    layout.width = 2, layout.bits = 32;
+    layout.pixels = {1, 2, 3, 0, 4, 5, 6, 0};
+    EXPECT_EQ(Load(MakeBmp(layout)).ScanLine(0)[7], 255);
+    layout.pixels[3] = 9;
+    const TBitmap bitmap = Load(MakeBmp(layout));
     EXPECT_EQ(bitmap.ScanLine(0)[3], 9);
     EXPECT_EQ(bitmap.ScanLine(0)[7], 0);
 }
@@ -187,7 +187,7 @@ TEST(BitmapFile, MalformedHeadersRaiseClearErrors) {
         }
         return std::string("loaded");
     };
-    DibSpec good;
+    DibLayout good;
     good.width = 2, good.height = 2, good.pixels.assign(16, 0);
     Bytes bytes = MakeBmp(good);
     bytes[0] = 'X';
@@ -208,22 +208,22 @@ TEST(BitmapFile, MalformedHeadersRaiseClearErrors) {
           Case{40, 2, 2, 8, 0, 1000, "a colour table of 1000 entries"},
           Case{40, 1 << 15, 1 << 14, 24, 0, 0, "is too large"},
           Case{40, 2, 2, 24, 0, 0, "the pixel data is truncated"}}) {
-        DibSpec spec;
-        spec.headerSize = c.headerSize;
-        spec.width = c.width, spec.height = c.height, spec.bits = c.bits;
-        spec.compression = c.compression, spec.colorsUsed = c.colorsUsed;
-        spec.pixels.assign(8, 0);
-        EXPECT_NE(message(MakeBmp(spec)).find(c.text), std::string::npos) << message(MakeBmp(spec));
+        DibLayout layout;
+        layout.headerSize = c.headerSize;
+        layout.width = c.width, layout.height = c.height, layout.bits = c.bits;
+        layout.compression = c.compression, layout.colorsUsed = c.colorsUsed;
+        layout.pixels.assign(8, 0);
+        EXPECT_NE(message(MakeBmp(layout)).find(c.text), std::string::npos) << message(MakeBmp(layout));
     }
 }
 
 TEST(BitmapFile, EveryTruncationFailsCleanlyAndKeepsTheBitmap) {
-    DibSpec spec;
-    spec.width = 5, spec.height = 3, spec.bits = 4, spec.compression = 2;
-    spec.palette = GrayPalette(16);
-    spec.pixels = {5, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 0, 5, 0x77, 0, 1};
-    const Bytes rle = MakeBmp(spec);
-    DibSpec plain;
+    DibLayout layout;
+    layout.width = 5, layout.height = 3, layout.bits = 4, layout.compression = 2;
+    layout.palette = GrayPalette(16);
+    layout.pixels = {5, 0x12, 0, 0, 0, 3, 0x45, 0x60, 0, 0, 5, 0x77, 0, 1};
+    const Bytes rle = MakeBmp(layout);
+    DibLayout plain;
     plain.width = 3, plain.height = 2, plain.bits = 16, plain.compression = 3, plain.masks = {0xF00, 0xF0, 0xF};
     plain.pixels.assign(16, 0xAB);
     for (const Bytes& file : {rle, MakeBmp(plain)}) {

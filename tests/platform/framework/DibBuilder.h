@@ -21,7 +21,7 @@ inline void Put32(Bytes& b, uint32_t v) {
     Put16(b, v >> 16);
 }
 
-struct DibSpec {
+struct DibLayout {
     uint32_t headerSize = 40;  // 12, 40, 52, 56, 108, 124
     int32_t width = 1, height = 1;
     uint16_t bits = 24;
@@ -33,7 +33,7 @@ struct DibSpec {
 };
 
 // The header, masks, colour table and pixels, without the file header.
-inline Bytes MakeDib(const DibSpec& s) {
+inline Bytes MakeDib(const DibLayout& s) {
     Bytes b;
     Put32(b, s.headerSize);
     if (s.headerSize == 12) {
@@ -62,7 +62,7 @@ inline Bytes MakeDib(const DibSpec& s) {
 }
 
 // A whole .bmp file; offBits 0 gives the true offset of the pixels.
-inline Bytes MakeBmp(const DibSpec& s, int64_t offBits = -1) {
+inline Bytes MakeBmp(const DibLayout& s, int64_t offBits = -1) {
     const Bytes dib = MakeDib(s);
     Bytes b = {'B', 'M'};
     Put32(b, static_cast<uint32_t>(14 + dib.size()));

@@ -13,29 +13,29 @@ using namespace testing_dib;
 // with one colour, and its AND mask with the given rows (bottom-up; the
 // first 32 pixels of each, most significant bit first).
 Bytes IconDib(int width, int height, uint16_t bits, uint32_t bgra, const std::vector<uint32_t>& maskRows) {
-    DibSpec spec;
-    spec.width = width, spec.height = 2 * height, spec.bits = bits;
+    DibLayout layout;
+    layout.width = width, layout.height = 2 * height, layout.bits = bits;
     const int stride = (width * bits + 31) / 32 * 4;
     if (bits <= 8) {
-        spec.colorsUsed = 2;
-        spec.palette = {
+        layout.colorsUsed = 2;
+        layout.palette = {
             0, 0, 0, 0, static_cast<uint8_t>(bgra), static_cast<uint8_t>(bgra >> 8), static_cast<uint8_t>(bgra >> 16),
             0};
     }
     for (int y = 0; y < height; ++y)
         for (int i = 0; i < stride; ++i) {
             if (bits <= 8)
-                spec.pixels.push_back(bits == 8 ? (i < width ? 1 : 0) : bits == 4 ? 0x11 : 0xFF);
+                layout.pixels.push_back(bits == 8 ? (i < width ? 1 : 0) : bits == 4 ? 0x11 : 0xFF);
             else
-                spec.pixels.push_back(static_cast<uint8_t>(bgra >> (8 * (i % (bits / 8)))));
+                layout.pixels.push_back(static_cast<uint8_t>(bgra >> (8 * (i % (bits / 8)))));
         }
     const int maskStride = (width + 31) / 32 * 4;
     for (int y = 0; y < height; ++y) {
         const uint32_t row = y < static_cast<int>(maskRows.size()) ? maskRows[y] : 0;
-        for (int i = 3; i >= 0; --i) spec.pixels.push_back(static_cast<uint8_t>(row >> (8 * i)));
-        spec.pixels.resize(spec.pixels.size() + maskStride - 4, 0);
+        for (int i = 3; i >= 0; --i) layout.pixels.push_back(static_cast<uint8_t>(row >> (8 * i)));
+        layout.pixels.resize(layout.pixels.size() + maskStride - 4, 0);
     }
-    return MakeDib(spec);
+    return MakeDib(layout);
 }
 
 TIcon Load(const Bytes& bytes) {

@@ -18,7 +18,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct JpegSpec {
+struct JpegLayout {
     int width = 32, height = 16, components = 3;
     J_COLOR_SPACE colorSpace = JCS_RGB;
     bool progressive = false;
@@ -26,7 +26,7 @@ struct JpegSpec {
     std::function<void(int x, int y, uint8_t* pixel)> fill;
 };
 
-Bytes Compress(const JpegSpec& spec) {
+Bytes Compress(const JpegLayout& layout) {
     jpeg_compress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
@@ -34,18 +34,18 @@ Bytes Compress(const JpegSpec& spec) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = static_cast<JDIMENSION>(spec.width);
-    info.image_height = static_cast<JDIMENSION>(spec.height);
-    info.input_components = spec.components;
-    info.in_color_space = spec.colorSpace;
+    info.image_width = static_cast<JDIMENSION>(layout.width);
+    info.image_height = static_cast<JDIMENSION>(layout.height);
+    info.input_components = layout.components;
+    info.in_color_space = layout.colorSpace;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 95, TRUE);
-    if (spec.progressive) jpeg_simple_progression(&info);
+    if (layout.progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
-    std::vector<uint8_t> row(static_cast<size_t>(spec.width * spec.components));
+    std::vector<uint8_t> row(static_cast<size_t>(layout.width * layout.components));
     while (info.next_scanline < info.image_height) {
-        for (int x = 0; x < spec.width; ++x)
-            spec.fill(x, static_cast<int>(info.next_scanline), &row[x * spec.components]);
+        for (int x = 0; x < layout.width; ++x)
+            layout.fill(x, static_cast<int>(info.next_scanline), &row[x * layout.components]);
         JSAMPROW rows[1] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }
@@ -69,20 +69,20 @@ void ExpectNear(TColor actual, TColor expected, int tolerance, const std::string
     EXPECT_NEAR(GetBValue(actual), GetBValue(expected), tolerance) << where;
 }
 
-JpegSpec TwoColours() {
-    JpegSpec spec;
-    spec.fill = [](int x, int, uint8_t* p) {
+JpegLayout TwoColours() {
+    JpegLayout layout;
+    layout.fill = [](int x, int, uint8_t* p) {
         const bool left = x < 16;
         p[0] = left ? 200 : 20, p[1] = left ? 30 : 60, p[2] = left ? 40 : 220;
     };
-    return spec;
+    return layout;
 }
 
 TEST(Jpeg, BaselineAndProgressiveColour) {
     for (bool progressive : {false, true}) {
-        JpegSpec spec = TwoColours();
-        spec.progressive = progressive;
-        const TJPEGImage image = Load(Compress(spec));
+        JpegLayout layout = TwoColours();
+        layout.progressive = progressive;
+        const TJPEGImage image = Load(Compress(layout));
         ASSERT_EQ(image.Width(), 32);
         ASSERT_EQ(image.Height(), 16);
         EXPECT_EQ(image.Bitmap().PixelFormat(), pf24bit);
@@ -93,10 +93,10 @@ TEST(Jpeg, BaselineAndProgressiveColour) {
 }
 
 TEST(Jpeg, GreyImagesGetAGreyPalette) {
-    JpegSpec spec;
-    spec.components = 1, spec.colorSpace = JCS_GRAYSCALE;
-    spec.fill = [](int x, int, uint8_t* p) { *p = static_cast<uint8_t>(x < 16 ? 60 : 190); };
-    const TJPEGImage image = Load(Compress(spec));
+    JpegLayout layout;
+    layout.components = 1, layout.colorSpace = JCS_GRAYSCALE;
+    layout.fill = [](int x, int, uint8_t* p) { *p = static_cast<uint8_t>(x < 16 ? 60 : 190); };
+    const TJPEGImage image = Load(Compress(layout));
     EXPECT_TRUE(image.Grayscale());
     ASSERT_EQ(image.Bitmap().Palette().palPalEntry.size(), 256u);
     EXPECT_EQ(image.Bitmap().Palette().palPalEntry[77], (TPaletteEntry{77, 77, 77, 0}));
@@ -105,23 +105,23 @@ TEST(Jpeg, GreyImagesGetAGreyPalette) {
 }
 
 TEST(Jpeg, AdobeCmykIsStoredInverted) {
-    JpegSpec spec;
-    spec.components = 4, spec.colorSpace = JCS_CMYK;
+    JpegLayout layout;
+    layout.components = 4, layout.colorSpace = JCS_CMYK;
     // Adobe's convention: 255 means no ink.
-    spec.fill = [](int x, int, uint8_t* p) {
+    layout.fill = [](int x, int, uint8_t* p) {
         const bool left = x < 16;
         p[0] = left ? 200 : 255, p[1] = left ? 100 : 255, p[2] = left ? 50 : 255, p[3] = left ? 255 : 128;
     };
-    const TJPEGImage image = Load(Compress(spec));
+    const TJPEGImage image = Load(Compress(layout));
     EXPECT_EQ(image.Bitmap().PixelFormat(), pf24bit);
     ExpectNear(image.Bitmap().Pixel(4, 8), RGB(200, 100, 50), 8, "no black");
     ExpectNear(image.Bitmap().Pixel(27, 8), RGB(128, 128, 128), 8, "half black");
 }
 
 TEST(Jpeg, TruncatedDataDecodesWhatIsThere) {
-    JpegSpec spec = TwoColours();
-    spec.height = 64;
-    const Bytes full = Compress(spec);
+    JpegLayout layout = TwoColours();
+    layout.height = 64;
+    const Bytes full = Compress(layout);
     // Cut halfway through the entropy-coded data that follows the scan header.
     size_t scan = 0;
     while (scan + 1 < full.size() && !(full[scan] == 0xFF && full[scan + 1] == 0xDA)) ++scan;
@@ -155,9 +155,9 @@ TEST(Jpeg, BrokenDataRaisesLibjpegsMessage) {
 }
 
 TEST(Jpeg, DamagedFilesNeverCrash) {
-    JpegSpec spec = TwoColours();
-    spec.progressive = true;
-    const Bytes good = Compress(spec);
+    JpegLayout layout = TwoColours();
+    layout.progressive = true;
+    const Bytes good = Compress(layout);
     for (size_t length = 0; length < good.size(); length += 5) {
         try {
             Load(Bytes(good.begin(), good.begin() + static_cast<long>(length)));
