@@ -19,8 +19,18 @@ TBitmap LoadPowerOfTwoBitmap(const std::string& fileName) {
     picture.LoadFromFile(fileName);
     TBitmap bitmap;
     bitmap.SetPixelFormat(pf16bit);
-    bitmap.SetSize(NextPowerOfTwo(picture.Width()), NextPowerOfTwo(picture.Height()));
-    if (const TGraphic* graphic = picture.Graphic())
+    const TGraphic* graphic = picture.Graphic();
+    // An opaque plain bitmap draws every pixel of the stretched rectangle, so
+    // its target need not be cleared first; other pictures may leave gaps.
+    const bool drawsAll = graphic != nullptr && graphic->ClassType() == TBitmap::StaticClass() &&
+                          graphic->Width() > 0 && graphic->Height() > 0 &&
+                          !(graphic->Transparent && static_cast<const TBitmap*>(graphic)->TransparentColor != clNone);
+    const int32_t width = NextPowerOfTwo(picture.Width()), height = NextPowerOfTwo(picture.Height());
+    if (drawsAll)
+        bitmap.SetSizeForOverwrite(width, height);
+    else
+        bitmap.SetSize(width, height);
+    if (graphic)
         bitmap.Canvas().StretchDraw(Rect(0, 0, bitmap.Width(), bitmap.Height()), *graphic);
     return bitmap;
 }

@@ -215,12 +215,17 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
     } else {
         const int64_t stride = (static_cast<int64_t>(h.width) * bits + 31) / 32 * 4;
         RequireData(stream, stride * height);
-        result.SetSize(h.width, height);
+        // Every row is filled below: copied whole, or converted pixel by pixel.
+        result.SetSizeForOverwrite(h.width, height);
         std::vector<uint8_t> row(static_cast<size_t>(stride));
         TPixelWriter writer(format, result.Palette());
         for (int i = 0; i < height; ++i) {
-            stream.ReadBuffer(row.data(), stride);
             uint8_t* line = result.ScanLine(topDown ? i : height - 1 - i);
+            if (!convert && stride == result.RowBytes()) {
+                stream.ReadBuffer(line, stride);
+                continue;
+            }
+            stream.ReadBuffer(row.data(), stride);
             if (!convert) {
                 std::memcpy(line, row.data(), static_cast<size_t>(std::min<int64_t>(stride, result.RowBytes())));
                 continue;

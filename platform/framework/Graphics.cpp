@@ -156,6 +156,28 @@ TLogPalette DefaultPalette(TPixelFormat format) {
     return palette;
 }
 
+namespace {
+
+// Pixels x0..x1 of a destination row of 15- or 16-bit words from a 24-bit
+// source row: pixel x comes from sourceX[x - x0], or from x - left when
+// sourceX is null. Pixels of skip's colour are left as they are.
+void PackRow24(const uint8_t* in, uint8_t* out, int x0, int x1, const int* sourceX, int left, bool is565,
+               TSkipRule skip) {
+    const bool skipColor = skip.kind == TSkipRule::skColor;
+    for (int x = x0; x < x1; ++x) {
+        const int sx = sourceX ? sourceX[x - x0] : x - left;
+        const uint8_t* p = in + 3 * sx;
+        const uint8_t b = p[0], g = p[1], r = p[2];
+        if (skipColor && RGB(r, g, b) == skip.color) continue;
+        const unsigned w = is565 ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
+                                 : ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+        out[2 * x] = static_cast<uint8_t>(w);
+        out[2 * x + 1] = static_cast<uint8_t>(w >> 8);
+    }
+}
+
+}  // namespace
+
 void StretchCopy(const TBitmap& source, TBitmap& dest, const TRect& rect, TSkipRule skip) {
     const int sw = source.Width(), sh = source.Height();
     const int rw = rect.Width(), rh = rect.Height();
@@ -173,11 +195,21 @@ void StretchCopy(const TBitmap& source, TBitmap& dest, const TRect& rect, TSkipR
     // Equal direct formats need no conversion: whole pixels are copied.
     const bool copyBytes = from == to && !IsIndexed(from) && skip.kind == TSkipRule::skNone;
     const int pixelBytes = BitsPerPixel(from) / 8;
+    // 24-bit pixels onto 15- or 16-bit ones, the common case of textures,
+    // go row by row with the same truncation as TPixelWriter.
+    const bool packRows = from == pf24bit && (to == pf15bit || to == pf16bit) &&
+                          (skip.kind == TSkipRule::skNone || skip.kind == TSkipRule::skColor);
+    // With equal widths the source pixels of a row are consecutive.
+    const bool sameWidth = rw == sw;
     TPixelWriter writer(to, dest.Palette());
     for (int y = y0; y < y1; ++y) {
         const int sy = static_cast<int>(static_cast<int64_t>(y - rect.Top) * sh / rh);
         const uint8_t* in = source.ScanLine(sy);
         uint8_t* out = dest.ScanLine(y);
+        if (packRows) {
+            PackRow24(in, out, x0, x1, sameWidth ? nullptr : sourceX.data(), rect.Left, to == pf16bit, skip);
+            continue;
+        }
         for (int x = x0; x < x1; ++x) {
             const int sx = sourceX[static_cast<size_t>(x - x0)];
             if (copyBytes) {
@@ -274,7 +306,7 @@ void TBitmap::SetSize(int width, int height) {
         throw EInvalidGraphic(Format("Invalid bitmap size %d x %d", width, height));
     if (width == width_ && height == height_) return;
     const int rowBytes = RowBytesFor(width, format_);
-    std::vector<uint8_t> pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
+    TPixelStore pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height), 0);
 
     // Whole bytes of the overlap are copied; the bits of a last, partly kept
     // byte go one pixel at a time so that new pixels stay zero.
@@ -293,6 +325,25 @@ void TBitmap::SetSize(int width, int height) {
     pixels_ = std::move(pixels);
 }
 
+void TBitmap::SetSizeForOverwrite(int width, int height) {
+    if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > kMaxPixels)
+        throw EInvalidGraphic(Format("Invalid bitmap size %d x %d", width, height));
+    const int rowBytes = RowBytesFor(width, format_);
+    // Dropped first, so that the old and new pixels are never held at once.
+    pixels_ = TPixelStore();
+    pixels_.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
+    // From the first byte that is not whole pixels: a partly used last byte
+    // starts zero too, as pixels of 1 and 4 bits are written into their byte.
+    const int usedBytes = static_cast<int>(static_cast<int64_t>(width) * BitsPerPixel(format_) / 8);
+    if (usedBytes < rowBytes)
+        for (int y = 0; y < height; ++y)
+            std::memset(pixels_.data() + static_cast<size_t>(y) * rowBytes + usedBytes, 0,
+                        static_cast<size_t>(rowBytes - usedBytes));
+    width_ = width;
+    height_ = height;
+    rowBytes_ = rowBytes;
+}
+
 void TBitmap::SetPixelFormat(TPixelFormat format) {
     if (format == format_) return;
     TLogPalette palette;
@@ -302,7 +353,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
         palette = keepPalette ? palette_ : DefaultPalette(format);
     }
     const int rowBytes = RowBytesFor(width_, format);
-    std::vector<uint8_t> pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height_));
+    TPixelStore pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height_), 0);
 
     // Indices survive when the new format can hold every index of the old.
     const bool keepIndices = IsIndexed(format_) && IsIndexed(format) && BitsPerPixel(format) >= BitsPerPixel(format_);

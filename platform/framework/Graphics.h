@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Classes.h"
@@ -137,6 +139,10 @@ public:
     // Resizes, keeping the overlapping pixels; new pixels are zero.
     // Raises EInvalidGraphic for negative sides or more than 2^28 pixels.
     void SetSize(int width, int height);
+    // SetSize for a caller about to write every pixel: the old pixels are
+    // dropped and the new ones are left unset, which saves zero-filling a
+    // large bitmap. The padding bytes at the end of each row are zero.
+    void SetSizeForOverwrite(int width, int height);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels to the new format (indexed targets map each colour
@@ -174,9 +180,32 @@ public:
     void Draw(TCanvas& canvas, const TRect& rect) const override;
 
 private:
+    // Storage whose growth leaves new bytes unset; every allocation here
+    // states the value its bytes start with.
+    template <class T>
+    struct TUnsetAllocator : std::allocator<T> {
+        using value_type = T;
+        template <class U>
+        struct rebind {
+            using other = TUnsetAllocator<U>;
+        };
+        TUnsetAllocator() = default;
+        template <class U>
+        TUnsetAllocator(const TUnsetAllocator<U>&) noexcept {}
+        template <class U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <class U, class... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+    using TPixelStore = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
+
     int width_ = 0, height_ = 0, rowBytes_ = 0;
     TPixelFormat format_ = pf24bit;
-    std::vector<uint8_t> pixels_;
+    TPixelStore pixels_;
     TLogPalette palette_;
     TCanvas canvas_{*this};
 };

@@ -128,22 +128,67 @@ HRESULT TSurface::UnlockRect() {
     return D3D_OK;
 }
 
-void TSurface::KeepExpandedCopy() {
-    keepExpanded_ = true;
-    expanded_.assign(static_cast<size_t>(width_ + 1) * (height_ + 1), 0);
-    RefreshExpanded();
+void TSurface::KeepExpandedCopy() { keepExpanded_ = true; }
+
+void TSurface::AllocateExpanded() const {
+    expanded_ = std::make_unique_for_overwrite<uint32_t[]>(static_cast<size_t>(width_ + 1) * (height_ + 1));
 }
 
+const uint32_t* TSurface::Expanded() const {
+    if (!keepExpanded_) return nullptr;
+    if (!expanded_) {
+        // Never written since it was made: the texels are all zero, and so is
+        // every expanded texel (the repeated column and row included) that of
+        // a zero pixel.
+        AllocateExpanded();
+        const uint8_t zero[4] = {};
+        const uint32_t blank = width_ > 0 && height_ > 0 ? ToArgb(format_, zero) : 0u;
+        std::fill_n(expanded_.get(), static_cast<size_t>(width_ + 1) * (height_ + 1), blank);
+    }
+    return expanded_.get();
+}
+
+namespace {
+
+// Expands one row of width pixels of a fixed format; the format test stays
+// out of the pixel loop so that each case compiles to a tight loop.
+template <D3DFORMAT Format>
+void ExpandRow(const uint8_t* source, uint32_t* dest, int width) {
+    constexpr int bytes = Format == D3DFMT_A8R8G8B8 || Format == D3DFMT_X8R8G8B8 ? 4 : 2;
+    for (int x = 0; x < width; ++x) dest[x] = ToArgb(Format, source + x * bytes);
+}
+
+using TExpandRow = void (*)(const uint8_t*, uint32_t*, int);
+
+TExpandRow RowExpander(D3DFORMAT format) {
+    switch (format) {
+        case D3DFMT_A8R8G8B8: return ExpandRow<D3DFMT_A8R8G8B8>;
+        case D3DFMT_X8R8G8B8: return ExpandRow<D3DFMT_X8R8G8B8>;
+        case D3DFMT_R5G6B5: return ExpandRow<D3DFMT_R5G6B5>;
+        case D3DFMT_A1R5G5B5: return ExpandRow<D3DFMT_A1R5G5B5>;
+        case D3DFMT_X1R5G5B5: return ExpandRow<D3DFMT_X1R5G5B5>;
+        case D3DFMT_A4R4G4B4: return ExpandRow<D3DFMT_A4R4G4B4>;
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
 void TSurface::RefreshExpanded() {
-    const int bytes = BytesPerPixel(format_);
+    // Every expanded texel is written below.
+    if (!expanded_) AllocateExpanded();
+    const TExpandRow expand = RowExpander(format_);
     const size_t stride = static_cast<size_t>(ExpandedStride());
     for (int y = 0; y < height_; ++y) {
         const uint8_t* source = bits_.data() + static_cast<size_t>(y) * pitch_;
-        uint32_t* dest = expanded_.data() + y * stride;
-        for (int x = 0; x < width_; ++x) dest[x] = ToArgb(format_, source + x * bytes);
+        uint32_t* dest = expanded_.get() + y * stride;
+        if (expand)
+            expand(source, dest, width_);
+        else
+            std::fill_n(dest, width_, 0u);
         dest[width_] = dest[0];
     }
-    std::copy_n(expanded_.data(), stride, expanded_.data() + height_ * stride);
+    std::copy_n(expanded_.get(), stride, expanded_.get() + height_ * stride);
 }
 
 TTexture::TTexture(TDeviceToken device, UINT width, UINT height, UINT levels, DWORD usage,

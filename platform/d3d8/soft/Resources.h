@@ -74,8 +74,10 @@ public:
     // refreshed whenever a lock that could write ends. The copy has one
     // more column and row, repeating the first ones, so that a filter's
     // right and lower neighbours are always the next texel in memory.
+    // Called once, on a new surface. The copy is made when first asked for
+    // or when a writing lock ends, whichever comes first.
     void KeepExpandedCopy();
-    const uint32_t* Expanded() const { return expanded_.data(); }
+    const uint32_t* Expanded() const;
     int ExpandedStride() const { return width_ + 1; }
 
 private:
@@ -88,7 +90,9 @@ private:
     DWORD usage_;
     D3DPOOL pool_;
     std::vector<uint8_t> bits_;
-    std::vector<uint32_t> expanded_;
+    void AllocateExpanded() const;
+
+    mutable std::unique_ptr<uint32_t[]> expanded_;
     bool keepExpanded_ = false;
     bool locked_ = false;
     bool lockWrites_ = false;

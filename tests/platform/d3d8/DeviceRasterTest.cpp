@@ -4,6 +4,7 @@
 #include <d3dx8.h>
 
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace {
@@ -168,6 +169,36 @@ TEST_F(RasterTest, TextureCoordinatesArePerspectiveCorrect) {
     ASSERT_EQ(DrawScene({a, b, c, a, c, d}), D3D_OK);
     for (int x = 18; x <= 31; ++x) EXPECT_EQ(Rgb(x, 32), 0x000000u) << x;
     for (int x = 33; x <= 34; ++x) EXPECT_EQ(Rgb(x, 32), 0xFFFFFFu) << x;
+    device_->SetTexture(0, nullptr);
+}
+
+TEST_F(RasterTest, NewTexturesSampleAsZeroTexelsUntilAWritingLockEnds) {
+    MakeDevice(64, 64);
+    UsePerspective();
+    TComRef<IDirect3DTexture8> texture;
+    ASSERT_EQ(device_->CreateTexture(4, 4, 1, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, texture.ReleaseAndGetAddressOf()),
+              D3D_OK);
+    device_->SetTexture(0, texture.get());
+    device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    const SceneVertex a = At(-1, 1, 2, 0, 0), b = At(1, 1, 2, 1, 0), c = At(1, -1, 2, 1, 1), d = At(-1, -1, 2, 0, 1);
+    const auto drawAndRead = [&] {
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
+        EXPECT_EQ(DrawScene({a, b, c, a, c, d}), D3D_OK);
+        return Rgb(32, 32);
+    };
+    EXPECT_EQ(drawAndRead(), 0x000000u) << "never locked";
+
+    // A read-only lock leaves the sampled texels alone, even when written through.
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY), D3D_OK);
+    for (int y = 0; y < 4; ++y) std::memset(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch, 0xFF, 8);
+    texture->UnlockRect(0);
+    EXPECT_EQ(drawAndRead(), 0x000000u) << "after a read-only lock";
+
+    ASSERT_EQ(texture->LockRect(0, &locked, nullptr, 0), D3D_OK);
+    texture->UnlockRect(0);
+    EXPECT_EQ(drawAndRead(), 0xFFFFFFu) << "after a writing lock";
     device_->SetTexture(0, nullptr);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "SysUtils.h"
 
 namespace {
@@ -94,6 +96,33 @@ TEST(Bitmap, SizeLimits) {
     EXPECT_THROW(bitmap.ScanLine(0), EInvalidGraphicOperation);
 }
 
+TEST(Bitmap, SetSizeForOverwriteSizesAndClearsRowPadding) {
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit}) {
+        TBitmap bitmap = MakeBitmap(format, 2, 2);
+        bitmap.Canvas().FillRect(Rect(0, 0, 2, 2), clWhite);
+        bitmap.SetSizeForOverwrite(5, 3);
+        ASSERT_EQ(bitmap.Width(), 5);
+        ASSERT_EQ(bitmap.Height(), 3);
+        bitmap.Canvas().FillRect(Rect(0, 0, 5, 3), clWhite);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 5; ++x) EXPECT_EQ(bitmap.Pixel(x, y), clWhite) << format;
+            // Bytes after the last whole pixel were zero before the fill, so
+            // only the bits of pixels written since may be set.
+            const int bits = BitsPerPixel(format);
+            const uint8_t* row = bitmap.ScanLine(y);
+            const int firstUnused = 5 * bits / 8 + ((5 * bits) % 8 != 0);
+            for (int i = firstUnused; i < bitmap.RowBytes(); ++i) EXPECT_EQ(row[i], 0) << format << " byte " << i;
+            if ((5 * bits) % 8 != 0) {
+                EXPECT_EQ(row[5 * bits / 8] & (0xFF >> ((5 * bits) % 8)), 0) << format << " trailing bits";
+            }
+        }
+    }
+    TBitmap bitmap;
+    EXPECT_THROW(bitmap.SetSizeForOverwrite(-1, 4), EInvalidGraphic);
+    EXPECT_THROW(bitmap.SetSizeForOverwrite(1 << 15, (1 << 13) + 1), EInvalidGraphic);
+    EXPECT_EQ(bitmap.Width(), 0) << "a refused size changes nothing";
+}
+
 TEST(Bitmap, CopiesAreIndependentAndDrawOnThemselves) {
     TBitmap original = MakeBitmap(pf24bit, 2, 2);
     original.Transparent = true;
@@ -157,6 +186,39 @@ TEST(StretchDraw, MagentaKeyStaysExactIn565) {
             for (int x = 0; x < 8; ++x) keyed += Word(target, x, y) == 0xF81F;
         EXPECT_EQ(keyed, 9) << format;  // source pixel 1 covers x and y in 3..5
         EXPECT_EQ(Word(target, 4, 4), 0xF81F);
+    }
+}
+
+TEST(StretchDraw, TrueColourOnto15And16BitMatchesFormatConversion) {
+    // Every value of each channel appears, so each truncation step is seen.
+    TBitmap source = MakeBitmap(pf24bit, 7, 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 7; ++x)
+            source.SetPixel(x, y, RGB((y * 4 + x) & 255, (y * 4 + x * 37) & 255, (255 - y * 4 - x * 11) & 255));
+    source.SetPixel(3, 5, kMagenta);
+    for (TPixelFormat format : {pf15bit, pf16bit}) {
+        TBitmap converted(source);
+        converted.SetPixelFormat(format);
+        for (const TRect rect : {Rect(0, 0, 7, 64), Rect(0, 0, 14, 128), Rect(-3, 2, 4, 66), Rect(0, 0, 5, 40)}) {
+            TBitmap target = MakeBitmap(format, 14, 128);
+            target.Canvas().StretchDraw(rect, source);
+            for (int y = std::max(rect.Top, 0); y < std::min<int>(rect.Bottom, 128); ++y)
+                for (int x = std::max(rect.Left, 0); x < std::min<int>(rect.Right, 14); ++x) {
+                    const int sx = (x - rect.Left) * 7 / rect.Width(), sy = (y - rect.Top) * 64 / rect.Height();
+                    ASSERT_EQ(Word(target, x, y), Word(converted, sx, sy)) << format << " " << x << "," << y;
+                }
+        }
+        TBitmap same = MakeBitmap(format, 7, 64);
+        same.Canvas().Draw(0, 0, source);
+        EXPECT_EQ(Word(same, 3, 5), format == pf16bit ? 0xF81F : 0x7C1F);
+        // Keyed: the transparent pixel leaves the target as it was.
+        TBitmap keyed(source);
+        keyed.Transparent = true;
+        keyed.TransparentColor = kMagenta;
+        same.Canvas().FillRect(Rect(0, 0, 7, 64), RGB(8, 8, 8));
+        same.Canvas().Draw(0, 0, keyed);
+        EXPECT_EQ(same.Pixel(3, 5), RGB(8, 8, 8));
+        EXPECT_EQ(Word(same, 4, 5), Word(converted, 4, 5));
     }
 }
 
