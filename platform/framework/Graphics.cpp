@@ -160,20 +160,37 @@ namespace {
 
 // Pixels x0..x1 of a destination row of 15- or 16-bit words from a 24-bit
 // source row: pixel x comes from sourceX[x - x0], or from x - left when
-// sourceX is null. Pixels of skip's colour are left as they are.
-void PackRow24(const uint8_t* in, uint8_t* out, int x0, int x1, const int* sourceX, int left, bool is565,
-               TSkipRule skip) {
-    const bool skipColor = skip.kind == TSkipRule::skColor;
+// sourceX is null. Pixels of skip's colour are left as they are. Each case
+// is its own loop, so that the common ones compile without tests per pixel.
+template <bool Is565, bool Consecutive, bool SkipColor>
+void PackRow24As(const uint8_t* in, uint8_t* out, int x0, int x1, const int* sourceX, int left, TColor skipColor) {
     for (int x = x0; x < x1; ++x) {
-        const int sx = sourceX ? sourceX[x - x0] : x - left;
+        const int sx = Consecutive ? x - left : sourceX[x - x0];
         const uint8_t* p = in + 3 * sx;
-        const uint8_t b = p[0], g = p[1], r = p[2];
-        if (skipColor && RGB(r, g, b) == skip.color) continue;
-        const unsigned w = is565 ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
+        const unsigned b = p[0], g = p[1], r = p[2];
+        if (SkipColor && RGB(r, g, b) == skipColor) continue;
+        const unsigned w = Is565 ? ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3)
                                  : ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
         out[2 * x] = static_cast<uint8_t>(w);
         out[2 * x + 1] = static_cast<uint8_t>(w >> 8);
     }
+}
+
+template <bool Is565>
+void PackRow24For(const uint8_t* in, uint8_t* out, int x0, int x1, const int* sourceX, int left, TSkipRule skip) {
+    const bool skipColor = skip.kind == TSkipRule::skColor;
+    if (skipColor)
+        sourceX ? PackRow24As<Is565, false, true>(in, out, x0, x1, sourceX, left, skip.color)
+                : PackRow24As<Is565, true, true>(in, out, x0, x1, sourceX, left, skip.color);
+    else
+        sourceX ? PackRow24As<Is565, false, false>(in, out, x0, x1, sourceX, left, skip.color)
+                : PackRow24As<Is565, true, false>(in, out, x0, x1, sourceX, left, skip.color);
+}
+
+void PackRow24(const uint8_t* in, uint8_t* out, int x0, int x1, const int* sourceX, int left, bool is565,
+               TSkipRule skip) {
+    is565 ? PackRow24For<true>(in, out, x0, x1, sourceX, left, skip)
+          : PackRow24For<false>(in, out, x0, x1, sourceX, left, skip);
 }
 
 }  // namespace

@@ -75,6 +75,40 @@ TBitmap Numbered(TPixelFormat format, int width, int height) {
     return bitmap;
 }
 
+TEST(BleedTransparent, WideRowsBleedWhereverTheGapsFall) {
+    // Rows longer than a few texels, with transparent texels at every
+    // position of a row (first, last, inside long opaque runs and in runs of
+    // their own), compared with a texel-by-texel walk of the same rule.
+    constexpr int32_t Width = 21, Height = 5;
+    Texels grid(Width * Height);
+    uint32_t seed = 12345;
+    for (uint16_t& texel : grid) {
+        seed = seed * 1103515245u + 12345u;
+        const uint16_t colour = static_cast<uint16_t>((seed >> 8) & 0x7FFF);
+        texel = ((seed >> 24) % 5 == 0) ? colour : static_cast<uint16_t>(colour | 0x8000);
+    }
+    grid[0] = grid[Width - 1] = grid[2 * Width + 8] = grid[3 * Width + 20] = 0x1234;
+    for (int32_t x = 9; x < 17; ++x) grid[4 * Width + x] = 0x0042;
+    Texels expected = grid;
+    const int offsets[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, -1}, {1, 1}, {-1, 1}, {-1, -1}};
+    for (int32_t y = 0; y < Height; ++y)
+        for (int32_t x = 0; x < Width; ++x) {
+            uint16_t& texel = expected[y * Width + x];
+            if (texel & 0x8000) continue;
+            for (const auto& o : offsets) {
+                const int32_t nx = x + o[0], ny = y + o[1];
+                if (nx < 0 || nx >= Width || ny < 0 || ny >= Height) continue;
+                const uint16_t source = expected[ny * Width + nx];
+                if (source & 0x8000) {
+                    texel = source & 0x7FFF;
+                    break;
+                }
+            }
+        }
+    BleedTransparent(grid.data(), Width, Height);
+    EXPECT_EQ(grid, expected);
+}
+
 TEST(CopyScanLines, CopiesWholeRowsTopFirstCutToSize) {
     const struct {
         TPixelFormat format;
