@@ -13,6 +13,12 @@ namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// Icons are small: 256 x 256 is the largest size the format describes, and
+// the largest compressed images in the wild are 1024 wide. A tiny run-length
+// image claiming millions of pixels would otherwise cost its full size in
+// memory and time.
+constexpr int64_t kMaxIconSide = 2048;
+
 [[noreturn]] void Invalid(const std::string& reason) { throw EInvalidGraphic("Icon image is not valid: " + reason); }
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -148,6 +154,7 @@ void TIcon::LoadFromStream(TStream& stream) {
         return areaA != areaB ? areaA < areaB : a.depth < b.depth;
     });
 
+    if (best->width > kMaxIconSide || best->height > kMaxIconSide) Invalid("the image is too large");
     const int64_t available = stream.Size() - (start + best->offset);
     if (best->size == 0 || available < static_cast<int64_t>(best->size)) Invalid("the image data is truncated");
     std::vector<uint8_t> bytes(best->size);

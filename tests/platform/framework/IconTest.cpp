@@ -142,6 +142,9 @@ TEST(Icon, CorruptFilesRaiseClearErrors) {
     Bytes file = MakeIco({{2, 1, 24, IconDib(2, 1, 24, 0, {})}});
     file[18] = 0xFF;  // image offset far beyond the end
     EXPECT_EQ(message(file), "Icon image is not valid: the image data is truncated");
+    Bytes huge = MakeIco({{2, 1, 24, IconDib(2, 1, 24, 0, {})}});
+    huge[22 + 4] = 0xFF, huge[22 + 5] = 0xFF, huge[22 + 6] = 0xFF;  // image header width 16777215
+    EXPECT_EQ(message(huge), "Icon image is not valid: the image is too large");
 
     const Bytes good = MakeIco({{3, 2, 4, IconDib(3, 2, 4, 0x00FF00, {0xA0000000, 0x40000000})}});
     ASSERT_EQ(message(good), "loaded");
