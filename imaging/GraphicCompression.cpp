@@ -38,12 +38,12 @@ void FillPixels(uint8_t* target, const uint8_t* pixel, uint32_t bytesPerPixel, u
 
 }  // namespace
 
-void TTargaRLEDecoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+void TTargaRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
     const uint32_t bytesPerPixel = BytesPerPixel();
     if (bytesPerPixel == 0 || unpackedSize <= 0) return;
 
-    const uint8_t* in = source;
-    const uint8_t* const inEnd = source + std::max(packedSize, 0);
+    uint8_t* in = source;
+    uint8_t* const inEnd = source + std::max(packedSize, 0);
     uint8_t* out = dest;
     uint32_t missing = static_cast<uint32_t>(unpackedSize);
 
@@ -137,7 +137,7 @@ void TLZ77Decoder::BeginDecode() {
     initialized_ = true;
 }
 
-void TLZ77Decoder::Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+void TLZ77Decoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
     stream_.next_in = const_cast<Bytef*>(source);
     stream_.avail_in = static_cast<uInt>(std::max(packedSize, 0));
     if (autoReset_) zLibResult_ = inflateReset(&stream_);

@@ -21,7 +21,7 @@ public:
 
     // Expands packed data at source into dest. Which cursors move and what
     // the two sizes count is each decoder's own contract.
-    virtual void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) = 0;
+    virtual void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) = 0;
     virtual void EndDecode() {}
     virtual void BeginDecode() {}
     // Packs count pixels from source into dest; bytesStored is the packed size.
@@ -42,7 +42,7 @@ public:
     // A packet that runs past the requested pixels is not cut: its rest is
     // kept and starts the next call, so rows never overflow and no pixel
     // is lost. Data that ends early leaves the rest of dest untouched.
-    void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
     // Packs one row of count pixels; dest needs count * (bytes per pixel + 1)
     // bytes at most.
     void Encode(const uint8_t* source, uint8_t* dest, uint32_t count, uint32_t& bytesStored) override;
@@ -70,7 +70,7 @@ public:
     // Inflates packedSize bytes at source into at most unpackedSize bytes at
     // dest and moves both cursors past what was used. Once the stream has
     // ended or failed (and auto reset is off) nothing more is decoded.
-    void Decode(const uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
     void EndDecode() override;
     void BeginDecode() override;
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }

@@ -190,7 +190,7 @@ private:
     // Grows without clearing: every use overwrites what it reads.
     std::unique_ptr<uint8_t[]> ChunkData;
     uint32_t chunkCapacity_ = 0;
-    const uint8_t* InflateCursor = nullptr;
+    uint8_t* InflateCursor = nullptr;
     uint32_t ChunkDataSize = 0;
     uint32_t PixelStride = 0;
     std::optional<TLogPalette> ChunkPalette;

@@ -215,7 +215,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
         std::vector<uint8_t> buffer(2 * size_t(rowSize));
         for (int i = 0; i < height; ++i) {
             const int64_t bytesRead = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
-            const uint8_t* source = buffer.data();
+            uint8_t* source = buffer.data();
             uint8_t* dest = bitmapRow(i);
             decoder.Decode(source, dest, static_cast<int32_t>(bytesRead), header.Width);
             stream.Seek((source - buffer.data()) - bytesRead, TSeekOrigin::soCurrent);

@@ -42,6 +42,16 @@ inline constexpr const char* gsWarning = "Warning";
 // Short format names put in place of %s.
 inline constexpr const char* gsPNG = "PNG";
 inline constexpr const char* gsTarga = "Targa";
+inline constexpr const char* gsTIFF = "TIF/TIFF";
+inline constexpr const char* gsEPS = "EPS";
+inline constexpr const char* gsPSD = "PSD or PDD";
+inline constexpr const char* gsPSP = "PSP";
+inline constexpr const char* gsSGI = "sgi, bw or rgb(a)";
+inline constexpr const char* gsPCXOrSCR = "PCX or SCR";
+inline constexpr const char* gsPCX = "PCX";
+inline constexpr const char* gsPortableMaps = "PBM, PGM or PPM";
+inline constexpr const char* gsPPM = "PPM";
+inline constexpr const char* gsAutodesk = "Autodesk";
 
 // File-type descriptions.
 inline constexpr const char* gsDescWindowsBitmaps = "Windows bitmaps";

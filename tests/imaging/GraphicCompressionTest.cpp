@@ -22,12 +22,12 @@ Bytes Encode(uint32_t pixelBits, const Bytes& row) {
 TEST(TargaRLE, RunThenRawPacket) {
     // Four equal 24-bit pixels, then three distinct ones.
     const Bytes row = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    const Bytes packed = Encode(24, row);
+    Bytes packed = Encode(24, row);
     EXPECT_EQ(packed, (Bytes{0x83, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 
     TTargaRLEDecoder decoder(24);
     Bytes out(row.size());
-    const uint8_t* source = packed.data();
+    uint8_t* source = packed.data();
     uint8_t* dest = out.data();
     decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 7);
     EXPECT_EQ(out, row);
@@ -40,7 +40,7 @@ TEST(TargaRLE, PacketLimits) {
     EXPECT_EQ(Encode(8, Bytes(300, 7)), (Bytes{0xFF, 7, 0xFF, 7, 0xAB, 7}));
     Bytes distinct(200);
     std::iota(distinct.begin(), distinct.end(), 0);
-    const Bytes packed = Encode(8, distinct);
+    Bytes packed = Encode(8, distinct);
     ASSERT_EQ(packed.size(), 202u);
     EXPECT_EQ(packed[0], 127);
     EXPECT_EQ(packed[129], 71);
@@ -55,10 +55,10 @@ TEST(TargaRLE, RoundTripsEveryPixelSize) {
         Bytes row;
         for (uint32_t i = 0; i < 500; ++i)
             for (uint32_t k = 0; k < p; ++k) row.push_back(static_cast<uint8_t>((i / 7 % 3 == 0 ? i : i / 40) + k));
-        const Bytes packed = Encode(bits, row);
+        Bytes packed = Encode(bits, row);
         EXPECT_LE(packed.size(), 500u * (p + 1));
         Bytes out(row.size());
-        const uint8_t* source = packed.data();
+        uint8_t* source = packed.data();
         uint8_t* dest = out.data();
         TTargaRLEDecoder(bits).Decode(source, dest, static_cast<int32_t>(packed.size()), 500);
         EXPECT_EQ(out, row);
@@ -67,10 +67,10 @@ TEST(TargaRLE, RoundTripsEveryPixelSize) {
 
 TEST(TargaRLE, PacketsCrossingTheRowEndCarryIntoTheNextRow) {
     // Rows of 3 pixels; a run of 5 and a raw packet of 4 straddle row ends.
-    const Bytes packed = {0x84, 9, 0x03, 1, 2, 3, 4};
+    Bytes packed = {0x84, 9, 0x03, 1, 2, 3, 4};
     TTargaRLEDecoder decoder(8);
     Bytes image;
-    const uint8_t* source = packed.data();
+    uint8_t* source = packed.data();
     for (int r = 0; r < 3; ++r) {
         Bytes row(3 + 1, 0xEE);  // a guard byte after the row
         uint8_t* dest = row.data();
@@ -85,14 +85,14 @@ TEST(TargaRLE, PacketsCrossingTheRowEndCarryIntoTheNextRow) {
 TEST(TargaRLE, TruncatedOrUnknownDataStaysInBounds) {
     TTargaRLEDecoder decoder(24);
     Bytes out(12, 0xEE);
-    const Bytes packed = {0x83, 1, 2};  // run packet cut inside its pixel
-    const uint8_t* source = packed.data();
+    Bytes packed = {0x83, 1, 2};  // run packet cut inside its pixel
+    uint8_t* source = packed.data();
     uint8_t* dest = out.data();
     decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 4);
     EXPECT_EQ(out, Bytes(12, 0xEE));
     EXPECT_EQ(source, packed.data() + packed.size());
 
-    const Bytes raw = {0x03, 1, 2, 3, 4, 5};  // raw packet cut after a pixel and a half
+    Bytes raw = {0x03, 1, 2, 3, 4, 5};  // raw packet cut after a pixel and a half
     source = raw.data();
     decoder.Decode(source, dest, static_cast<int32_t>(raw.size()), 4);
     EXPECT_EQ(out, (Bytes{1, 2, 3, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
@@ -106,12 +106,12 @@ TEST(TargaRLE, TruncatedOrUnknownDataStaysInBounds) {
 TEST(LZ77, InflatesInPiecesAndStopsAtTheEnd) {
     Bytes plain(10000);
     for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * i >> 3);
-    const Bytes packed = imagefiles::Deflate(plain);
+    Bytes packed = imagefiles::Deflate(plain);
 
     TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
     decoder.BeginDecode();
     Bytes out(plain.size() + 16);
-    const uint8_t* source = packed.data();
+    uint8_t* source = packed.data();
     uint8_t* dest = out.data();
     // Feed the input in small blocks, as chunked data arrives.
     while (source < packed.data() + packed.size() && decoder.ZLibResult() == Z_OK) {
@@ -132,12 +132,12 @@ TEST(LZ77, InflatesInPiecesAndStopsAtTheEnd) {
 
 TEST(LZ77, AutoResetStartsEveryBlockAfresh) {
     const Bytes plain(64, 'x');
-    const Bytes packed = imagefiles::Deflate(plain);
+    Bytes packed = imagefiles::Deflate(plain);
     TLZ77Decoder decoder(Z_FINISH, true);
     decoder.BeginDecode();
     for (int i = 0; i < 2; ++i) {
         Bytes out(64);
-        const uint8_t* source = packed.data();
+        uint8_t* source = packed.data();
         uint8_t* dest = out.data();
         decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 64);
         EXPECT_EQ(out, plain);
@@ -146,11 +146,11 @@ TEST(LZ77, AutoResetStartsEveryBlockAfresh) {
 }
 
 TEST(LZ77, CorruptDataIsReportedAndEndingTwiceRaises) {
-    const Bytes garbage = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF};
+    Bytes garbage = {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 0xFF};
     TLZ77Decoder decoder(Z_PARTIAL_FLUSH, false);
     decoder.BeginDecode();
     Bytes out(16);
-    const uint8_t* source = garbage.data();
+    uint8_t* source = garbage.data();
     uint8_t* dest = out.data();
     decoder.Decode(source, dest, static_cast<int32_t>(garbage.size()), 16);
     EXPECT_EQ(decoder.ZLibResult(), Z_DATA_ERROR);
