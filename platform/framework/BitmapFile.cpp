@@ -208,6 +208,10 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
 
     if (rle) {
         const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position());
+        // Two bytes stand for at most 255 pixels; less data cannot fill the
+        // image, so the bitmap is not allocated for it.
+        const int64_t pixels = static_cast<int64_t>(h.width) * height;
+        if (available < (pixels + 254) / 255 * 2) Invalid("the run-length data is too short for the image size");
         std::vector<uint8_t> data(static_cast<size_t>(available));
         stream.ReadBuffer(data.data(), available);
         result.SetSize(h.width, height);

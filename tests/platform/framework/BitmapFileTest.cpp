@@ -178,6 +178,40 @@ TEST(BitmapFile, Plain32BitAlphaOnlyWhenSomePixelSetsIt) {
     EXPECT_EQ(bitmap.ScanLine(0)[7], 0);
 }
 
+// Two bytes of run-length data stand for at most 255 pixels: a small file
+// claiming a huge image is refused before the bitmap is allocated, while the
+// densest real encoding of the same size still loads.
+TEST(BitmapFile, RunLengthDataTooShortForTheSizeIsRefused) {
+    struct Case {
+        uint32_t compression;
+        uint16_t bits;
+        int32_t width, height;
+        size_t runs;  // packets of 255 pixels, ended by end-of-bitmap
+        bool loads;
+    };
+    for (const Case& c : {Case{1, 8, 16384, 16384, 550, false}, Case{2, 4, 16384, 16384, 550, false},
+                          Case{1, 8, 255 * 4, 2, 6, false}, Case{1, 8, 255 * 4, 2, 7, true},
+                          Case{2, 4, 255, 255, 254, true}}) {
+        SCOPED_TRACE(testing::Message() << c.compression << " " << c.width << " x " << c.height << " " << c.runs);
+        DibLayout layout;
+        layout.width = c.width, layout.height = c.height, layout.bits = c.bits, layout.compression = c.compression;
+        layout.palette = GrayPalette(16);
+        layout.colorsUsed = 16;
+        for (size_t i = 0; i < c.runs; ++i) layout.pixels.insert(layout.pixels.end(), {255, 0x11});
+        layout.pixels.insert(layout.pixels.end(), {0, 1});
+        if (c.loads) {
+            EXPECT_EQ(Load(MakeBmp(layout)).Width(), c.width);
+        } else {
+            try {
+                Load(MakeBmp(layout));
+                ADD_FAILURE() << "loaded";
+            } catch (const EInvalidGraphic& error) {
+                EXPECT_STREQ(error.what(), "Bitmap image is not valid: the run-length data is too short for the image size");
+            }
+        }
+    }
+}
+
 TEST(BitmapFile, MalformedHeadersRaiseClearErrors) {
     auto message = [](const Bytes& bytes) {
         try {
