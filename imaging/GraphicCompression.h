@@ -59,6 +59,95 @@ private:
     uint8_t pendingPixel_[4] = {};
 };
 
+// ---------------------------------------------------------------------------
+// Run-length decoders. None of them raises: malformed data yields wrong
+// pixels, never a write past dest + unpackedSize or a read past
+// source + packedSize. Negative sizes count as 0.
+
+// PackBits (TIFF compression 32773, Photoshop): a signed control byte k;
+// 0..127 copies the next k + 1 bytes, -127..-1 repeats the next byte 1 - k
+// times, -128 is a no-operation byte.
+class TPackbitsRLEDecoder : public TDecoder {
+public:
+    // Writes at most unpackedSize bytes at dest from at most packedSize
+    // bytes at source, stopping at whichever ends first. A literal run
+    // longer than the bytes left is cut at the end of the data, a repeat
+    // run longer than the target at the end of the target. Neither cursor
+    // moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// ZSoft PCX: a byte with both top bits set (0xC0 and above) repeats the next
+// byte (b and 0x3F) times; any other byte is itself one literal byte.
+class TPCXRLEDecoder : public TDecoder {
+public:
+    // Writes unpackedSize bytes at dest, cutting a run at the end of the
+    // target; stops early, leaving the rest of dest as it was, when the
+    // packedSize bytes at source run out. A run of 0 (byte 0xC0) consumes
+    // its value byte and writes nothing. Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// SGI run-length rows of 8-bit or 16-bit items: a control item whose low
+// 7 bits count items (0 ends the row); bit 0x80 set copies that many items,
+// clear repeats the next item. 16-bit control items are big-endian; data
+// items are copied as stored, so 16-bit samples stay big-endian.
+class TSGIRLEDecoder : public TDecoder {
+public:
+    // sampleSize: bits of one item, 8 or 16 (anything but 16 counts as 8).
+    explicit TSGIRLEDecoder(uint8_t sampleSize) : SampleSize(sampleSize) {}
+
+    // Expands one packed row: source holds packedSize bytes, dest has room
+    // for unpackedSize bytes (for 16-bit items only whole items are
+    // written). Decoding ends at the end marker, at the end of the data or
+    // when the target is full; runs are cut at the end of the target.
+    // Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+    uint8_t SampleSize;
+};
+
+// Dr. Halo CUT: each packed row starts with a 16-bit row length (skipped,
+// whatever it holds), then control bytes: 0 ends the row; otherwise the low
+// 7 bits count bytes, bit 0x80 set repeats the next byte, clear copies.
+class TCUTRLEDecoder : public TDecoder {
+public:
+    // Expands one row into at most unpackedSize bytes at dest and moves
+    // source past the row's 0 byte, so that consecutive calls walk a
+    // buffer row by row; packedSize counts the bytes available from the
+    // source cursor on. Runs are cut at the end of the target but still
+    // consumed, so the next row starts where it should; when the data
+    // ends before the 0 byte, source stops at the end of the data. dest
+    // does not move.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// Paintshop Pro: a byte b with bit 0x80 set repeats the next byte b - 128
+// times (128 is a run of 0); below 128 the next b bytes are copied.
+class TPSPRLEDecoder : public TDecoder {
+public:
+    // Expands all packedSize bytes at source into at most unpackedSize
+    // bytes at dest; runs are cut at the end of the target and decoding
+    // stops there. Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// Alias/Wavefront RLA: a signed count byte c; c < 0 copies the next -c
+// bytes, c >= 0 repeats the next byte c + 1 times.
+class TRLADecoder : public TDecoder {
+public:
+    // Expands all packedSize bytes at source into at most unpackedSize
+    // bytes at dest; runs are cut at the end of the target and decoding
+    // stops there. Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
 // A zlib (deflate) stream, fed block by block.
 class TLZ77Decoder : public TDecoder {
 public:
