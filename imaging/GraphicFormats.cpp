@@ -219,6 +219,16 @@ const TRegistration StartupRegistrations[] = {
     {"vda", "", "", fkRaster, &TTargaGraphic::StaticClass},
     {"tga", "", "", fkRaster, &TTargaGraphic::StaticClass},
     {"icb", "", "", fkRaster, &TTargaGraphic::StaticClass},
+    {"pcx", gsDescPCX, "", fkRaster, &TPCXGraphic::StaticClass},
+    {"pcc", "", "", fkRaster, &TPCXGraphic::StaticClass},
+    {"scr", "", gsDescWordScreenCapture, fkRaster, &TPCXGraphic::StaticClass},
+    {"sgi", gsDescSGI, gsDescSGITrueColor, fkRaster, &TSGIGraphic::StaticClass},
+    {"rgba", "", gsDescSGITrueColorAlpha, fkRaster, &TSGIGraphic::StaticClass},
+    {"rgb", "", gsDescSGITrueColor, fkRaster, &TSGIGraphic::StaticClass},
+    {"bw", "", gsDescSGIMono, fkRaster, &TSGIGraphic::StaticClass},
+    {"ppm", gsDescPortable, gsDescPortablePixel, fkRaster, &TPPMGraphic::StaticClass},
+    {"pgm", "", gsDescPortableGray, fkRaster, &TPPMGraphic::StaticClass},
+    {"pbm", "", gsDescPortableMono, fkRaster, &TPPMGraphic::StaticClass},
     {"png", gsDescPortableNetworkGraphic, "", fkRaster, &TPNGGraphic::StaticClass},
 };
 
@@ -226,6 +236,9 @@ const TRegistration StartupRegistrations[] = {
 // bitmap extensions and the PNG class.
 TGraphicClass (*const ShutdownClasses[])() = {
     &TTargaGraphic::StaticClass,
+    &TSGIGraphic::StaticClass,
+    &TPCXGraphic::StaticClass,
+    &TPPMGraphic::StaticClass,
 };
 
 }  // namespace

@@ -204,6 +204,114 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// SGI images
+
+class TSGIGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TSGIGraphic)
+public:
+    TSGIGraphic();
+    ~TSGIGraphic() override;
+
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+    // Header facts beyond the image properties, from the last ReadProperties.
+    uint16_t Dimension() const { return dimension_; }
+    const std::string& ImageName() const { return imageName_; }
+
+private:
+    void ReadRowTables();
+    void CheckDataSize() const;
+    void SetupColorConversion();
+    void ReadRows();
+    // Reads row i (counted from the bottom) of channel c into channels[c]
+    // for every channel whose buffer is given.
+    void ReadRow(uint32_t row, uint8_t* const (&channels)[4]);
+    void ReadChannelRow(uint32_t row, uint32_t channel, uint8_t* target);
+    // The bytes read for the packed row of a table entry.
+    size_t PackedRowSize(uint32_t entry) const;
+
+    TCardinalArray RowStart;
+    TCardinalArray RowSize;
+    std::unique_ptr<TSGIRLEDecoder> Decoder;
+    std::vector<uint8_t> packedRow_;
+    int64_t streamSize_ = 0;
+    uint16_t dimension_ = 0;
+    std::string imageName_;
+};
+
+// ---------------------------------------------------------------------------
+// ZSoft Paintbrush (PCX) and Word screen captures
+
+class TPCXGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPCXGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+    // Header facts beyond the image properties, from the last ReadProperties.
+    bool IsScreenCapture() const { return screenCapture_; }
+    uint8_t Version() const { return version_; }
+    uint16_t BytesPerLine() const { return bytesPerLine_; }
+    uint16_t PaletteType() const { return paletteType_; }
+
+private:
+    TPixelFormat SetupColorConversion();
+    void SetupPalette(const uint8_t* headerPalette, const uint8_t* trailer);
+    std::vector<uint8_t> ReadPixelData(int64_t dataSize, uint32_t lineSize);
+    void CombineBitPlanes(const uint8_t* row, uint8_t* target) const;
+
+    bool screenCapture_ = false;
+    uint8_t version_ = 0;
+    uint16_t bytesPerLine_ = 0;
+    uint16_t paletteType_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Portable bitmaps, grey maps and pixel maps (text and binary)
+
+class TPPMGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPPMGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+    // Header facts beyond the image properties, from the last ReadProperties:
+    // the type digit (P1 to P6) and the maximum sample value (1 for bitmaps).
+    uint8_t MapType() const { return mapType_; }
+    uint32_t MaximumValue() const { return maximumValue_; }
+
+private:
+    // The buffered character reader over SourceStream. Running out of data
+    // raises "Stream read error in PPM file.".
+    bool Refill();
+    uint8_t GetCharacter();
+    // The next digit, skipping everything else and "#" comments to the end
+    // of their line.
+    uint8_t NextDigit();
+    // A decimal number; consumes the character that ends it.
+    uint32_t GetNumber();
+    void ReadBytes(uint8_t* target, size_t count);
+    uint64_t BytesLeft() const;
+    void CheckDataSize() const;
+
+    void ReadBits();
+    void ReadSamples();
+    // count samples of the current row, narrowed to 8 bits; wide holds the
+    // stored bytes of binary maps with two bytes per sample.
+    void ReadRowSamples(uint8_t* target, size_t count, std::vector<uint8_t>& wide);
+
+    uint8_t Buffer[4096] = {};
+    uint32_t BufferIndex = 0;  // next byte to read
+    uint32_t BufferEnd = 0;    // bytes of Buffer that hold data
+    uint8_t mapType_ = 0;
+    uint32_t maximumValue_ = 0;
+};
+
+// ---------------------------------------------------------------------------
 // The registry
 
 enum TFormatKind : uint8_t {

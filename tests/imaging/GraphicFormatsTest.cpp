@@ -218,6 +218,16 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"vda", "Truevision images"},
         {"tga", "Truevision images"},
         {"icb", "Truevision images"},
+        {"pcx", "ZSoft Paintbrush images"},
+        {"pcc", "ZSoft Paintbrush images"},
+        {"scr", "Word 5.x screen capture images"},
+        {"sgi", "SGI true color images"},
+        {"rgba", "SGI true color images with alpha"},
+        {"rgb", "SGI true color images"},
+        {"bw", "SGI black/white images"},
+        {"ppm", "Portable pixel map images"},
+        {"pgm", "Portable gray map images"},
+        {"pbm", "Portable bitmap images"},
         {"png", "Portable network graphic images"},
     };
     const auto& extensions = FileFormatList->Extensions();
@@ -229,7 +239,7 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         EXPECT_EQ(shown, expected[i].second) << entry.Extension;
         EXPECT_EQ(entry.FormatKinds, entry.Class->GraphicClass == TMetafile::StaticClass() ? fkVector : fkRaster);
     }
-    EXPECT_EQ(FileFormatList->Classes().size(), 6u);
+    EXPECT_EQ(FileFormatList->Classes().size(), 9u);
     EXPECT_EQ(TPicture::FindGraphicClass("VDA"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("Png"), TPNGGraphic::StaticClass());

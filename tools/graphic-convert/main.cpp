@@ -68,12 +68,29 @@ void PrintImageProperties(const TImageProperties& p) {
     std::printf("alpha: %s\n", p.HasAlpha ? "yes" : "no");
 }
 
+// The header facts that only one reader knows.
+void PrintReaderFacts(const TGraphic& graphic) {
+    if (const auto* sgi = dynamic_cast<const TSGIGraphic*>(&graphic)) {
+        std::printf("SGI dimension: %u\n", sgi->Dimension());
+        std::printf("SGI image name: %s\n", sgi->ImageName().c_str());
+    } else if (const auto* pcx = dynamic_cast<const TPCXGraphic*>(&graphic)) {
+        std::printf("PCX kind: %s\n", pcx->IsScreenCapture() ? "screen capture" : "ZSoft Paintbrush");
+        std::printf("PCX version: %u\n", pcx->Version());
+        std::printf("PCX bytes per line: %u\n", pcx->BytesPerLine());
+        std::printf("PCX palette type: %u\n", pcx->PaletteType());
+    } else if (const auto* map = dynamic_cast<const TPPMGraphic*>(&graphic)) {
+        std::printf("portable map type: P%u\n", map->MapType());
+        std::printf("maximum value: %u\n", map->MaximumValue());
+    }
+}
+
 void PrintProperties(const TGraphic& graphic) {
     std::printf("class: %s\n", graphic.ClassType()->Name);
     std::printf("width: %d\n", graphic.Width());
     std::printf("height: %d\n", graphic.Height());
     if (const TBitmap* image = ImageOf(graphic)) std::printf("pixel format: %s\n", PixelFormatName(image->PixelFormat()));
     if (const auto* reader = dynamic_cast<const TFormatGraphic*>(&graphic)) PrintImageProperties(reader->Properties);
+    PrintReaderFacts(graphic);
 }
 
 // Run-length encoded Targa, through the library's writer.
