@@ -219,6 +219,10 @@ const TRegistration StartupRegistrations[] = {
     {"vda", "", "", fkRaster, &TTargaGraphic::StaticClass},
     {"tga", "", "", fkRaster, &TTargaGraphic::StaticClass},
     {"icb", "", "", fkRaster, &TTargaGraphic::StaticClass},
+    {"tiff", gsDescTIFF, gsDescMacTIFF, fkRaster | fkMultiImage, &TTIFFGraphic::StaticClass},
+    {"tif", "", gsDescPCTIF, fkRaster | fkMultiImage, &TTIFFGraphic::StaticClass},
+    {"fax", "", gsDescGFIFax, fkRaster | fkMultiImage, &TTIFFGraphic::StaticClass},
+    {"eps", gsDescEPS, "", fkRaster, &TEPSGraphic::StaticClass},
     {"pcx", gsDescPCX, "", fkRaster, &TPCXGraphic::StaticClass},
     {"pcc", "", "", fkRaster, &TPCXGraphic::StaticClass},
     {"scr", "", gsDescWordScreenCapture, fkRaster, &TPCXGraphic::StaticClass},
@@ -236,6 +240,7 @@ const TRegistration StartupRegistrations[] = {
 // bitmap extensions and the PNG class.
 TGraphicClass (*const ShutdownClasses[])() = {
     &TTargaGraphic::StaticClass,
+    &TTIFFGraphic::StaticClass,
     &TSGIGraphic::StaticClass,
     &TPCXGraphic::StaticClass,
     &TPPMGraphic::StaticClass,

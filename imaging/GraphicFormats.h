@@ -309,6 +309,66 @@ private:
     uint32_t BufferEnd = 0;    // bytes of Buffer that hold data
     uint8_t mapType_ = 0;
     uint32_t maximumValue_ = 0;
+// Tagged Image File Format
+
+// One directory entry. Values of up to four bytes lie in Offset itself, each
+// in its place and already in the machine's byte order; longer value lists
+// lie at Offset (from the start of the TIFF data) in the file's byte order.
+struct TTagEntry {
+    uint16_t Tag;
+    uint16_t DataType;
+    uint32_t DataCount;
+    uint32_t Offset;
+};
+static_assert(sizeof(TTagEntry) == 12);
+
+class TTIFFGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TTIFFGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    // Reads directory imageIndex of the TIFF data at StartPosition.
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    // Loads the image of the first directory: strips or tiles, contiguous or
+    // separate planes, with every supported compression.
+    void LoadFromStream(TStream& stream) override;
+    // TIFF is not written.
+    void SaveToStream(TStream&) const override {}
+
+private:
+    class TLoader;
+
+    bool ReadDirectory(uint32_t offset);
+    const TTagEntry* FindTag(uint16_t tag) const;
+    uint32_t Value(uint16_t tag, uint32_t defaultValue) const;
+    float FloatValue(uint16_t tag, float defaultValue);
+    TCardinalArray ValueList(uint16_t tag);
+    TByteArray ByteArray(uint16_t tag);
+    TFloatArray FloatList(uint16_t tag);
+    // The tag's entry and the raw bytes of its values (swap: they are in the
+    // other byte order); null when the tag is absent, its type unknown or its
+    // values do not lie inside the stream.
+    const TTagEntry* ValueBytes(uint16_t tag, TByteArray& bytes, bool& swap);
+    bool ReadAt(uint64_t offset, void* buffer, uint64_t count);
+
+    void ConfigureColorManager();
+    void LoadPalette();
+
+    std::vector<TTagEntry> Entries;
+    // Red, green and blue planes of up to 256 16-bit values in file order.
+    uint16_t ColorMap[3 * 256] = {};
+    uint32_t ColorMapCount = 0;
+    uint32_t YCbCrPositioning = 1;
+    TFloatArray YCbCrCoefficients;
+};
+
+// ---------------------------------------------------------------------------
+// Encapsulated PostScript: the TIFF preview of binary EPS files
+
+class TEPSGraphic : public TTIFFGraphic {
+    DECLARE_GRAPHIC_CLASS(TEPSGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    void LoadFromStream(TStream& stream) override;
 };
 
 // ---------------------------------------------------------------------------

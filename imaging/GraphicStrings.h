@@ -14,6 +14,7 @@ inline constexpr const char* gsExtraCompressedData = "Cannot load image. Extra c
 inline constexpr const char* gsInvalidPalette = "Cannot load image. Palette in %s file is invalid.";
 inline constexpr const char* gsUnknownCriticalChunk = "Cannot load PNG image. Unexpected but critical chunk detected.";
 inline constexpr const char* gsCompressionScheme = "The compression scheme is";
+inline constexpr const char* gsSubsampledPlanes = "Separately stored subsampled YCbCr planes are";
 inline constexpr const char* gsRegisterTwice = "Attempt to register %s twice.";
 inline constexpr const char* gsUnknownExtension = "Unknown picture file extension (.%s)";
 

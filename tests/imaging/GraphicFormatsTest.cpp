@@ -218,6 +218,10 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"vda", "Truevision images"},
         {"tga", "Truevision images"},
         {"icb", "Truevision images"},
+        {"tiff", "Macintosh TIFF images"},
+        {"tif", "PC TIF images"},
+        {"fax", "GFI fax images"},
+        {"eps", "Encapsulated Postscript images"},
         {"pcx", "ZSoft Paintbrush images"},
         {"pcc", "ZSoft Paintbrush images"},
         {"scr", "Word 5.x screen capture images"},
@@ -237,9 +241,17 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         const std::string shown = entry.Description.empty() ? entry.Class->Description : entry.Description;
         EXPECT_EQ(entry.Extension, expected[i].first);
         EXPECT_EQ(shown, expected[i].second) << entry.Extension;
-        EXPECT_EQ(entry.FormatKinds, entry.Class->GraphicClass == TMetafile::StaticClass() ? fkVector : fkRaster);
+        const TGraphicClass graphicClass = entry.Class->GraphicClass;
+        EXPECT_EQ(entry.FormatKinds, graphicClass == TMetafile::StaticClass()    ? fkVector
+                                     : graphicClass == TTIFFGraphic::StaticClass() ? fkRaster | fkMultiImage
+                                                                                   : fkRaster);
     }
-    EXPECT_EQ(FileFormatList->Classes().size(), 9u);
+    const int tiff = FileFormatList->FindGraphicClass(TTIFFGraphic::StaticClass());
+    ASSERT_GE(tiff, 0);
+    EXPECT_EQ(FileFormatList->Classes()[tiff]->Description, "Tagged image file format images");
+    EXPECT_EQ(TPicture::FindGraphicClass("FAX"), TTIFFGraphic::StaticClass());
+    EXPECT_EQ(TPicture::FindGraphicClass("eps"), TEPSGraphic::StaticClass());
+    EXPECT_EQ(FileFormatList->Classes().size(), 11u);
     EXPECT_EQ(TPicture::FindGraphicClass("VDA"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("Png"), TPNGGraphic::StaticClass());
@@ -254,6 +266,8 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
     EXPECT_EQ(TPicture::FindGraphicClass("tga"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("png"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("tif"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("eps"), nullptr);
 }
 
 TEST(RegistryUnit, PictureLoadsTargaFilesByExtension) {

@@ -68,6 +68,28 @@ void PrintImageProperties(const TImageProperties& p) {
     std::printf("alpha: %s\n", p.HasAlpha ? "yes" : "no");
 }
 
+// The compression as TIFF users know it.
+const char* CompressionDisplayName(TCompressionKind kind) {
+    static const char* const names[] = {
+        "unknown", "none", "run-length", "PackBits", "LZW", "CCITT Group 3 fax", "CCITT modified Huffman",
+        "CCITT Group 4 fax", "CCITT modified Huffman, word-aligned", "Deflate", "JPEG", "old-style JPEG",
+        "ThunderScan", "NeXT", "IT8 CT with padding", "IT8 line art", "IT8 monochrome picture",
+        "IT8 binary line art", "Pixar film", "Pixar log", "Kodak DCS", "JBIG", "Photo-CD Huffman"};
+    return kind <= ckPCDHuffman ? names[kind] : "unknown";
+}
+
+// What a TIFF file stores beyond the common facts.
+void PrintTIFFProperties(const TImageProperties& p) {
+    std::printf("byte order: %s\n", (p.Flags & ifBigEndian) ? "big-endian (MM)" : "little-endian (II)");
+    std::printf("tiff compression: %s\n", CompressionDisplayName(p.Compression));
+    if (p.Flags & ifTiled)
+        std::printf("tiles: %u of %u x %u\n", p.StripCount, p.TileWidth, p.TileLength);
+    else
+        std::printf("strips: %u of %u rows\n", p.StripCount, p.RowsPerStrip.empty() ? 0 : p.RowsPerStrip[0]);
+    std::printf("planar configuration: %s\n", p.PlanarConfig == 2 ? "separate planes" : "contiguous");
+    std::printf("predictor: %s\n", p.Predictor == 2 ? "horizontal differencing" : "none");
+}
+
 // The header facts that only one reader knows.
 void PrintReaderFacts(const TGraphic& graphic) {
     if (const auto* sgi = dynamic_cast<const TSGIGraphic*>(&graphic)) {
@@ -81,6 +103,8 @@ void PrintReaderFacts(const TGraphic& graphic) {
     } else if (const auto* map = dynamic_cast<const TPPMGraphic*>(&graphic)) {
         std::printf("portable map type: P%u\n", map->MapType());
         std::printf("maximum value: %u\n", map->MaximumValue());
+    } else if (const auto* tiff = dynamic_cast<const TTIFFGraphic*>(&graphic)) {
+        PrintTIFFProperties(tiff->Properties);
     }
 }
 

@@ -1,0 +1,454 @@
+// Tagged Image File Format: loading the pixel data of the first directory.
+// Strips and tiles are both handled as a grid of chunks (strips are
+// full-width chunks); separately stored planes add one grid per sample. Each
+// chunk is decoded whole, its prediction undone, and its visible rows are
+// converted into the bitmap through the colour manager.
+#include <algorithm>
+#include <cstring>
+
+#include "GraphicFormats.h"
+#include "GraphicFormats_TIFF.h"
+
+using namespace tiff;
+
+namespace {
+
+bool IsPaletteLike(TColorScheme scheme) { return scheme == csIndexed || scheme == csGray || scheme == csGrayAlpha; }
+
+bool IsFax(TCompressionKind kind) { return kind == ckFax3 || kind == ckFax4 || kind == ckFaxRLE || kind == ckFaxRLEW; }
+
+// Samples a pixel of the scheme needs in the stored rows, as the colour
+// manager's converters read them.
+uint32_t SamplesNeeded(TColorScheme scheme) {
+    switch (scheme) {
+        case csGrayAlpha: return 2;
+        case csRGB:
+        case csBGR:
+        case csCIELab:
+        case csYCbCr: return 3;
+        case csRGBA:
+        case csBGRA:
+        case csCMYK: return 4;
+        default: return 1;
+    }
+}
+
+TColorScheme TargetSchemeFor(TColorScheme source) {
+    switch (source) {
+        case csGrayAlpha: return csGray;
+        case csRGB: return csBGR;
+        case csRGBA: return csBGRA;
+        case csCMY:
+        case csCMYK:
+        case csCIELab:
+        case csYCbCr: return csBGR;
+        default: return source;
+    }
+}
+
+// Indices and gray levels land in bitmaps of 1, 4 or 8 bits; colours keep
+// their depth up to 8 bits.
+uint8_t TargetBitsFor(TColorScheme source, uint8_t bits) {
+    if (IsPaletteLike(source)) return bits == 1 ? 1 : bits <= 4 ? 4 : 8;
+    return bits == 16 ? 8 : bits;
+}
+
+// The most unpacked bytes one packed byte can give under each compression
+// (fax is counted per row instead: every coded row takes at least a bit).
+uint32_t BestRatio(TCompressionKind kind) {
+    switch (kind) {
+        case ckNone: return 1;
+        case ckPackBits: return 64;
+        case ckThunderscan: return 32;
+        case ckLZ77: return 1032;
+        case ckLZW: return 1500;
+        default: return 2048;  // JPEG
+    }
+}
+
+// Undoes horizontal differencing on one row of 8- or 16-bit samples; 16-bit
+// samples are added in the file's byte order.
+void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t samples, uint8_t bits, bool bigEndian) {
+    if (bits == 8) {
+        switch (samples) {
+            case 1: AddHorizontalDeltas<1>(row, pixels); return;
+            case 3: AddHorizontalDeltas<3>(row, pixels); return;
+            case 4: AddHorizontalDeltas<4>(row, pixels); return;
+            default:
+                for (size_t i = samples; i < size_t(pixels) * samples; ++i) row[i] = uint8_t(row[i] + row[i - samples]);
+                return;
+        }
+    }
+    const size_t high = bigEndian ? 0 : 1, low = 1 - high;
+    for (size_t i = samples; i < size_t(pixels) * samples; ++i) {
+        uint8_t* here = row + 2 * i;
+        const uint8_t* left = here - 2 * samples;
+        const unsigned sum = ((here[high] << 8) | here[low]) + ((left[high] << 8) | left[low]);
+        here[high] = uint8_t(sum >> 8);
+        here[low] = uint8_t(sum);
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Colour set-up
+
+void TTIFFGraphic::ConfigureColorManager() {
+    const TImageProperties& p = Properties;
+    TColorManager& manager = *ColorConverter;
+    manager.SourceMode = (p.Flags & ifBigEndian) ? cvByteSwap : TConversionOptions{};
+
+    TColorScheme source = p.ColorScheme;
+    // The JPEG decoder delivers colour as red, green, blue.
+    if (p.Compression == ckJPEG && (source == csRGB || source == csYCbCr)) source = csRGB;
+    // Gray levels and indices with an extra sample: the first is the pixel.
+    if ((source == csGray || source == csIndexed) && p.SamplesPerPixel >= 2) source = csGrayAlpha;
+    if (p.SamplesPerPixel < SamplesNeeded(source)) throw EColorConversionError(gsInvalidPixelDepth);
+    if (source == csCIELab) manager.SourceMode |= cvLabByteRange;
+
+    const TColorScheme target =
+        source == csGrayAlpha && p.ColorScheme == csIndexed ? csIndexed : TargetSchemeFor(source);
+    manager.SetSourceBitsPerSample(p.BitsPerSample);
+    manager.SetTargetBitsPerSample(TargetBitsFor(source, p.BitsPerSample));
+    manager.SetSourceScheme(source);
+    manager.SetTargetScheme(target);
+    manager.SetSourceSamplesPerPixel(p.SamplesPerPixel);
+    manager.SetTargetSamplesPerPixel(IsPaletteLike(target) ? 1 : uint8_t(SamplesNeeded(target)));
+}
+
+void TTIFFGraphic::LoadPalette() {
+    TColorManager& manager = *ColorConverter;
+    if (manager.TargetScheme() == csGray) {
+        SetPalette(manager.CreateGrayscalePalette(Properties.Flags & ifMinIsWhite));
+        return;
+    }
+    if (manager.TargetScheme() != csIndexed) {
+        if (manager.SourceScheme() == csYCbCr && Properties.YCbCrSubSampling.size() >= 2)
+            manager.SetYCbCrParameters(YCbCrCoefficients, Properties.YCbCrSubSampling[0],
+                                       Properties.YCbCrSubSampling[1]);
+        return;
+    }
+
+    // Three planes of 16-bit values; each plane's place in the file follows
+    // from the whole map's count, of which only the first 256 entries count.
+    const TTagEntry* map = FindTag(tagColorMap);
+    if (!map || map->DataType != 3 || map->DataCount < 3) return;
+    const uint32_t perPlane = map->DataCount / 3, used = std::min(perPlane, 256u);
+    for (uint32_t plane = 0; plane < 3; ++plane)
+        if (!ReadAt(uint64_t(map->Offset) + uint64_t(plane) * perPlane * 2, ColorMap + 256 * plane, used * 2)) return;
+    TLogPalette palette = manager.CreateColorPalette({ColorMap, ColorMap + 256, ColorMap + 512}, 6, used, false);
+
+    // Narrow indices are widened by scaling (v * (2^T - 1) / (2^S - 1)), so
+    // the colours move to where the scaled indices point.
+    const uint32_t sourceMax = (1u << std::min<uint32_t>(manager.SourceBitsPerSample(), 16)) - 1;
+    const uint32_t targetMax = (1u << manager.TargetBitsPerSample()) - 1;
+    if (sourceMax < targetMax) {
+        TLogPalette spread;
+        spread.palPalEntry.resize(targetMax + 1);
+        for (uint32_t v = 0; v <= sourceMax && v < palette.palPalEntry.size(); ++v)
+            spread.palPalEntry[v * targetMax / sourceMax] = palette.palPalEntry[v];
+        palette = spread;
+    }
+    SetPalette(palette);
+}
+
+// ---------------------------------------------------------------------------
+// The loader
+
+class TTIFFGraphic::TLoader {
+public:
+    explicit TLoader(TTIFFGraphic& reader)
+        : reader_(reader),
+          p_(reader.Properties),
+          stream_(*reader.SourceStream),
+          streamSize_(uint64_t(stream_.Size())) {}
+
+    void Run();
+
+private:
+    void PlanLayout();
+    void CreateDecoder();
+    void ReadChunkTable();
+    void CheckInputCovers() const;
+    uint64_t UnpackedSize(uint32_t rows) const { return (uint64_t(rows) + unitRows_ - 1) / unitRows_ * lineBytes_; }
+    uint32_t DecodedRows(uint32_t y) const {
+        return p_.Flags & ifTiled ? chunkLength_ : std::min(chunkLength_, p_.Height - y);
+    }
+    uint64_t BytesAt(uint32_t offset) const;
+    void DecodeAll();
+    void DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
+    void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows);
+    void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
+
+    TTIFFGraphic& reader_;
+    TImageProperties& p_;
+    TStream& stream_;
+    const uint64_t streamSize_;
+
+    // The chunk grid: chunk size in pixels, chunks across and down, planes.
+    uint32_t chunkWidth_ = 0, chunkLength_ = 0, across_ = 0, down_ = 0, planes_ = 1;
+    // A stored line: lineBytes_ bytes holding unitRows_ rows (more than one
+    // for subsampled YCbCr, whose lines are rows of data units).
+    uint64_t lineBytes_ = 0;
+    bool subsampled_ = false;
+    uint32_t unitRows_ = 1, unitColumns_ = 1;
+    uint32_t planeSamples_ = 1;
+
+    std::unique_ptr<TDecoder> decoder_;
+    bool decoderMovesTarget_ = false;
+    // What the JPEG decoder reads of a tile, since tiles are not the image.
+    TImageProperties tileProperties_;
+    TCardinalArray offsets_, byteCounts_;
+
+    std::vector<uint8_t> chunks_, packed_, units_;
+    uint64_t planeStride_ = 0;
+    uint32_t rowsDone_ = 0;
+};
+
+void TTIFFGraphic::TLoader::Run() {
+    PlanLayout();
+    CreateDecoder();
+    ReadChunkTable();
+    CheckInputCovers();
+
+    reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height));
+    reader_.LoadPalette();
+    if (!decoder_) {
+        DecodeAll();
+        return;
+    }
+    decoder_->BeginDecode();
+    try {
+        DecodeAll();
+    } catch (...) {
+        try {
+            decoder_->EndDecode();
+        } catch (const Exception&) {
+            // The first failure is the one to report.
+        }
+        throw;
+    }
+    decoder_->EndDecode();
+}
+
+void TTIFFGraphic::TLoader::PlanLayout() {
+    const bool separate = p_.PlanarConfig == 2 && p_.SamplesPerPixel > 1;
+    planes_ = separate ? p_.SamplesPerPixel : 1;
+    planeSamples_ = separate ? 1 : p_.SamplesPerPixel;
+    if (p_.Flags & ifTiled) {
+        chunkWidth_ = p_.TileWidth;
+        chunkLength_ = p_.TileLength;
+    } else {
+        chunkWidth_ = p_.Width;
+        chunkLength_ = p_.RowsPerStrip[0] == 0 ? p_.Height : std::min(p_.RowsPerStrip[0], p_.Height);
+    }
+    across_ = uint32_t((uint64_t(p_.Width) + chunkWidth_ - 1) / chunkWidth_);
+    down_ = uint32_t((uint64_t(p_.Height) + chunkLength_ - 1) / chunkLength_);
+
+    // Uncompressed or losslessly packed YCbCr keeps its subsampling; the
+    // JPEG decoder delivers whole pixels.
+    const TByteArray& sub = p_.YCbCrSubSampling;
+    if (reader_.ColorConverter->SourceScheme() == csYCbCr && sub.size() >= 2 && (sub[0] > 1 || sub[1] > 1)) {
+        if (separate) RaiseGraphicErrorFmt(gsUnsupportedFeature, gsSubsampledPlanes, gsTIFF);
+        if (p_.BitsPerSample != 8 || sub[0] == 0 || sub[1] == 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
+        subsampled_ = true;
+        unitColumns_ = sub[0];
+        unitRows_ = sub[1];
+        lineBytes_ = (uint64_t(chunkWidth_) + unitColumns_ - 1) / unitColumns_ * (unitColumns_ * unitRows_ + 2);
+    } else {
+        lineBytes_ = (uint64_t(chunkWidth_) * p_.BitsPerSample * planeSamples_ + 7) / 8;
+    }
+
+    // Decoders count in 32 bits, and sub-byte pixels of a tile must start on
+    // a byte of the bitmap's row.
+    if (UnpackedSize(chunkLength_) > uint64_t(INT32_MAX) ||
+        (across_ > 1 && uint64_t(chunkWidth_) * BitsPerPixel(reader_.PixelFormat()) % 8 != 0))
+        RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
+    p_.BytesPerLine = uint32_t(lineBytes_);
+}
+
+void TTIFFGraphic::TLoader::CreateDecoder() {
+    switch (p_.Compression) {
+        case ckNone: return;
+        case ckPackBits: decoder_ = std::make_unique<TPackbitsRLEDecoder>(); return;
+        case ckLZ77:
+            decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
+            decoderMovesTarget_ = true;
+            return;
+        default: RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
+    }
+}
+
+void TTIFFGraphic::TLoader::ReadChunkTable() {
+    const bool tiled = p_.Flags & ifTiled;
+    offsets_ = reader_.ValueList(tiled ? tagTileOffsets : tagStripOffsets);
+    byteCounts_ = reader_.ValueList(tiled ? tagTileByteCounts : tagStripByteCounts);
+    p_.StripCount = uint32_t(offsets_.size());
+    if (byteCounts_.size() >= offsets_.size()) return;
+
+    // Chunks without a byte count reach to the next chunk or the file's end.
+    TCardinalArray sorted = offsets_;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t known = byteCounts_.size();
+    byteCounts_.resize(offsets_.size());
+    for (size_t i = known; i < offsets_.size(); ++i) {
+        const auto next = std::upper_bound(sorted.begin(), sorted.end(), offsets_[i]);
+        const uint64_t end = next != sorted.end() ? *next : streamSize_ - reader_.StartPosition;
+        byteCounts_[i] = uint32_t(std::min<uint64_t>(end - std::min<uint64_t>(end, offsets_[i]), UINT32_MAX));
+    }
+}
+
+// The bytes of the stream from a chunk's offset to its end.
+uint64_t TTIFFGraphic::TLoader::BytesAt(uint32_t offset) const {
+    const uint64_t start = uint64_t(reader_.StartPosition) + offset;
+    return start < streamSize_ ? streamSize_ - start : 0;
+}
+
+// Allocation follows the input: the chunks' bytes in the stream, each byte
+// counted once, must be able to encode the image at the compression's best
+// ratio before anything is allocated for it.
+void TTIFFGraphic::TLoader::CheckInputCovers() const {
+    const uint64_t chunks = uint64_t(across_) * down_ * planes_;
+    std::vector<std::pair<uint64_t, uint64_t>> extents;
+    for (uint64_t i = 0; i < std::min<uint64_t>(chunks, offsets_.size()); ++i) {
+        const uint64_t length = p_.Compression == ckNone ? UnpackedSize(chunkLength_) : byteCounts_[i];
+        const uint64_t start = offsets_[i];
+        extents.push_back({start, start + std::min(length, BytesAt(offsets_[i]))});
+    }
+    std::sort(extents.begin(), extents.end());
+    uint64_t present = 0, covered = 0;
+    for (const auto& [start, end] : extents) {
+        present += end - std::min(end, std::max(start, covered));
+        covered = std::max(covered, end);
+    }
+
+    const uint32_t lastRows = p_.Height - (down_ - 1) * chunkLength_;
+    const double perPlane = p_.Flags & ifTiled
+                                ? double(across_) * down_ * UnpackedSize(chunkLength_)
+                                : double(down_ - 1) * UnpackedSize(chunkLength_) + UnpackedSize(lastRows);
+    const double ratio = IsFax(p_.Compression) ? 8.0 * lineBytes_ : BestRatio(p_.Compression);
+    if (double(present) * ratio < perPlane * planes_) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
+}
+
+void TTIFFGraphic::TLoader::DecodeAll() {
+    const uint64_t chunkBytes = UnpackedSize(chunkLength_);
+    planeStride_ = chunkBytes;
+    chunks_.resize(chunkBytes * planes_);
+    if (decoder_) {
+        uint64_t largest = 0;
+        for (size_t i = 0; i < offsets_.size(); ++i)
+            largest = std::max(largest, std::min<uint64_t>(byteCounts_[i], BytesAt(offsets_[i])));
+        packed_.resize(std::min<uint64_t>(largest, INT32_MAX));
+    }
+    if (p_.Flags & ifTiled) {
+        tileProperties_ = p_;
+        tileProperties_.Width = chunkWidth_;
+        tileProperties_.Height = chunkLength_;
+        tileProperties_.RowsPerStrip = {chunkLength_};
+        tileProperties_.CurrentRow = 0;
+    }
+
+    try {
+        for (uint32_t row = 0; row < down_; ++row) {
+            const uint32_t y = row * chunkLength_;
+            const uint32_t rows = DecodedRows(y);
+            p_.CurrentRow = y;
+            p_.CurrentStrip = row;
+            for (uint32_t column = 0; column < across_; ++column) {
+                for (uint32_t plane = 0; plane < planes_; ++plane)
+                    DecodeChunk((plane * down_ + row) * across_ + column, chunks_.data() + plane * planeStride_, rows);
+                PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y));
+            }
+            rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
+        }
+    } catch (...) {
+        // Rows not reached yet are cleared, so a failed load shows no stale memory.
+        for (uint32_t y = rowsDone_; y < p_.Height; ++y)
+            std::memset(reader_.ScanLine(int(y)), 0, size_t(reader_.RowBytes()));
+        throw;
+    }
+}
+
+void TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows) {
+    const uint64_t unpacked = UnpackedSize(rows);
+    const uint64_t available = index < offsets_.size() ? BytesAt(offsets_[index]) : 0;
+    if (available == 0) {
+        std::memset(target, 0, unpacked);
+        return;
+    }
+    stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[index]);
+    if (!decoder_) {
+        // Rows beyond the end of the stream are zero.
+        const uint64_t count = std::min(unpacked, available);
+        stream_.ReadBuffer(target, int64_t(count));
+        std::memset(target + count, 0, unpacked - count);
+        return;
+    }
+
+    const auto count = uint32_t(std::min<uint64_t>(std::min<uint64_t>(byteCounts_[index], available), INT32_MAX));
+    stream_.ReadBuffer(packed_.data(), count);
+    if (!decoderMovesTarget_) std::memset(target, 0, unpacked);
+    uint8_t* source = packed_.data();
+    uint8_t* dest = target;
+    decoder_->Decode(source, dest, int32_t(count), int32_t(unpacked));
+    if (decoderMovesTarget_) std::memset(dest, 0, unpacked - uint64_t(dest - target));
+
+    if (p_.Predictor == 2 && !subsampled_ && (p_.BitsPerSample == 8 || p_.BitsPerSample == 16))
+        for (uint32_t r = 0; r < rows; ++r)
+            UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, p_.BitsPerSample,
+                           p_.Flags & ifBigEndian);
+}
+
+void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows) {
+    if (subsampled_) {
+        PlaceYCbCrChunk(x, y, rows);
+        return;
+    }
+    const uint32_t width = std::min(chunkWidth_, p_.Width - x);
+    const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
+    const void* planes[4];
+    for (uint32_t r = 0; r < rows; ++r) {
+        for (uint32_t plane = 0; plane < planes_; ++plane)
+            planes[plane] = chunks_.data() + plane * planeStride_ + r * lineBytes_;
+        reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planes_),
+                                           reader_.ScanLine(int(y + r)) + targetOffset, width, 0xFF);
+    }
+}
+
+// Subsampled YCbCr is stored in data units: the luma samples of a block of
+// unitColumns_ by unitRows_ pixels, then its Cb and Cr. Each row of units is
+// spread into whole Y, Cb, Cr pixels first.
+void TTIFFGraphic::TLoader::PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows) {
+    const uint32_t width = std::min(chunkWidth_, p_.Width - x);
+    const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
+    const uint32_t lumaCount = unitColumns_ * unitRows_;
+    units_.resize(size_t(unitRows_) * width * 3);
+    for (uint32_t first = 0; first < rows; first += unitRows_) {
+        const uint8_t* unit = chunks_.data() + first / unitRows_ * lineBytes_;
+        for (uint32_t block = 0; block * unitColumns_ < width; ++block, unit += lumaCount + 2)
+            for (uint32_t dy = 0; dy < unitRows_; ++dy)
+                for (uint32_t dx = 0; dx < unitColumns_ && block * unitColumns_ + dx < width; ++dx) {
+                    uint8_t* pixel = units_.data() + (size_t(dy) * width + block * unitColumns_ + dx) * 3;
+                    pixel[0] = unit[dy * unitColumns_ + dx];
+                    pixel[1] = unit[lumaCount];
+                    pixel[2] = unit[lumaCount + 1];
+                }
+        for (uint32_t dy = 0; dy < unitRows_ && first + dy < rows; ++dy)
+            reader_.ColorConverter->ConvertRow({units_.data() + size_t(dy) * width * 3},
+                                               reader_.ScanLine(int(y + first + dy)) + targetOffset, width, 0xFF);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+void TTIFFGraphic::LoadFromStream(TStream& stream) {
+    FreeImage();
+    StartPosition = uint32_t(stream.Position());
+    if (!ReadProperties(stream, 0)) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
+    ConfigureColorManager();
+    SetPixelFormat(ColorConverter->GetPixelFormat(1));
+    CheckImageSize(Properties.Width, Properties.Height, gsTIFF);
+    TLoader(*this).Run();
+}

@@ -1,0 +1,349 @@
+// Builders of small TIFF and EPS files for the reader tests: a writer that
+// lays out directories with any field types in either byte order, sample
+// packing, strips and tiles, PackBits, deflate and horizontal differencing.
+#pragma once
+
+#include <cstring>
+
+#include "ImageFiles.h"
+
+namespace imagefiles {
+
+// Field types by their TIFF numbers.
+enum TiffType : uint16_t {
+    tByte = 1,
+    tAscii,
+    tShort,
+    tLong,
+    tRational,
+    tSByte,
+    tUndefined,
+    tSShort,
+    tSLong,
+    tSRational,
+    tFloat,
+    tDouble
+};
+
+inline uint32_t TiffItemSize(uint16_t type) {
+    switch (type) {
+        case tShort:
+        case tSShort: return 2;
+        case tLong:
+        case tSLong:
+        case tFloat:
+        case tRational:
+        case tSRational: return 4;
+        case tDouble: return 8;
+        default: return 1;
+    }
+}
+
+// A directory entry: its values as items of the type's size (rationals are
+// two items each, numerator first). Count 0 means one value per item.
+struct TiffField {
+    uint16_t Tag = 0, Type = tShort;
+    std::vector<uint64_t> Items;
+    uint32_t Count = 0;
+};
+
+inline TiffField Short(uint16_t tag, std::vector<uint64_t> values) { return {tag, tShort, std::move(values)}; }
+inline TiffField Long(uint16_t tag, std::vector<uint64_t> values) { return {tag, tLong, std::move(values)}; }
+inline TiffField Rational(uint16_t tag, uint32_t numerator, uint32_t denominator) {
+    return {tag, tRational, {numerator, denominator}, 1};
+}
+
+// One image: its fields, and its strips or tiles (offsets and byte counts
+// are added by the writer).
+struct TiffDirectory {
+    std::vector<TiffField> Fields;
+    std::vector<Bytes> Chunks;
+    bool Tiled = false;
+    bool WithByteCounts = true;
+};
+
+class TiffWriter {
+public:
+    explicit TiffWriter(bool bigEndian) : big_(bigEndian) {
+        bytes_ = {uint8_t(big_ ? 'M' : 'I'), uint8_t(big_ ? 'M' : 'I')};
+        Put(42, 2);
+        Put(0, 4);  // patched with the first directory's offset
+    }
+
+    // Appends a directory; the previous one (or the header) points at it.
+    TiffWriter& Add(const TiffDirectory& directory) {
+        std::vector<TiffField> fields = directory.Fields;
+        std::vector<uint64_t> offsets, counts;
+        for (const Bytes& chunk : directory.Chunks) {
+            Align();
+            offsets.push_back(bytes_.size());
+            counts.push_back(chunk.size());
+            bytes_.insert(bytes_.end(), chunk.begin(), chunk.end());
+        }
+        if (!directory.Chunks.empty()) {
+            fields.push_back(Long(directory.Tiled ? 324 : 273, offsets));
+            if (directory.WithByteCounts) fields.push_back(Long(directory.Tiled ? 325 : 279, counts));
+        }
+        std::sort(fields.begin(), fields.end(), [](const TiffField& a, const TiffField& b) { return a.Tag < b.Tag; });
+
+        // Values that do not fit in an entry go before the directory.
+        std::vector<Bytes> values;
+        std::vector<uint32_t> valueOffsets;
+        for (const TiffField& field : fields) {
+            values.push_back(Encode(field));
+            valueOffsets.push_back(0);
+            if (values.back().size() > 4) {
+                Align();
+                valueOffsets.back() = uint32_t(bytes_.size());
+                bytes_.insert(bytes_.end(), values.back().begin(), values.back().end());
+            }
+        }
+        Align();
+        PatchLink(uint32_t(bytes_.size()));
+        Put(fields.size(), 2);
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const TiffField& field = fields[i];
+            Put(field.Tag, 2);
+            Put(field.Type, 2);
+            Put(ValueCount(field), 4);
+            if (values[i].size() > 4) {
+                Put(valueOffsets[i], 4);
+            } else {
+                Bytes inside = values[i];
+                inside.resize(4, 0);
+                bytes_.insert(bytes_.end(), inside.begin(), inside.end());
+            }
+        }
+        link_ = bytes_.size();
+        Put(0, 4);
+        return *this;
+    }
+
+    const Bytes& Data() const { return bytes_; }
+
+private:
+    static uint32_t ValueCount(const TiffField& field) {
+        if (field.Count) return field.Count;
+        const bool pairs = field.Type == tRational || field.Type == tSRational;
+        return uint32_t(field.Items.size() / (pairs ? 2 : 1));
+    }
+
+    Bytes Encode(const TiffField& field) const {
+        Bytes out;
+        for (uint64_t item : field.Items) Put(out, item, TiffItemSize(field.Type));
+        return out;
+    }
+
+    void Put(Bytes& out, uint64_t value, uint32_t size) const {
+        for (uint32_t i = 0; i < size; ++i) {
+            const uint32_t shift = 8 * (big_ ? size - 1 - i : i);
+            out.push_back(uint8_t(value >> shift));
+        }
+    }
+    void Put(uint64_t value, uint32_t size) { Put(bytes_, value, size); }
+    void Align() {
+        if (bytes_.size() % 2) bytes_.push_back(0);
+    }
+    void PatchLink(uint32_t offset) {
+        Bytes link;
+        Put(link, offset, 4);
+        std::copy(link.begin(), link.end(), bytes_.begin() + link_);
+    }
+
+    bool big_;
+    Bytes bytes_;
+    size_t link_ = 4;
+};
+
+inline Bytes MakeTiff(const std::vector<TiffDirectory>& directories, bool bigEndian) {
+    TiffWriter writer(bigEndian);
+    for (const TiffDirectory& directory : directories) writer.Add(directory);
+    return writer.Data();
+}
+
+// ---------------------------------------------------------------------------
+// Pixels
+
+// An image as samples, Samples per pixel, each of Bits bits.
+struct TiffImage {
+    uint32_t Width = 0, Height = 0, Samples = 1, Bits = 8;
+    std::vector<uint16_t> Values;
+
+    uint16_t Sample(uint32_t x, uint32_t y, uint32_t s) const { return Values[(size_t(y) * Width + x) * Samples + s]; }
+};
+
+inline TiffImage PatternTiff(uint32_t width, uint32_t height, uint32_t samples, uint32_t bits, uint32_t seed = 7) {
+    TiffImage image{width, height, samples, bits, {}};
+    const uint32_t maximum = bits == 16 ? 0xFFFF : (1u << bits) - 1;
+    uint32_t state = seed;
+    image.Values.resize(size_t(width) * height * samples);
+    for (size_t i = 0; i < image.Values.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        // Runs of equal samples between noisy ones, so every packer has work.
+        const uint32_t smooth = uint32_t(i / samples / 5 * 11 + i % samples * 80);
+        image.Values[i] = uint16_t(((state >> 8) % 3 == 0 ? state >> 13 : smooth) & maximum);
+    }
+    return image;
+}
+
+// Row y of columns [x, x + width) packed as a file stores it: samples of
+// less than 8 bits from the most significant bit, 16-bit ones in the file's
+// byte order. With plane >= 0 only that sample of each pixel.
+inline Bytes PackTiffRow(const TiffImage& image, uint32_t y, bool bigEndian, int plane = -1, uint32_t x = 0,
+                         uint32_t width = UINT32_MAX, uint32_t padTo = 0) {
+    Bytes row;
+    uint32_t buffer = 0, bits = 0;
+    width = std::min(width, image.Width - x);
+    const uint32_t first = plane < 0 ? 0 : uint32_t(plane), last = plane < 0 ? image.Samples : uint32_t(plane) + 1;
+    const auto put = [&](uint16_t v) {
+        if (image.Bits == 16) {
+            row.push_back(uint8_t(bigEndian ? v >> 8 : v));
+            row.push_back(uint8_t(bigEndian ? v : v >> 8));
+        } else {
+            buffer = buffer << image.Bits | v;
+            bits += image.Bits;
+            while (bits >= 8) {
+                row.push_back(uint8_t(buffer >> (bits - 8)));
+                bits -= 8;
+            }
+        }
+    };
+    for (uint32_t i = 0; i < std::max(width, padTo); ++i)
+        for (uint32_t s = first; s < last; ++s) put(i < width ? image.Sample(x + i, y, s) : 0);
+    if (bits > 0) row.push_back(uint8_t(buffer << (8 - bits)));
+    return row;
+}
+
+// Horizontal differencing of one packed row of 8- or 16-bit samples.
+inline Bytes Difference(const Bytes& row, uint32_t samples, uint32_t sampleBits, bool bigEndian) {
+    Bytes out = row;
+    if (sampleBits == 8) {
+        for (size_t i = row.size(); i-- > samples;) out[i] = uint8_t(row[i] - row[i - samples]);
+        return out;
+    }
+    const auto at = [&](size_t i) {
+        return uint16_t(bigEndian ? row[2 * i] << 8 | row[2 * i + 1] : row[2 * i + 1] << 8 | row[2 * i]);
+    };
+    for (size_t i = samples; i < row.size() / 2; ++i) {
+        const uint16_t v = uint16_t(at(i) - at(i - samples));
+        out[2 * i] = uint8_t(bigEndian ? v >> 8 : v);
+        out[2 * i + 1] = uint8_t(bigEndian ? v : v >> 8);
+    }
+    return out;
+}
+
+// PackBits: literal runs up to 128 bytes, repeats of 3 or more as runs.
+inline Bytes PackBits(const Bytes& data) {
+    Bytes out;
+    size_t i = 0;
+    while (i < data.size()) {
+        size_t run = 1;
+        while (i + run < data.size() && run < 128 && data[i + run] == data[i]) ++run;
+        if (run >= 3) {
+            out.push_back(uint8_t(257 - run));
+            out.push_back(data[i]);
+            i += run;
+            continue;
+        }
+        size_t literal = 0;
+        while (i + literal < data.size() && literal < 128 &&
+               !(i + literal + 2 < data.size() && data[i + literal] == data[i + literal + 1] &&
+                 data[i + literal] == data[i + literal + 2]))
+            ++literal;
+        out.push_back(uint8_t(literal - 1));
+        out.insert(out.end(), data.begin() + i, data.begin() + i + literal);
+        i += literal;
+    }
+    return out;
+}
+
+enum class TiffPacking { None, PackBits, Deflate, DeflatePredictor };
+
+inline uint16_t CompressionTag(TiffPacking packing) {
+    switch (packing) {
+        case TiffPacking::PackBits: return 32773;
+        case TiffPacking::Deflate:
+        case TiffPacking::DeflatePredictor: return 8;
+        default: return 1;
+    }
+}
+
+inline Bytes PackChunk(const std::vector<Bytes>& rows, TiffPacking packing, uint32_t samples, uint32_t bits,
+                       bool bigEndian) {
+    Bytes data;
+    for (const Bytes& row : rows) {
+        const Bytes stored = packing == TiffPacking::DeflatePredictor ? Difference(row, samples, bits, bigEndian) : row;
+        // PackBits codes each row on its own.
+        const Bytes packed = packing == TiffPacking::PackBits ? PackBits(stored) : stored;
+        data.insert(data.end(), packed.begin(), packed.end());
+    }
+    return packing == TiffPacking::Deflate || packing == TiffPacking::DeflatePredictor ? Deflate(data) : data;
+}
+
+// The strips (rowsPerStrip rows each, the last one shorter) or tiles of an
+// image, for each plane when planar.
+inline std::vector<Bytes> TiffChunks(const TiffImage& image, TiffPacking packing, bool bigEndian, uint32_t rowsPerStrip,
+                                     bool planar = false, uint32_t tileWidth = 0, uint32_t tileLength = 0) {
+    std::vector<Bytes> chunks;
+    const int planes = planar ? int(image.Samples) : 1;
+    const uint32_t samples = planar ? 1 : image.Samples;
+    for (int plane = 0; plane < planes; ++plane) {
+        const int which = planar ? plane : -1;
+        if (tileWidth == 0) {
+            for (uint32_t y = 0; y < image.Height; y += rowsPerStrip) {
+                std::vector<Bytes> rows;
+                for (uint32_t r = y; r < std::min(image.Height, y + rowsPerStrip); ++r)
+                    rows.push_back(PackTiffRow(image, r, bigEndian, which));
+                chunks.push_back(PackChunk(rows, packing, samples, image.Bits, bigEndian));
+            }
+            continue;
+        }
+        for (uint32_t y = 0; y < image.Height; y += tileLength)
+            for (uint32_t x = 0; x < image.Width; x += tileWidth) {
+                std::vector<Bytes> rows;
+                for (uint32_t r = y; r < y + tileLength; ++r)
+                    rows.push_back(r < image.Height ? PackTiffRow(image, r, bigEndian, which, x, tileWidth, tileWidth)
+                                                    : Bytes((tileWidth * samples * image.Bits + 7) / 8, 0));
+                chunks.push_back(PackChunk(rows, packing, samples, image.Bits, bigEndian));
+            }
+    }
+    return chunks;
+}
+
+// The usual fields of an image; photometric and compression as given.
+inline std::vector<TiffField> TiffBasics(const TiffImage& image, uint16_t photometric, uint16_t compression,
+                                         uint32_t rowsPerStrip) {
+    return {Long(256, {image.Width}),
+            Long(257, {image.Height}),
+            Short(258, std::vector<uint64_t>(image.Samples, image.Bits)),
+            Short(259, {compression}),
+            Short(262, {photometric}),
+            Short(277, {image.Samples}),
+            Long(278, {rowsPerStrip})};
+}
+
+// ---------------------------------------------------------------------------
+// EPS
+
+// A binary EPS file: header, a little PostScript, then the TIFF preview.
+// tiffOffset/tiffLength override the header's preview fields when non-zero.
+inline Bytes MakeEps(const Bytes& tiff, uint32_t tiffOffset = 0, uint32_t tiffLength = 0) {
+    const std::string postScript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\nshowpage\n";
+    Bytes out = {0xC5, 0xD0, 0xD3, 0xC6};
+    const auto le32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
+    };
+    le32(30);
+    le32(uint32_t(postScript.size()));
+    le32(0);
+    le32(0);
+    le32(tiffOffset ? tiffOffset : uint32_t(30 + postScript.size()));
+    le32(tiffLength ? tiffLength : uint32_t(tiff.size()));
+    out.push_back(0xFF);
+    out.push_back(0xFF);
+    out.insert(out.end(), postScript.begin(), postScript.end());
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    return out;
+}
+
+}  // namespace imagefiles

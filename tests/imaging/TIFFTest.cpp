@@ -1,0 +1,444 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+
+#include "GraphicFormats.h"
+#include "TIFFFiles.h"
+
+namespace {
+
+using namespace imagefiles;
+
+const std::string Unsupported = "Cannot load image. The compression scheme is not supported for TIF/TIFF files.";
+const std::string Invalid = "Cannot load image. Invalid or unexpected TIF/TIFF image format.";
+
+template <class Reader = TTIFFGraphic>
+void Load(Reader& graphic, const Bytes& file) {
+    TMemoryStream stream(file.data(), file.size());
+    graphic.LoadFromStream(stream);
+}
+
+template <class Reader = TTIFFGraphic>
+std::string LoadError(const Bytes& file) {
+    Reader graphic;
+    try {
+        Load(graphic, file);
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+uint8_t Level(uint32_t v, uint32_t bits) {
+    return uint8_t(bits == 16 ? v * 255 / 65535 : v * 255 / ((1u << bits) - 1));
+}
+
+// Three planes of 16-bit colour map values for 2^bits entries.
+std::vector<uint64_t> ColorMapValues(uint32_t bits) {
+    const uint32_t n = 1u << bits;
+    std::vector<uint64_t> map(3 * n);
+    for (uint32_t i = 0; i < n; ++i) {
+        map[i] = i * 4111 % 65536;
+        map[n + i] = 65535 - i * 999 % 65536;
+        map[2 * n + i] = i * 7919 % 65536;
+    }
+    return map;
+}
+
+uint8_t Ink(uint32_t colour, uint32_t black) {
+    return uint8_t(std::clamp<int>(int(colour * black / 255) - int(colour) - int(black) + 255, 0, 255));
+}
+
+// The colour a reader should show for pixel (x, y) of the image.
+TColor Expected(const TiffImage& image, uint16_t photometric, uint32_t x, uint32_t y) {
+    const uint32_t b = image.Bits;
+    const auto level = [&](uint32_t s) { return Level(image.Sample(x, y, s), b); };
+    switch (photometric) {
+        case 0: return RGB(255 - level(0), 255 - level(0), 255 - level(0));
+        case 1: return RGB(level(0), level(0), level(0));
+        case 3: {
+            const std::vector<uint64_t> map = ColorMapValues(b);
+            const size_t n = map.size() / 3, v = image.Sample(x, y, 0);
+            return RGB(uint8_t(map[v] * 255 / 65535), uint8_t(map[n + v] * 255 / 65535),
+                       uint8_t(map[2 * n + v] * 255 / 65535));
+        }
+        case 5: {
+            const uint32_t k = image.Sample(x, y, 3);
+            return RGB(Ink(image.Sample(x, y, 0), k), Ink(image.Sample(x, y, 1), k), Ink(image.Sample(x, y, 2), k));
+        }
+        default: return RGB(level(0), level(1), level(2));
+    }
+}
+
+void ExpectPixels(const TTIFFGraphic& graphic, const TiffImage& image, uint16_t photometric) {
+    ASSERT_EQ(graphic.Width(), int(image.Width));
+    ASSERT_EQ(graphic.Height(), int(image.Height));
+    const bool alpha = photometric == 2 && image.Samples == 4;
+    int mismatches = 0;
+    for (uint32_t y = 0; y < image.Height; ++y)
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            const TColor want = Expected(image, photometric, x, y);
+            if (graphic.Pixel(int(x), int(y)) != want && mismatches++ < 5)
+                ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << graphic.Pixel(int(x), int(y))
+                              << " not " << want;
+            if (alpha && graphic.ScanLine(int(y))[4 * x + 3] != Level(image.Sample(x, y, 3), image.Bits) &&
+                mismatches++ < 5)
+                ADD_FAILURE() << "alpha of " << x << "," << y;
+        }
+}
+
+struct Layout {
+    const char* name;
+    uint16_t photometric;
+    uint32_t samples, bits;
+    TPixelFormat format;
+};
+
+enum class Arrangement { Strips, Tiles, PlanarStrips, PlanarTiles };
+
+struct LayoutCase {
+    Layout layout;
+    TiffPacking packing;
+    bool bigEndian;
+    Arrangement arrangement;
+};
+
+std::string CaseName(const testing::TestParamInfo<LayoutCase>& info) {
+    static const char* const packings[] = {"none", "packbits", "deflate", "predictor"};
+    static const char* const arrangements[] = {"strips", "tiles", "planarstrips", "planartiles"};
+    const LayoutCase& c = info.param;
+    return std::string(c.layout.name) + "_" + packings[int(c.packing)] + "_" + (c.bigEndian ? "mm" : "ii") + "_" +
+           arrangements[int(c.arrangement)];
+}
+
+// A file of the case's image: 37 x 21 pixels in strips of 4 rows (the last
+// one short) or in 16 x 16 tiles (partial ones at the right and bottom).
+Bytes LayoutFile(const LayoutCase& c, const TiffImage& image) {
+    const bool tiled = c.arrangement == Arrangement::Tiles || c.arrangement == Arrangement::PlanarTiles;
+    const bool planar = c.arrangement == Arrangement::PlanarStrips || c.arrangement == Arrangement::PlanarTiles;
+    TiffDirectory directory;
+    directory.Fields = TiffBasics(image, c.layout.photometric, CompressionTag(c.packing), 4);
+    directory.Chunks = TiffChunks(image, c.packing, c.bigEndian, 4, planar, tiled ? 16 : 0, 16);
+    directory.Tiled = tiled;
+    if (tiled) directory.Fields.insert(directory.Fields.end(), {Short(322, {16}), Short(323, {16})});
+    if (planar) directory.Fields.push_back(Short(284, {2}));
+    if (c.packing == TiffPacking::DeflatePredictor) directory.Fields.push_back(Short(317, {2}));
+    if (c.layout.photometric == 3) directory.Fields.push_back(Short(320, ColorMapValues(c.layout.bits)));
+    if (c.layout.photometric <= 2 && c.layout.samples % 2 == 0) directory.Fields.push_back(Short(338, {2}));
+    return MakeTiff({directory}, c.bigEndian);
+}
+
+class TIFFLayouts : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(TIFFLayouts, DecodeToTheStoredPixels) {
+    const LayoutCase& c = GetParam();
+    const TiffImage image = PatternTiff(37, 21, c.layout.samples, c.layout.bits);
+    TTIFFGraphic graphic;
+    Load(graphic, LayoutFile(c, image));
+    EXPECT_EQ(graphic.PixelFormat(), c.layout.format);
+    ExpectPixels(graphic, image, c.layout.photometric);
+}
+
+std::vector<LayoutCase> AllLayoutCases() {
+    const Layout layouts[] = {
+        {"bilevel", 1, 1, 1, pf1bit},  {"gray2", 1, 1, 2, pf4bit},        {"whitegray4", 0, 1, 4, pf4bit},
+        {"gray8", 1, 1, 8, pf8bit},    {"whitegray16", 0, 1, 16, pf8bit}, {"grayalpha8", 1, 2, 8, pf8bit},
+        {"palette2", 3, 1, 2, pf4bit}, {"palette4", 3, 1, 4, pf4bit},     {"palette8", 3, 1, 8, pf8bit},
+        {"rgb8", 2, 3, 8, pf24bit},    {"rgb16", 2, 3, 16, pf24bit},      {"rgba8", 2, 4, 8, pf32bit},
+        {"rgba16", 2, 4, 16, pf32bit}, {"cmyk8", 5, 4, 8, pf24bit},
+    };
+    std::vector<LayoutCase> cases;
+    for (const Layout& layout : layouts)
+        for (TiffPacking packing :
+             {TiffPacking::None, TiffPacking::PackBits, TiffPacking::Deflate, TiffPacking::DeflatePredictor})
+            for (bool bigEndian : {false, true})
+                for (Arrangement arrangement :
+                     {Arrangement::Strips, Arrangement::Tiles, Arrangement::PlanarStrips, Arrangement::PlanarTiles}) {
+                    const bool planar =
+                        arrangement == Arrangement::PlanarStrips || arrangement == Arrangement::PlanarTiles;
+                    if ((planar && layout.samples == 1) ||
+                        (packing == TiffPacking::DeflatePredictor && layout.bits < 8))
+                        continue;
+                    cases.push_back({layout, packing, bigEndian, arrangement});
+                }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(AllLayouts, TIFFLayouts, testing::ValuesIn(AllLayoutCases()), CaseName);
+
+// A small uncompressed image of the given layout in one strip.
+TiffDirectory Plain(const TiffImage& image, uint16_t photometric, std::vector<TiffField> extra = {}) {
+    TiffDirectory directory;
+    directory.Fields = TiffBasics(image, photometric, 1, image.Height);
+    directory.Fields.insert(directory.Fields.end(), extra.begin(), extra.end());
+    directory.Chunks = TiffChunks(image, TiffPacking::None, false, image.Height);
+    return directory;
+}
+
+TEST(TIFF, PropertiesOfAnyDirectoryInEitherByteOrder) {
+    for (bool big : {false, true}) {
+        SCOPED_TRACE(big ? "MM" : "II");
+        const TiffImage gray = PatternTiff(3, 2, 1, 8), colour = PatternTiff(5, 4, 3, 16);
+        TiffDirectory first = Plain(gray, 0, {Short(266, {2}), Short(296, {3}), Rational(282, 100, 1)});
+        TiffDirectory second = Plain(colour, 6,
+                                     {Short(530, {2, 1}),
+                                      Short(284, {2}),
+                                      Short(317, {2}),
+                                      Short(322, {16}),
+                                      Short(323, {32}),
+                                      Short(338, {1}),
+                                      {283, tFloat, {std::bit_cast<uint32_t>(72.5f)}},
+                                      {282, tDouble, {std::bit_cast<uint64_t>(300.25)}}});
+        second.Fields.erase(second.Fields.begin() + 6);  // no RowsPerStrip
+        const Bytes file = MakeTiff({first, second}, big);
+        TMemoryStream stream(file.data(), file.size());
+        EXPECT_TRUE(TTIFFGraphic::ProbeStream(stream));
+
+        TTIFFGraphic graphic;
+        ASSERT_TRUE(graphic.ReadProperties(stream, 0));
+        const TImageProperties& p = graphic.Properties;
+        EXPECT_EQ(p.FormatVersion, 42u);
+        EXPECT_EQ(p.Flags, (big ? ifBigEndian : 0) | ifMinIsWhite | ifReversedBits);
+        EXPECT_EQ(p.Width, 3u);
+        EXPECT_EQ(p.ColorScheme, csGray);
+        EXPECT_EQ(p.Compression, ckNone);
+        EXPECT_FLOAT_EQ(p.XResolution, 254.0f);
+        EXPECT_EQ(p.YResolution, 0.0f);
+        EXPECT_EQ(p.PlanarConfig, 1u);
+        EXPECT_EQ(p.JPEGTablesMode, 3u);
+        EXPECT_TRUE(p.YCbCrSubSampling.empty());
+
+        ASSERT_TRUE(graphic.ReadProperties(stream, 1));
+        EXPECT_EQ(p.Flags, (big ? ifBigEndian : 0) | ifTiled);
+        EXPECT_EQ(p.Width, 5u);
+        EXPECT_EQ(p.Height, 4u);
+        EXPECT_EQ(p.ColorScheme, csYCbCr);
+        EXPECT_EQ(p.BitsPerSample, 16);
+        EXPECT_EQ(p.SamplesPerPixel, 3);
+        EXPECT_EQ(p.BitsPerPixel, 48);
+        EXPECT_EQ(p.YCbCrSubSampling, (TByteArray{2, 1}));
+        EXPECT_EQ(p.RowsPerStrip, (TCardinalArray{4}));
+        EXPECT_EQ(p.PlanarConfig, 2u);
+        EXPECT_EQ(p.Predictor, 2u);
+        EXPECT_EQ(p.TileWidth, 16u);
+        EXPECT_EQ(p.TileLength, 32u);
+        EXPECT_TRUE(p.HasAlpha);
+        EXPECT_FLOAT_EQ(p.XResolution, 300.25f);
+        EXPECT_FLOAT_EQ(p.YResolution, 72.5f);
+
+        EXPECT_FALSE(graphic.ReadProperties(stream, 2));
+        EXPECT_EQ(stream.Position(), 0 + stream.Position());
+    }
+}
+
+TEST(TIFF, ValueListsOfOtherTypesAreConvertedAndUnknownTypesAreAbsent) {
+    const TiffImage image = PatternTiff(4, 6, 1, 8);
+    TiffDirectory directory = Plain(image, 1);
+    directory.Fields[2] = {258, 13, {8}};                 // BitsPerSample of an unknown type
+    directory.Fields[6] = {278, tRational, {9, 2}, 1};    // RowsPerStrip 4.5
+    directory.Fields.push_back({338, tByte, {0, 1, 2}});  // ExtraSamples as bytes
+    const Bytes file = MakeTiff({directory}, true);
+    TMemoryStream stream(file.data(), file.size());
+    TTIFFGraphic graphic;
+    ASSERT_TRUE(graphic.ReadProperties(stream, 0));
+    EXPECT_EQ(graphic.Properties.BitsPerSample, 1);
+    EXPECT_EQ(graphic.Properties.RowsPerStrip, (TCardinalArray{4}));
+    EXPECT_TRUE(graphic.Properties.HasAlpha);
+}
+
+TEST(TIFF, DirectoryChainsThatLoopEnd) {
+    Bytes file = MakeTiff({Plain(PatternTiff(2, 2, 1, 8), 1)}, false);
+    // Point the directory's next link back at itself.
+    const uint32_t first = file[4] | file[5] << 8;
+    const uint32_t count = file[first] | file[first + 1] << 8;
+    std::memcpy(file.data() + first + 2 + 12 * count, file.data() + 4, 4);
+    TMemoryStream stream(file.data(), file.size());
+    TTIFFGraphic graphic;
+    EXPECT_TRUE(graphic.ReadProperties(stream, 0));
+    EXPECT_FALSE(graphic.ReadProperties(stream, 1000000000));
+}
+
+TEST(TIFF, StripsThatDoNotFitTheImageStayInsideIt) {
+    const TiffImage image = PatternTiff(9, 10, 3, 8);
+    struct Case {
+        const char* name;
+        uint32_t rowsPerStrip;
+        size_t stripsKept;
+        uint32_t rowsExpected;
+    };
+    for (const Case& c : {Case{"rows per strip 0 is one strip", 0, 1, 10}, Case{"beyond the height", 1000, 1, 10},
+                          Case{"strips missing", 3, 2, 6}}) {
+        SCOPED_TRACE(c.name);
+        TiffDirectory directory;
+        directory.Fields = TiffBasics(image, 2, 8, c.rowsPerStrip);
+        directory.Chunks = TiffChunks(image, TiffPacking::Deflate, false, c.rowsPerStrip ? c.rowsPerStrip : 10);
+        directory.Chunks.resize(c.stripsKept);
+        TTIFFGraphic graphic;
+        Load(graphic, MakeTiff({directory}, false));
+        for (uint32_t y = 0; y < image.Height; ++y)
+            EXPECT_EQ(graphic.Pixel(4, int(y)), y < c.rowsExpected ? Expected(image, 2, 4, y) : TColor(0)) << y;
+    }
+}
+
+TEST(TIFF, ByteCountsMissingReachToTheNextStrip) {
+    const TiffImage image = PatternTiff(8, 9, 1, 8);
+    TiffDirectory directory;
+    directory.Fields = TiffBasics(image, 1, 32773, 4);
+    directory.Chunks = TiffChunks(image, TiffPacking::PackBits, true, 4);
+    directory.WithByteCounts = false;
+    TTIFFGraphic graphic;
+    Load(graphic, MakeTiff({directory}, true));
+    ExpectPixels(graphic, image, 1);
+}
+
+TEST(TIFF, SubsampledYCbCrAndCIELab) {
+    const TiffImage image = PatternTiff(7, 5, 3, 8);
+    const auto expected = [](int y, int cb, int cr) {
+        const auto clamp = [](long v) { return uint8_t(std::clamp<long>(v, 0, 255)); };
+        return RGB(clamp(y + std::lround(1.402f * (cr - 128))),
+                   clamp(y - std::lround(0.344136f * (cb - 128)) - std::lround(0.714136f * (cr - 128))),
+                   clamp(y + std::lround(1.772f * (cb - 128))));
+    };
+    for (auto [h, v] : {std::pair{1u, 1u}, {2u, 1u}, {2u, 2u}, {4u, 2u}}) {
+        SCOPED_TRACE(testing::Message() << h << "x" << v);
+        // Data units of h x v luma samples, then the unit's first pixel's chroma.
+        Bytes data;
+        for (uint32_t y = 0; y < image.Height; y += v)
+            for (uint32_t x = 0; x < image.Width; x += h) {
+                for (uint32_t dy = 0; dy < v; ++dy)
+                    for (uint32_t dx = 0; dx < h; ++dx)
+                        data.push_back(uint8_t(
+                            x + dx < image.Width && y + dy < image.Height ? image.Sample(x + dx, y + dy, 0) : 0));
+                data.push_back(uint8_t(image.Sample(x, y, 1)));
+                data.push_back(uint8_t(image.Sample(x, y, 2)));
+            }
+        TiffDirectory directory;
+        directory.Fields = TiffBasics(image, 6, 32773, image.Height);
+        directory.Fields.push_back(Short(530, {h, v}));
+        directory.Chunks = {PackBits(data)};
+        TTIFFGraphic graphic;
+        Load(graphic, MakeTiff({directory}, h == 4));
+        for (uint32_t y = 0; y < image.Height; ++y)
+            for (uint32_t x = 0; x < image.Width; ++x) {
+                const uint32_t ux = x / h * h, uy = y / v * v;
+                EXPECT_EQ(graphic.Pixel(int(x), int(y)),
+                          expected(image.Sample(x, y, 0), image.Sample(ux, uy, 1), image.Sample(ux, uy, 2)))
+                    << x << "," << y;
+            }
+    }
+
+    TiffImage lab{3, 1, 3, 8, {255, 0, 0, 0, 0, 0, 128, 0, 0}};
+    TTIFFGraphic graphic;
+    Load(graphic, MakeTiff({Plain(lab, 8)}, false));
+    EXPECT_EQ(graphic.Pixel(0, 0), RGB(255, 255, 255));
+    EXPECT_EQ(graphic.Pixel(1, 0), RGB(0, 0, 0));
+    EXPECT_EQ(GetRValue(graphic.Pixel(2, 0)), GetBValue(graphic.Pixel(2, 0)));
+}
+
+TEST(TIFF, RefusalsAndHostileFiles) {
+    const TiffImage image = PatternTiff(6, 4, 3, 8);
+    const auto with = [&](const std::function<void(TiffDirectory&)>& change, bool big = false) {
+        TiffDirectory directory = Plain(image, 2);
+        change(directory);
+        return MakeTiff({directory}, big);
+    };
+    const auto field = [](uint16_t tag, TiffField value) {
+        return [tag, value](TiffDirectory& d) {
+            for (TiffField& f : d.Fields)
+                if (f.Tag == tag) f = value;
+        };
+    };
+    const auto compression = [&](uint16_t scheme) { return field(259, Short(259, {scheme})); };
+    Bytes wrongVersion = with([](TiffDirectory&) {});
+    wrongVersion[2] = 43;
+    Bytes shortDirectory = with([](TiffDirectory&) {});
+    shortDirectory.resize(shortDirectory[4] + 10);
+
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"no compression tag", with([](TiffDirectory& d) { d.Fields.erase(d.Fields.begin() + 3); }), Unsupported},
+        {"old-style JPEG", with(compression(6)), Unsupported},
+        {"JBIG", with(compression(34661)), Unsupported},
+        {"NeXT", with(compression(32766), true), Unsupported},
+        {"width 0", with(field(256, Long(256, {0}))), Invalid},
+        {"version 43", wrongVersion, Invalid},
+        {"not a TIFF", {'I', 'I', 42, 0, 8, 0, 0, 0, 'x'}, Invalid},
+        {"directory cut short", shortDirectory, Invalid},
+        {"huge image in a small file", with([](TiffDirectory& d) {
+             d.Fields[0] = Long(256, {16384});
+             d.Fields[1] = Long(257, {16384});
+             d.Fields[3] = Short(259, {8});
+             d.Chunks = {Deflate(Bytes(4000, 0))};
+         }),
+         Invalid},
+        {"beyond 2^28 pixels", with([](TiffDirectory& d) {
+             d.Fields[0] = Long(256, {70000});
+             d.Fields[1] = Long(257, {70000});
+         }),
+         Invalid},
+        {"raw strip beyond the file", with([](TiffDirectory& d) {
+             d.Chunks.clear();
+             d.Fields.insert(d.Fields.end(), {Long(273, {5000}), Long(279, {72})});
+         }),
+         Invalid},
+        {"tile outside the file", with([](TiffDirectory& d) {
+             d.Fields.insert(d.Fields.end(), {Short(322, {16}), Short(323, {16}), Short(259, {8}),
+                                              Long(324, {0x7FFFFFF0}), Long(325, {1000})});
+             d.Fields.erase(d.Fields.begin() + 3);
+             d.Chunks.clear();
+         }),
+         Invalid},
+        {"too few samples for RGB", with(field(277, Short(277, {2}))),
+         "Sample count per pixel does not correspond to the given color scheme."},
+        {"too many samples", with(field(277, Short(277, {5}))),
+         "Sample count per pixel does not correspond to the given color scheme."},
+        {"unknown photometric", with(field(262, Short(262, {4}))),
+         "Color conversion failed. Could not find a proper method."},
+        {"subsampled planes", with([](TiffDirectory& d) {
+             d.Fields[4] = Short(262, {6});
+             d.Fields.insert(d.Fields.end(), {Short(284, {2}), Short(530, {2, 2})});
+         }),
+         "Cannot load image. Separately stored subsampled YCbCr planes are not supported for TIF/TIFF files."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(LoadError(c.file), c.error) << c.name;
+}
+
+TEST(TIFF, EPSPreviews) {
+    const TiffImage image = PatternTiff(5, 3, 3, 8);
+    const Bytes tiff = MakeTiff({Plain(image, 2)}, true);
+    const Bytes eps = MakeEps(tiff);
+    const std::string invalid = "Cannot load image. Invalid or unexpected EPS image format.";
+    const std::string text = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nshowpage\n";
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool probe;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"with a preview", eps, true, ""},
+        {"without a preview", MakeEps({}, 0, 0), false, invalid},
+        {"preview offset outside", MakeEps(tiff, 5000, 0), false, invalid},
+        {"preview length outside", MakeEps(tiff, 0, 5000), false, invalid},
+        {"plain-text PostScript", Bytes(text.begin(), text.end()), false, invalid},
+        {"preview not a TIFF", MakeEps(Bytes(40, 'x')), true, Invalid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMemoryStream stream(c.file.data(), c.file.size());
+        EXPECT_EQ(TEPSGraphic::ProbeStream(stream), c.probe);
+        EXPECT_EQ(stream.Position(), 0);
+        EXPECT_EQ(LoadError<TEPSGraphic>(c.file), c.error);
+    }
+    TEPSGraphic graphic;
+    Load(graphic, eps);
+    ExpectPixels(graphic, image, 2);
+    EXPECT_FALSE(TTIFFGraphic::ProbeStream(*std::make_unique<TMemoryStream>(eps.data(), eps.size())));
+}
+
+}  // namespace
