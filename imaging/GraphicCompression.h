@@ -6,8 +6,11 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <memory>
 
 #include "SysUtils.h"
+
+struct TImageProperties;
 
 // A decoder met data or a library state it cannot work with.
 class EGraphicCompression : public Exception {
@@ -146,6 +149,138 @@ public:
     // stops there. Neither cursor moves.
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// ---------------------------------------------------------------------------
+// CCITT fax decoders (TIFF compressions 2, 3 and 32771). They decode bilevel
+// rows, 1 = black, most significant bit first, into a target that they first
+// zero-fill; row r of the output starts at r * ceil(Width / 8) bytes. Runs
+// are cut at the end of their row and rows at unpackedSize, so nothing is
+// written past dest + unpackedSize, and no bit past source + packedSize is
+// read: data that ends early leaves the rows not reached white. Neither
+// cursor moves. With SwapBits set, the packedSize bytes at source are first
+// bit-reversed in place (files with FillOrder 2): the caller's block is
+// left reversed.
+//
+// The codes are those of ITU-T T.4: terminating and make-up codes of each
+// colour, the extended make-up codes, the end-of-line code (run -1) and the
+// codes of eight to ten 0 bits followed by a 1 and of twelve 0 bits
+// (invalid, run -2). They are looked up in tables built from the code lists
+// rather than walked bit by bit in a tree; the result is the tree walk's: a
+// make-up code and the terminating code after it form one run, and an
+// invalid or end-of-line code ends the run being read. A code cut off by
+// the end of the data is dropped.
+class TCCITTDecoder : public TDecoder {
+public:
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+    // The TIFF T4Options or T6Options value (tags 292 and 293).
+    uint32_t Options;
+    // Pixels per row.
+    uint32_t Width;
+    // Coded rows start on 16-bit boundaries of the block (TIFF 32771).
+    bool WordAligned;
+    // Bits of every source byte are stored least significant first.
+    bool SwapBits;
+
+protected:
+    TCCITTDecoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
+        : Options(options), Width(width), WordAligned(wordAligned), SwapBits(swapBits) {}
+};
+
+// ITU-T T.4 rows, each introduced by an end-of-line code (TIFF compression
+// 3). Each row starts white after the end-of-line code that precedes it;
+// bits between a finished row and the next end-of-line code (fill bits,
+// garbage) are skipped, so damaged rows do not spoil the rows after them.
+// A row ends when its runs fill it or at an end-of-line or invalid code
+// (the rest of such a short row stays white; the next row then starts right
+// after that end-of-line code).
+class TCCITTFax3Decoder : public TCCITTDecoder {
+public:
+    // options: T4Options; the decoding does not depend on it.
+    TCCITTFax3Decoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
+        : TCCITTDecoder(options, width, wordAligned, swapBits) {}
+
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+};
+
+// Modified Huffman rows without end-of-line codes (TIFF compressions 2 and
+// 32771): each coded row starts on a byte boundary of the block, or on a
+// 16-bit boundary when WordAligned is set. Colours alternate from white at
+// every row start; runs of 0 and end-of-line or invalid codes switch the
+// colour without writing.
+class TCCITTMHDecoder : public TCCITTDecoder {
+public:
+    // options: T4Options; the decoding does not depend on it.
+    TCCITTMHDecoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
+        : TCCITTDecoder(options, width, wordAligned, swapBits) {}
+
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+};
+
+// JPEG-compressed TIFF strips (compression 7) through libjpeg. The decoder
+// reads the strip geometry from the reader's properties (borrowed; they
+// must outlive the decoder): Width, Height, CurrentRow, BytesPerLine,
+// RowsPerStrip, PlanarConfig, SamplesPerPixel, BitsPerSample, ColorScheme,
+// YCbCrSubSampling and JPEGTables (kept by address from construction on).
+//
+// Output: YCbCr data of three components (ColorScheme csYCbCr, pixels
+// interleaved) is upsampled and converted to red, green, blue; everything
+// else comes out as its components are stored (gray, RGB, CMYK, one plane
+// of planar data). Each scanline goes to its own BytesPerLine-byte row.
+//
+// libjpeg errors raise EGraphicCompression with the library's message; its
+// warnings are shown in a message box captioned "Warning". Data that ends
+// early shows "JPEG decompression error. Unexpected end of input." that way
+// and decodes as if an end-of-image marker followed (the rest gray).
+class TTIFFJPEGDecoder : public TDecoder {
+public:
+    explicit TTIFFJPEGDecoder(TImageProperties& properties);
+    ~TTIFFJPEGDecoder() override;
+    TTIFFJPEGDecoder(const TTIFFJPEGDecoder&) = delete;
+    TTIFFJPEGDecoder& operator=(const TTIFFJPEGDecoder&) = delete;
+
+    // Decodes the JPEG stream of one strip (packedSize bytes at source)
+    // into unpackedSize bytes at dest, a whole number of BytesPerLine rows.
+    // The stream must hold Width x min(RowsPerStrip[0], Height - CurrentRow)
+    // pixels with the file's components, precision and subsampling, else
+    // EGraphicCompression says which does not fit. Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Releases the decompressor.
+    void EndDecode() override;
+    // Creates the decompressor and reads the JPEG tables, if any.
+    void BeginDecode() override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+private:
+    struct Library;
+
+    std::unique_ptr<Library> library_;
+    TImageProperties& properties_;
+    const uint8_t* tables_ = nullptr;
+    uint32_t tablesLength_ = 0;
+    uint16_t horizontalSubsampling_ = 1;
+    uint16_t verticalSubsampling_ = 1;
+};
+
+// ThunderScan 4-bit gray rows (TIFF compression 32809), two pixels a byte,
+// high nibble first. Code bytes: 00nnnnnn repeats the last pixel n times,
+// 01 adds three 2-bit deltas, 10 two 3-bit deltas (a delta of 2 or 4
+// respectively sets no pixel), 11 sets the low nibble as a pixel.
+class TThunderDecoder : public TDecoder {
+public:
+    // width: pixels per row.
+    explicit TThunderDecoder(uint32_t width) : Width(width) {}
+
+    // Decodes rows of Width pixels (ceil(Width / 2) bytes each, the last
+    // one cut at unpackedSize) from at most packedSize bytes. Every row
+    // starts from a last pixel of 0; codes are read until the row holds
+    // Width pixels, and pixels beyond the row are dropped. Data that ends
+    // early leaves the rest of the target as it was. Neither cursor moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+    uint32_t Width;
 };
 
 // A zlib (deflate) stream, fed block by block.

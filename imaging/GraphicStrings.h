@@ -38,6 +38,7 @@ inline constexpr const char* gsJPEGDataPrecision = "Improper JPEG data precision
 inline constexpr const char* gsJPEGSamplingFactors = "Improper JPEG sampling factors.";
 inline constexpr const char* gsJPEGScanline = "Fractional JPEG scanline unsupported.";
 inline constexpr const char* gsJPEGEOI = "JPEG decompression error. Unexpected end of input.";
+inline constexpr const char* gsJPEGTooManyScans = "Too many progressive scans in JPEG data.";
 inline constexpr const char* gsWarning = "Warning";
 
 // Short format names put in place of %s.

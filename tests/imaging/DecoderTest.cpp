@@ -7,9 +7,17 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <string>
+#include <string_view>
 
 #include "GraphicCompression.h"
+#include "GraphicFormats.h"
 #include "ImageFiles.h"
+#include "Windows.h"
+
+#ifdef DOT3_HAVE_LIBTIFF
+#include <tiffio.h>
+#endif
 
 namespace {
 
@@ -136,5 +144,475 @@ TEST(RunLengthDecoders, RandomDataStaysInBounds) {
         }
     }
 }
+
+// ---------------------------------------------------------------------------
+// Fax
+
+// Packs codes written as strings of '0' and '1', most significant bit first;
+// spaces are ignored.
+class BitWriter {
+public:
+    BitWriter& operator<<(std::string_view bits) {
+        for (char c : bits) {
+            if (c == ' ') continue;
+            if (used_ == 8) bytes_.push_back(0), used_ = 0;
+            if (c == '1') bytes_.back() |= static_cast<uint8_t>(0x80 >> used_);
+            ++used_;
+        }
+        return *this;
+    }
+    // Pads with 0 bits to a multiple of unit bits.
+    BitWriter& Align(int unit) {
+        while ((bytes_.size() * 8 - (8 - used_) % 8) % unit != 0) *this << "0";
+        return *this;
+    }
+    Bytes Done() const { return bytes_; }
+
+private:
+    Bytes bytes_;
+    int used_ = 8;
+};
+
+// Codes used below: end of line, white runs 0, 1, 2, 4, 8, black runs 0,
+// 1, 3, 7, 8 and make-up 64.
+constexpr std::string_view EOL = "000000000001", W0 = "00110101", W1 = "000111", W2 = "0111", W4 = "1011",
+                           W8 = "10011", B0 = "0000110111", B1 = "010", B3 = "10", B7 = "00011", B8 = "000101",
+                           B64 = "0000001111";
+
+struct FaxCase {
+    const char* Name;
+    DecoderFactory Factory;
+    Bytes Packed;
+    size_t Room;
+    Bytes Expected;
+};
+
+TEST(FaxDecoders, HandMadeRows) {
+    const auto fax3 = Make<TCCITTFax3Decoder>(0u, 8u, false, false);
+    const auto mh = Make<TCCITTMHDecoder>(0u, 8u, false, false);
+    const auto mhw = Make<TCCITTMHDecoder>(0u, 8u, true, false);
+    const auto fax3Wide = Make<TCCITTFax3Decoder>(0u, 12u, false, false);
+    // Rows: white 2 black 3 white 3; black 8 (after a white run of 0);
+    // white 4 and a black run of 64 cut at the row end; white 8.
+    const std::string rows[] = {std::string(W2) + std::string(B3) + "1000", std::string(W0) + std::string(B8),
+                                std::string(W4) + std::string(B64) + std::string(B0), std::string(W8)};
+    const Bytes image = {0x38, 0xFF, 0x0F, 0x00};
+    BitWriter withEOL, byteAligned, wordAligned;
+    for (const auto& row : rows) {
+        withEOL << EOL << row;
+        byteAligned << row;
+        byteAligned.Align(8);
+        wordAligned << row;
+        wordAligned.Align(16);
+    }
+    Bytes cutOff = withEOL.Done();
+    cutOff.resize(cutOff.size() - 4);
+    const FaxCase cases[] = {
+        {"fax3 rows", fax3, withEOL.Done(), 4, image},
+        {"fax3 garbage and fill bits before the end of line", fax3,
+         (BitWriter() << "1101 000000000000000001" << W8 << "11111" << EOL << B3).Done(), 2, {0x00, 0x00}},
+        {"fax3 short row ends on an end of line, the next starts after it", fax3,
+         (BitWriter() << EOL << W2 << B1 << EOL << W1 << B7).Done(), 2, {0x20, 0x7F}},
+        {"fax3 cut off", fax3, cutOff, 4, {0x38, 0xFF, 0x00, 0x00}},
+        {"fax3 rows stop at the target end", fax3, withEOL.Done(), 3, {0x38, 0xFF, 0x0F}},
+        {"fax3 12-pixel rows take two bytes", fax3Wide,
+         (BitWriter() << EOL << W4 << B7 << W1 << EOL << W0 << B1 << W8 << "011").Done(), 4, {0x0F, 0xE0, 0x80, 0x70}},
+        {"mh byte-aligned rows", mh, byteAligned.Done(), 4, image},
+        {"mh word-aligned rows", mhw, wordAligned.Done(), 4, image},
+        {"mh runs of 64 and more", Make<TCCITTMHDecoder>(0u, 80u, false, false),
+         (BitWriter() << W1 << B64 << B7 << W8).Done(), 10, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto decoder = c.Factory();
+        EXPECT_EQ(DecodeBlock(*decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
+    }
+}
+
+TEST(FaxDecoders, SwapBitsLeavesTheBlockReversed) {
+    Bytes packed = (BitWriter() << EOL << W2 << B3 << "1000").Done();
+    Bytes reversed = packed;
+    for (auto& b : reversed) {
+        uint8_t r = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (b & (1 << bit)) r |= static_cast<uint8_t>(0x80 >> bit);
+        b = r;
+    }
+    Bytes input = reversed;
+    Bytes out(1);
+    uint8_t* source = input.data();
+    uint8_t* dest = out.data();
+    TCCITTFax3Decoder(0, 8, false, true).Decode(source, dest, static_cast<int32_t>(input.size()), 1);
+    EXPECT_EQ(out, Bytes{0x38});
+    EXPECT_EQ(input, packed);
+}
+
+TEST(FaxDecoders, RandomDataStaysInBoundsAndEnds) {
+    std::mt19937 random(11);
+    for (int i = 0; i < 600; ++i) {
+        const uint32_t width = 1 + random() % 100;
+        const bool aligned = random() & 1, swap = random() & 2;
+        const DecoderFactory factories[] = {Make<TCCITTFax3Decoder>(0u, width, aligned, swap),
+                                            Make<TCCITTMHDecoder>(0u, width, aligned, swap)};
+        Bytes packed(random() % 200);
+        for (auto& b : packed) b = static_cast<uint8_t>(random() & random());  // mostly 0 bits
+        auto decoder = factories[i % std::size(factories)]();
+        const auto [target, moved] = DecodeBlock(*decoder, packed, random() % 300);
+        ASSERT_EQ(Bytes(target.end() - 8, target.end()), Bytes(8, kGuard));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ThunderScan
+
+TEST(ThunderDecoder, RunsDeltasAndRawPixels) {
+    const auto thunder5 = Make<TThunderDecoder>(5u);
+    const RunLengthCase cases[] = {
+        // Raw 7, a run of 2, 2-bit deltas +1, none, -1.
+        {"one row", thunder5, {0xC7, 0x02, 0x5B}, 3, {0x77, 0x78, 0x70}},
+        // Raw 7; 2-bit deltas none, +0, +1; 3-bit deltas +3, -3.
+        {"deltas", Make<TThunderDecoder>(6u), {0xC7, 0x61, 0x9D}, 3, {0x77, 0x8B, 0x80}},
+        // A run after an odd number of pixels completes the half byte first.
+        {"run after an odd pixel", thunder5, {0xC3, 0x04}, 3, {0x33, 0x33, 0x30}},
+        // Rows restart from a last pixel of 0 and on a byte boundary.
+        {"two rows", Make<TThunderDecoder>(3u), {0xC5, 0x02, 0x41, 0x01}, 4, {0x55, 0x50, 0x00, 0x10}},
+        {"run cut at the row end", Make<TThunderDecoder>(3u), {0xC9, 0x3F, 0xC1}, 4, {0x99, 0x90, 0x10}},
+        {"deltas cut at the target end", thunder5, {0xC9, 0x3F}, 2, {0x99, 0x99}},
+        {"data ends inside a row", thunder5, {0xC2}, 3, {0x20}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto decoder = c.Factory();
+        EXPECT_EQ(DecodeBlock(*decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
+    }
+}
+
+TEST(ThunderDecoder, RandomDataStaysInBounds) {
+    std::mt19937 random(5);
+    for (int i = 0; i < 500; ++i) {
+        Bytes packed(random() % 100);
+        for (auto& b : packed) b = static_cast<uint8_t>(random());
+        TThunderDecoder decoder(1 + random() % 40);
+        const auto [target, moved] = DecodeBlock(decoder, packed, random() % 60);
+        ASSERT_EQ(Bytes(target.end() - 8, target.end()), Bytes(8, kGuard));
+    }
+}
+
+#ifdef DOT3_HAVE_LIBTIFF
+
+// A TIFF strip as libtiff wrote it and as libtiff decodes it, with the
+// JPEG tables of the file.
+struct LibtiffStrip {
+    Bytes Raw;
+    Bytes Decoded;
+    Bytes Tables;
+};
+
+// Writes pixels as a one-strip image through libtiff with the fields that
+// setFields sets, reads the strip back both raw and decoded (with the
+// fields that readFields sets).
+LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSample, uint16_t samples,
+                            const Bytes& pixels, const std::function<void(TIFF*)>& setFields,
+                            const std::function<void(TIFF*)>& readFields = [](TIFF*) {}) {
+    TIFFSetWarningHandler(nullptr);
+    const std::string path = testing::TempDir() + "/decoder-test.tif";
+    TIFF* out = TIFFOpen(path.c_str(), "w");
+    EXPECT_NE(out, nullptr);
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
+    setFields(out);
+    EXPECT_GE(TIFFWriteEncodedStrip(out, 0, const_cast<uint8_t*>(pixels.data()), tmsize_t(pixels.size())), 0);
+    TIFFClose(out);
+
+    TIFF* in = TIFFOpen(path.c_str(), "r");
+    EXPECT_NE(in, nullptr);
+    readFields(in);
+    uint64_t* counts = nullptr;
+    TIFFGetField(in, TIFFTAG_STRIPBYTECOUNTS, &counts);
+    LibtiffStrip strip{Bytes(counts[0]), Bytes(pixels.size()), {}};
+    uint32_t tablesLength = 0;
+    uint8_t* tables = nullptr;
+    if (TIFFGetField(in, TIFFTAG_JPEGTABLES, &tablesLength, &tables) && tables != nullptr)
+        strip.Tables.assign(tables, tables + tablesLength);
+    TIFFReadRawStrip(in, 0, strip.Raw.data(), tmsize_t(strip.Raw.size()));
+    TIFFReadEncodedStrip(in, 0, strip.Decoded.data(), tmsize_t(strip.Decoded.size()));
+    TIFFClose(in);
+    return strip;
+}
+
+// A bilevel page (1 = black): random runs from one pixel to the whole row,
+// white and black rows, rows that repeat the one above with small shifts.
+Bytes FaxPage(uint32_t width, uint32_t height, uint32_t seed) {
+    std::mt19937 random(seed);
+    const size_t rowBytes = (width + 7) / 8;
+    Bytes page(rowBytes * height);
+    std::vector<uint8_t> previous(width), row(width);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint32_t kind = random() % 6;
+        if (kind == 0 || kind == 1) {
+            std::fill(row.begin(), row.end(), uint8_t(kind));
+        } else if (kind == 2 && y > 0) {
+            const int shift = int(random() % 7) - 3;
+            for (uint32_t x = 0; x < width; ++x)
+                row[x] = previous[std::clamp<int64_t>(int64_t(x) + shift, 0, width - 1)];
+        } else {
+            uint8_t colour = random() & 1;
+            for (uint32_t x = 0; x < width;) {
+                const uint32_t limit = random() % 4 == 0 ? width : (random() % 2 ? 64 : 8);
+                const uint32_t run = std::min(width - x, 1 + uint32_t(random() % limit));
+                std::fill_n(row.begin() + x, run, colour);
+                x += run;
+                colour ^= 1;
+            }
+        }
+        for (uint32_t x = 0; x < width; ++x)
+            if (row[x]) page[y * rowBytes + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        previous = row;
+    }
+    return page;
+}
+
+struct FaxScheme {
+    const char* Name;
+    uint16_t Compression;
+    uint32_t Options;
+    std::function<std::unique_ptr<TDecoder>(uint32_t width, bool swap)> Factory;
+};
+
+TEST(FaxDecoders, DecodeWhatLibtiffWrites) {
+    const FaxScheme schemes[] = {
+        {"group 3", COMPRESSION_CCITTFAX3, 0,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(0, w, false, swap); }},
+        {"group 3 with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(GROUP3OPT_FILLBITS, w, false, swap); }},
+        {"modified Huffman", COMPRESSION_CCITTRLE, 0,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTMHDecoder>(0, w, false, swap); }},
+        {"word-aligned modified Huffman", COMPRESSION_CCITTRLEW, 0,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTMHDecoder>(0, w, true, swap); }},
+    };
+    for (const auto& scheme : schemes) {
+        for (uint32_t width : {1u, 13u, 1728u, 3000u}) {
+            for (uint16_t fillOrder : {FILLORDER_MSB2LSB, FILLORDER_LSB2MSB}) {
+                SCOPED_TRACE(std::string(scheme.Name) + ", width " + std::to_string(width) + ", fill order " +
+                             std::to_string(fillOrder));
+                const uint32_t height = 40;
+                const Bytes page = FaxPage(width, height, width + fillOrder);
+                LibtiffStrip strip = ThroughLibtiff(width, height, 1, 1, page, [&](TIFF* tif) {
+                    TIFFSetField(tif, TIFFTAG_COMPRESSION, scheme.Compression);
+                    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+                    TIFFSetField(tif, TIFFTAG_FILLORDER, fillOrder);
+                    if (scheme.Compression == COMPRESSION_CCITTFAX3)
+                        TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, scheme.Options);
+                });
+                // (libtiff's own reading of word-aligned rows of one pixel
+                // goes astray, so the page itself is the reference.)
+                auto decoder = scheme.Factory(width, fillOrder == FILLORDER_LSB2MSB);
+                EXPECT_EQ(DecodeBlock(*decoder, strip.Raw, page.size()).first, Written(page, page.size()));
+            }
+        }
+    }
+}
+
+// Valid ThunderScan rows of random codes. (libtiff drops a run that ends
+// exactly at the row end, so no row ends with a run here.)
+Bytes ThunderRows(uint32_t width, uint32_t height, std::mt19937& random) {
+    Bytes packed;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width;) {
+            const uint32_t left = width - x;
+            const uint8_t code = static_cast<uint8_t>(random() & 0x3F);
+            int pixels = 0;
+            switch (random() % 4) {
+                case 0:
+                    if (left < 2) continue;
+                    packed.push_back(static_cast<uint8_t>(1 + code % std::min(left - 1, 63u)));
+                    pixels = packed.back();
+                    break;
+                case 1:
+                    if (left < 3) continue;
+                    packed.push_back(0x40 | code);
+                    for (int shift = 4; shift >= 0; shift -= 2) pixels += ((code >> shift) & 3) != 2;
+                    break;
+                case 2:
+                    if (left < 2) continue;
+                    packed.push_back(0x80 | code);
+                    for (int shift = 3; shift >= 0; shift -= 3) pixels += ((code >> shift) & 7) != 4;
+                    break;
+                default:
+                    packed.push_back(0xC0 | code);
+                    pixels = 1;
+                    break;
+            }
+            x += pixels;
+        }
+    }
+    return packed;
+}
+
+TEST(ThunderDecoder, DecodesAsLibtiff) {
+    std::mt19937 random(3);
+    for (int i = 0; i < 30; ++i) {
+        const uint32_t width = 1 + random() % 40, height = 1 + random() % 6;
+        const Bytes packed = ThunderRows(width, height, random);
+        // libtiff cannot write ThunderScan: the codes go into the strip raw.
+        const Bytes unused((width + 1) / 2 * height);
+        const std::string path = testing::TempDir() + "/thunder-test.tif";
+        TIFF* out = TIFFOpen(path.c_str(), "w");
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 4);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_THUNDERSCAN);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFWriteRawStrip(out, 0, const_cast<uint8_t*>(packed.data()), tmsize_t(packed.size()));
+        TIFFClose(out);
+        TIFF* in = TIFFOpen(path.c_str(), "r");
+        Bytes expected(unused.size(), kGuard);
+        ASSERT_GE(TIFFReadEncodedStrip(in, 0, expected.data(), tmsize_t(expected.size())), 0);
+        TIFFClose(in);
+
+        TThunderDecoder decoder(width);
+        EXPECT_EQ(DecodeBlock(decoder, packed, expected.size()).first, Written(expected, expected.size()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// JPEG
+
+// Smooth colours with some detail, so that every component has content.
+Bytes JpegPicture(uint32_t width, uint32_t height, int samples) {
+    Bytes pixels;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            for (int c = 0; c < samples; ++c)
+                pixels.push_back(static_cast<uint8_t>(x * 4 * (c + 1) + y * 3 + ((x / 4 + y / 4) % 2) * 40));
+    return pixels;
+}
+
+struct JpegStrip {
+    LibtiffStrip Strip;
+    TImageProperties Properties;
+};
+
+// A one-strip JPEG TIFF written by libtiff: YCbCr (subsampled 2 x 2, from
+// RGB), RGB or gray; tables in the JPEGTables field or in the strip.
+JpegStrip MakeJpegStrip(uint16_t photometric, bool separateTables, uint32_t width = 64, uint32_t height = 40) {
+    const int samples = photometric == PHOTOMETRIC_MINISBLACK ? 1 : 3;
+    JpegStrip result;
+    result.Strip = ThroughLibtiff(
+        width, height, 8, uint16_t(samples), JpegPicture(width, height, samples),
+        [&](TIFF* tif) {
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+            TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 90);
+            if (photometric == PHOTOMETRIC_YCBCR) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+            if (!separateTables) TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
+        },
+        [&](TIFF* tif) {
+            if (photometric == PHOTOMETRIC_YCBCR) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        });
+    TImageProperties& p = result.Properties;
+    p.Width = width;
+    p.Height = height;
+    p.SamplesPerPixel = uint8_t(samples);
+    p.BitsPerSample = 8;
+    p.BitsPerPixel = uint8_t(8 * samples);
+    p.PlanarConfig = 1;
+    p.ColorScheme = photometric == PHOTOMETRIC_YCBCR ? csYCbCr : photometric == PHOTOMETRIC_RGB ? csRGB : csGray;
+    if (photometric == PHOTOMETRIC_YCBCR) p.YCbCrSubSampling = {2, 2};
+    p.RowsPerStrip = {height};
+    p.BytesPerLine = width * samples;
+    p.JPEGTables = result.Strip.Tables;
+    return result;
+}
+
+TEST(JPEGDecoder, DecodesStripsAsLibtiff) {
+    for (uint16_t photometric : {PHOTOMETRIC_YCBCR, PHOTOMETRIC_RGB, PHOTOMETRIC_MINISBLACK}) {
+        for (bool separateTables : {true, false}) {
+            SCOPED_TRACE("photometric " + std::to_string(photometric) + (separateTables ? ", tables apart" : ""));
+            JpegStrip jpeg = MakeJpegStrip(photometric, separateTables);
+            EXPECT_EQ(jpeg.Strip.Tables.empty(), !separateTables);
+            TTIFFJPEGDecoder decoder(jpeg.Properties);
+            const size_t size = jpeg.Strip.Decoded.size();
+            EXPECT_EQ(DecodeBlock(decoder, jpeg.Strip.Raw, size).first, Written(jpeg.Strip.Decoded, size));
+        }
+    }
+}
+
+TEST(JPEGDecoder, RefusesStripsThatDoNotFitTheImage) {
+    struct Case {
+        const char* Message;
+        std::function<void(TImageProperties&)> Change;
+        int32_t Unpacked = 64 * 40 * 3;
+    };
+    const Case cases[] = {
+        {"Improper JPEG strip/tile size.", [](TImageProperties& p) { p.Width = 63; }},
+        {"Improper JPEG strip/tile size.", [](TImageProperties& p) { p.CurrentRow = 8; }},
+        {"Improper JPEG component count.", [](TImageProperties& p) { p.SamplesPerPixel = 4; }},
+        {"Improper JPEG component count.", [](TImageProperties& p) { p.PlanarConfig = 2; }},
+        {"Improper JPEG data precision.", [](TImageProperties& p) { p.BitsPerSample = 12; }},
+        {"Improper JPEG sampling factors.", [](TImageProperties& p) { p.YCbCrSubSampling = {2, 1}; }},
+        {"Fractional JPEG scanline unsupported.", [](TImageProperties&) {}, 64 * 40 * 3 - 1},
+        {"Fractional JPEG scanline unsupported.", [](TImageProperties& p) { p.BytesPerLine = 64; }, 64 * 40},
+    };
+    JpegStrip jpeg = MakeJpegStrip(PHOTOMETRIC_YCBCR, true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Message);
+        TImageProperties properties = jpeg.Properties;
+        c.Change(properties);
+        TTIFFJPEGDecoder decoder(properties);
+        decoder.BeginDecode();
+        Bytes packed = jpeg.Strip.Raw;
+        Bytes out(64 * 40 * 3);
+        uint8_t* source = packed.data();
+        uint8_t* dest = out.data();
+        try {
+            decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), c.Unpacked);
+            ADD_FAILURE() << "no error";
+        } catch (const EGraphicCompression& e) {
+            EXPECT_STREQ(e.what(), c.Message);
+        }
+        // The decoder starts again after an error.
+        properties = jpeg.Properties;
+        decoder.EndDecode();
+        decoder.BeginDecode();
+        decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
+        EXPECT_EQ(out, jpeg.Strip.Decoded);
+        decoder.EndDecode();
+    }
+}
+
+TEST(JPEGDecoder, BadTablesBadDataAndCutOffStrips) {
+    JpegStrip jpeg = MakeJpegStrip(PHOTOMETRIC_YCBCR, true);
+    TImageProperties properties = jpeg.Properties;
+    // Tables that hold a whole image.
+    properties.JPEGTables = MakeJpegStrip(PHOTOMETRIC_YCBCR, false).Strip.Raw;
+    TTIFFJPEGDecoder bogus(properties);
+    try {
+        bogus.BeginDecode();
+        ADD_FAILURE() << "no error";
+    } catch (const EGraphicCompression& e) {
+        EXPECT_STREQ(e.what(), "Bogus JPEG tables field.");
+    }
+
+    // Data that is no JPEG stream raises the library's message.
+    TTIFFJPEGDecoder decoder(jpeg.Properties);
+    EXPECT_THROW(DecodeBlock(decoder, Bytes(100, 0x42), 64 * 40 * 3), EGraphicCompression);
+
+    // A strip cut in half warns once and decodes what is there.
+    ClearMessageBoxLog();
+    Bytes half(jpeg.Strip.Raw.begin(), jpeg.Strip.Raw.begin() + jpeg.Strip.Raw.size() / 2);
+    const Bytes out = DecodeBlock(decoder, half, 64 * 40 * 3).first;
+    ASSERT_FALSE(MessageBoxLog().empty());
+    EXPECT_EQ(MessageBoxLog()[0].Text, "JPEG decompression error. Unexpected end of input.");
+    EXPECT_EQ(MessageBoxLog()[0].Caption, "Warning");
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 64 * 3 * 8, jpeg.Strip.Decoded.begin()));
+}
+
+#endif  // DOT3_HAVE_LIBTIFF
 
 }  // namespace

@@ -1,0 +1,208 @@
+// The TIFF JPEG strip decoder on libjpeg. libjpeg reports fatal errors
+// through error_exit, which must not return: it jumps back into Call(),
+// which turns the library's message into EGraphicCompression.
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+
+#include "GraphicCompression.h"
+#include "GraphicFormats.h"
+#include "GraphicStrings.h"
+// Before jpeglib.h, whose TRUE and FALSE macros would spoil its constants.
+#include "Windows.h"
+
+#include <jpeglib.h>
+
+namespace {
+
+// A strip can repeat progressive scans without end; real data has a dozen.
+constexpr int MaxScans = 1000;
+
+// Served when the data runs out: an end-of-image marker.
+constexpr JOCTET EndOfImage[2] = {0xFF, JPEG_EOI};
+
+}  // namespace
+
+struct TTIFFJPEGDecoder::Library {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    jpeg_source_mgr source{};
+    jpeg_progress_mgr progress{};
+    std::jmp_buf escape;
+    char message[JMSG_LENGTH_MAX] = {};
+    // The data the source manager serves next.
+    const JOCTET* data = nullptr;
+    size_t count = 0;
+    bool created = false;
+
+    Library() {
+        info.err = jpeg_std_error(&errors);
+        errors.error_exit = ErrorExit;
+        errors.output_message = OutputMessage;
+        info.client_data = this;
+        source.init_source = InitSource;
+        source.fill_input_buffer = FillInputBuffer;
+        source.skip_input_data = SkipInputData;
+        source.resync_to_restart = jpeg_resync_to_restart;
+        source.term_source = TermSource;
+        progress.progress_monitor = CountScans;
+    }
+    ~Library() {
+        if (created) jpeg_destroy_decompress(&info);
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    static Library& Of(j_common_ptr info) { return *static_cast<Library*>(info->client_data); }
+    static Library& Of(j_decompress_ptr info) { return *static_cast<Library*>(info->client_data); }
+
+    // Runs one step of libjpeg calls (which must leave no C++ objects behind
+    // on their stack); a library error aborts the decompression and raises.
+    template <class Step>
+    void Call(Step step) {
+        if (setjmp(escape) == 0) {
+            step();
+            return;
+        }
+        jpeg_abort_decompress(&info);
+        throw EGraphicCompression(message);
+    }
+
+    void Serve(const uint8_t* bytes, size_t size) {
+        data = bytes;
+        count = size;
+        info.src = &source;
+        source.next_input_byte = nullptr;
+        source.bytes_in_buffer = 0;
+    }
+
+    [[noreturn]] static void ErrorExit(j_common_ptr info) {
+        Library& library = Of(info);
+        (*info->err->format_message)(info, library.message);
+        std::longjmp(library.escape, 1);
+    }
+
+    static void OutputMessage(j_common_ptr info) {
+        char text[JMSG_LENGTH_MAX];
+        (*info->err->format_message)(info, text);
+        MessageBoxA(nullptr, text, gsWarning, MB_OK | MB_ICONWARNING);
+    }
+
+    static void CountScans(j_common_ptr info) {
+        auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+        if (decompress->input_scan_number <= MaxScans) return;
+        Library& library = Of(info);
+        std::snprintf(library.message, sizeof library.message, "%s", gsJPEGTooManyScans);
+        std::longjmp(library.escape, 1);
+    }
+
+    static void InitSource(j_decompress_ptr info) {
+        Library& library = Of(info);
+        library.source.next_input_byte = library.data;
+        library.source.bytes_in_buffer = library.count;
+    }
+
+    static boolean FillInputBuffer(j_decompress_ptr info) {
+        MessageBoxA(nullptr, gsJPEGEOI, gsWarning, MB_OK | MB_ICONWARNING);
+        Library& library = Of(info);
+        library.source.next_input_byte = EndOfImage;
+        library.source.bytes_in_buffer = sizeof EndOfImage;
+        return TRUE;
+    }
+
+    static void SkipInputData(j_decompress_ptr info, long count) {
+        if (count <= 0) return;
+        jpeg_source_mgr& source = Of(info).source;
+        if (size_t(count) <= source.bytes_in_buffer) {
+            source.next_input_byte += count;
+            source.bytes_in_buffer -= size_t(count);
+        } else {
+            FillInputBuffer(info);
+        }
+    }
+
+    static void TermSource(j_decompress_ptr) {}
+};
+
+TTIFFJPEGDecoder::TTIFFJPEGDecoder(TImageProperties& properties) : properties_(properties) {
+    if (!properties.JPEGTables.empty()) {
+        tables_ = properties.JPEGTables.data();
+        tablesLength_ = static_cast<uint32_t>(properties.JPEGTables.size());
+    }
+}
+
+TTIFFJPEGDecoder::~TTIFFJPEGDecoder() = default;
+
+void TTIFFJPEGDecoder::BeginDecode() {
+    library_ = std::make_unique<Library>();
+    Library& library = *library_;
+    library.Call([&library] { jpeg_create_decompress(&library.info); });
+    library.created = true;
+    library.info.progress = &library.progress;
+
+    const TByteArray& subsampling = properties_.YCbCrSubSampling;
+    horizontalSubsampling_ = subsampling.size() > 0 ? subsampling[0] : 1;
+    verticalSubsampling_ = subsampling.size() > 1 ? subsampling[1] : 1;
+
+    if (tables_ != nullptr) {
+        library.Serve(tables_, tablesLength_);
+        int result = 0;
+        library.Call([&library, &result] { result = jpeg_read_header(&library.info, FALSE); });
+        if (result != JPEG_HEADER_TABLES_ONLY) throw EGraphicCompression(gsJPEGBogusTableField);
+    }
+}
+
+void TTIFFJPEGDecoder::EndDecode() { library_.reset(); }
+
+void TTIFFJPEGDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+    if (!library_) BeginDecode();
+    Library& library = *library_;
+    jpeg_decompress_struct& info = library.info;
+    const TImageProperties& p = properties_;
+
+    library.Call([&info] { jpeg_abort_decompress(&info); });
+    library.Serve(source, size_t(std::max(packedSize, 0)));
+    library.Call([&info] { jpeg_read_header(&info, TRUE); });
+
+    const uint32_t rowsLeft = p.Height - std::min(p.CurrentRow, p.Height);
+    const uint32_t rows = p.RowsPerStrip.empty() ? rowsLeft : std::min(p.RowsPerStrip[0], rowsLeft);
+    const bool interleaved = p.PlanarConfig == 1;
+    if (info.image_width != p.Width || info.image_height != rows) throw EGraphicCompression(gsJPEGStripSize);
+    if (info.num_components != (interleaved ? p.SamplesPerPixel : 1)) throw EGraphicCompression(gsJPEGComponentCount);
+    if (info.data_precision != p.BitsPerSample) throw EGraphicCompression(gsJPEGDataPrecision);
+    for (int i = 0; i < info.num_components; ++i) {
+        const jpeg_component_info& component = info.comp_info[i];
+        const bool subsampled = interleaved && i == 0;
+        if (component.h_samp_factor != (subsampled ? horizontalSubsampling_ : 1) ||
+            component.v_samp_factor != (subsampled ? verticalSubsampling_ : 1))
+            throw EGraphicCompression(gsJPEGSamplingFactors);
+    }
+
+    // Only YCbCr pixels are converted; libjpeg has no conversion from
+    // components of unknown meaning, so all else comes out as stored.
+    const bool convert = p.ColorScheme == csYCbCr && info.num_components == 3;
+    info.jpeg_color_space = convert ? JCS_YCbCr : JCS_UNKNOWN;
+    info.out_color_space = convert ? JCS_RGB : JCS_UNKNOWN;
+    library.Call([&info] { jpeg_start_decompress(&info); });
+
+    const uint32_t lineBytes = p.BytesPerLine;
+    if (lineBytes == 0 || unpackedSize < 0 || uint32_t(unpackedSize) % lineBytes != 0 ||
+        uint64_t(info.output_width) * info.output_components > lineBytes) {
+        jpeg_abort_decompress(&info);
+        throw EGraphicCompression(gsJPEGScanline);
+    }
+    const uint32_t lines = uint32_t(unpackedSize) / lineBytes;
+    uint8_t* const target = dest;
+    library.Call([&info, target, lines, lineBytes] {
+        for (uint32_t line = 0; line < lines && info.output_scanline < info.output_height; ++line) {
+            JSAMPROW row = target + size_t(line) * lineBytes;
+            if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+        }
+    });
+    // Finishing checks that every line was read; a short strip is left as
+    // it is.
+    if (info.output_scanline == info.output_height)
+        library.Call([&info] { jpeg_finish_decompress(&info); });
+    else
+        jpeg_abort_decompress(&info);
+}
