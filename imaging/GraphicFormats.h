@@ -309,6 +309,9 @@ private:
     uint32_t BufferEnd = 0;    // bytes of Buffer that hold data
     uint8_t mapType_ = 0;
     uint32_t maximumValue_ = 0;
+};
+
+// ---------------------------------------------------------------------------
 // Tagged Image File Format
 
 // One directory entry. Values of up to four bytes lie in Offset itself, each
