@@ -298,6 +298,7 @@ private:
     uint64_t BytesLeft() const;
     void CheckDataSize() const;
 
+    bool ReadRowsAtOnce(size_t rowBytes);
     void ReadBits();
     void ReadSamples();
     // count samples of the current row, narrowed to 8 bits; wide holds the

@@ -11,6 +11,8 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 bool IsTextMap(uint8_t mapType) { return mapType <= 3; }
 
+constexpr size_t DirectReadSize = 256;
+
 // Samples of maps whose maximum is above 255 are narrowed to 8 bits the way
 // the colour manager narrows 16-bit samples (a maximum of 65535 gives exactly
 // its v * 255 div 65535); maps with a smaller maximum keep the stored value.
@@ -134,8 +136,9 @@ uint32_t TPPMGraphic::GetNumber() {
 void TPPMGraphic::ReadBytes(uint8_t* target, size_t count) {
     while (count > 0) {
         if (BufferIndex == BufferEnd) {
-            // Large blocks go straight from the stream to the target.
-            if (count >= sizeof(Buffer)) {
+            // Rows of pixel data go straight from the stream to the target;
+            // only small pieces are worth a trip through the buffer.
+            if (count >= DirectReadSize) {
                 if (SourceStream->Read(target, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
                     RaiseGraphicErrorFmt(gsStreamReadError, gsPPM);
                 return;
@@ -167,9 +170,18 @@ void TPPMGraphic::CheckDataSize() const {
 
 // Bitmaps: 1 is black, which the inverted grey palette shows as such, so the
 // bits are stored as they come. Each text digit is one pixel.
+// Binary rows that fill their scan lines exactly lie back to back in the file
+// and in the bitmap: one read takes them all.
+bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
+    if (size_t(RowBytes()) != rowBytes) return false;
+    ReadBytes(ScanLine(0), rowBytes * Properties.Height);
+    return true;
+}
+
 void TPPMGraphic::ReadBits() {
     const uint32_t width = Properties.Width;
     const int height = static_cast<int>(Properties.Height);
+    if (!IsTextMap(mapType_) && ReadRowsAtOnce((width + 7) / 8)) return;
     for (int y = 0; y < height; ++y) {
         uint8_t* line = ScanLine(y);
         if (!IsTextMap(mapType_)) {
@@ -204,6 +216,7 @@ void TPPMGraphic::ReadSamples() {
     const int height = static_cast<int>(Properties.Height);
     const size_t rowSamples = size_t(width) * Properties.SamplesPerPixel;
     const bool color = Properties.SamplesPerPixel == 3;
+    if (!color && !IsTextMap(mapType_) && maximumValue_ <= 255 && ReadRowsAtOnce(width)) return;
     std::vector<uint8_t> rgb(color ? rowSamples : 0);
     std::vector<uint8_t> wide(!IsTextMap(mapType_) && maximumValue_ > 255 ? 2 * rowSamples : 0);
     for (int y = 0; y < height; ++y) {

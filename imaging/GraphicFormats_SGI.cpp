@@ -95,15 +95,7 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
     CheckImageSize(Properties.Width, Properties.Height, gsSGI);
     streamSize_ = stream.Size() - StartPosition;
 
-    if (Properties.Compression == ckRLE) {
-        ReadRowTables();
-        Decoder = std::make_unique<TSGIRLEDecoder>(Properties.BitsPerSample);
-    } else {
-        CheckDataSize();
-    }
-    SetupColorConversion();
-    SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
-
+    const bool runLength = Properties.Compression == ckRLE;
     const auto finish = [this] {
         if (Decoder) Decoder->EndDecode();
         Decoder.reset();
@@ -112,7 +104,16 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
         RowSize = {};
     };
     try {
-        if (Decoder) Decoder->BeginDecode();
+        if (runLength)
+            ReadRowTables();
+        else
+            CheckDataSize();
+        SetupColorConversion();
+        SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
+        if (runLength) {
+            Decoder = std::make_unique<TSGIRLEDecoder>(Properties.BitsPerSample);
+            Decoder->BeginDecode();
+        }
         ReadRows();
     } catch (...) {
         finish();

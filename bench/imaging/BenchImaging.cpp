@@ -2,21 +2,19 @@
 // at start-up; our readers and the baselines read the same bytes.
 #include <benchmark/benchmark.h>
 #include <png.h>
-#include <stb/stb_image.h>
 
 #include <cstring>
 #include <map>
 #include <memory>
-#include <stdexcept>
 
+#include "BenchSupport.h"
 #include "GraphicFormats.h"
 #include "ImageFiles.h"
 
 namespace {
 
 using namespace imagefiles;
-
-constexpr uint32_t Side = 2048;
+using namespace benchimaging;
 
 // A photo-like picture: smooth gradients with a little noise, so that every
 // filter type wins on some rows and zlib has realistic work.
@@ -106,22 +104,6 @@ const Bytes& TargaFile(const std::string& name) {
     return files[name] = MakeTarga(layout);
 }
 
-void Report(benchmark::State& state) {
-    state.counters["MP/s"] = benchmark::Counter(double(Side) * Side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
-template <class Reader>
-void OurReader(benchmark::State& state, const Bytes& file) {
-    TMemoryStream stream(file.data(), file.size());
-    Reader reader;
-    for (auto _ : state) {
-        stream.SetPosition(0);
-        reader.LoadFromStream(stream);
-        benchmark::DoNotOptimize(reader.ScanLine(0));
-    }
-    Report(state);
-}
-
 // libpng reading to its own row layout, 16-bit samples stripped to 8 bits
 // as our reader delivers them; palettes stay indices.
 void LibPNG(benchmark::State& state, const Bytes& file) {
@@ -153,17 +135,6 @@ void LibPNG(benchmark::State& state, const Bytes& file) {
         png_read_end(png, nullptr);
         png_destroy_read_struct(&png, &info, nullptr);
         benchmark::DoNotOptimize(pixels.get());
-    }
-    Report(state);
-}
-
-void StbImage(benchmark::State& state, const Bytes& file) {
-    for (auto _ : state) {
-        int width, height, channels;
-        stbi_uc* pixels = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels, 0);
-        if (!pixels) throw std::runtime_error(stbi_failure_reason());
-        benchmark::DoNotOptimize(pixels);
-        stbi_image_free(pixels);
     }
     Report(state);
 }

@@ -58,7 +58,7 @@ PcxImage Build(const PcxCase& c) {
         const TColor color = HeaderColor(i);
         image.ColorMap.insert(image.ColorMap.end(), {GetRValue(color), GetGValue(color), GetBValue(color)});
     }
-    const uint32_t colors = 1u << (c.planes * c.bits);
+    const uint32_t colors = c.palette == kTrueColor ? 1 : 1u << (c.planes * c.bits);
     for (uint32_t y = 0; y < Height; ++y)
         for (uint32_t plane = 0; plane < c.planes; ++plane) {
             std::vector<uint8_t> line(image.BytesPerLine);
@@ -107,7 +107,7 @@ TEST_P(PCXLayouts, LoadEveryPixelWithItsPalette) {
     const uint32_t widen = c.planes == 1 && c.bits == 2 ? 5 : 1;
     for (uint32_t y = 0; y < Height; ++y)
         for (uint32_t x = 0; x < Width; ++x) {
-            const uint32_t v = IndexAt(x, y, 1u << bitsPerPixel);
+            const uint32_t v = c.palette == kTrueColor ? 0 : IndexAt(x, y, 1u << bitsPerPixel);
             TColor expected = 0;
             switch (c.palette) {
                 case kHeader: expected = HeaderColor(v); break;

@@ -22,6 +22,7 @@ struct MapCase {
     uint32_t maximum;
     std::string separator = "\n";
     bool spacedBits = true;
+    uint32_t width = 10;  // 16 and 64: rows that fill their scan lines exactly
 };
 
 // What a stored sample shows as: bitmaps 1 black, grey and colour samples
@@ -37,7 +38,7 @@ TEST_P(PortableMaps, LoadEveryPixelAsStored) {
     const MapCase c = GetParam();
     PortableMap map;
     map.Type = c.type;
-    map.Width = 10;
+    map.Width = c.width;
     map.Height = 3;
     map.MaximumValue = c.type == 1 || c.type == 4 ? 1 : c.maximum;
     map.Separator = c.separator;
@@ -51,7 +52,7 @@ TEST_P(PortableMaps, LoadEveryPixelAsStored) {
     EXPECT_TRUE(TPPMGraphic::ProbeStream(probe));
     TPPMGraphic graphic;
     Load(graphic, file);
-    ASSERT_EQ(graphic.Width(), 10);
+    ASSERT_EQ(graphic.Width(), int(c.width));
     ASSERT_EQ(graphic.Height(), 3);
     EXPECT_EQ(graphic.PixelFormat(), channels == 3 ? pf24bit : (map.MaximumValue == 1 ? pf1bit : pf8bit));
     EXPECT_EQ(graphic.MapType(), c.type);
@@ -73,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
     AllTypes, PortableMaps,
     ::testing::Values(MapCase{1, 1}, MapCase{1, 1, "\n", false}, MapCase{2, 255, "\n# a comment\n"},
                       MapCase{2, 15}, MapCase{2, 65535, " "}, MapCase{3, 255, "\r\n"}, MapCase{3, 1023},
-                      MapCase{4, 1, "#\n"}, MapCase{5, 255}, MapCase{5, 15}, MapCase{5, 65535},
+                      MapCase{4, 1, "#\n"}, MapCase{4, 1, "\n", true, 64}, MapCase{5, 255},
+                      MapCase{5, 255, "\n", true, 16}, MapCase{5, 15}, MapCase{5, 65535},
                       MapCase{6, 255, "\r\n# comment\r\n"}, MapCase{6, 65535}, MapCase{6, 300}));
 
 TEST(PortableMapsFailures, RaiseClearErrorsForBrokenAndHostileFiles) {

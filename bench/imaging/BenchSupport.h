@@ -1,0 +1,46 @@
+// What the decode benchmarks share: the picture side, the megapixels per
+// second counter, and the loops of our readers and of stb_image over one
+// in-memory file.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <stb/stb_image.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "Classes.h"
+
+namespace benchimaging {
+
+constexpr uint32_t Side = 2048;
+
+inline void Report(benchmark::State& state) {
+    state.counters["MP/s"] = benchmark::Counter(double(Side) * Side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+template <class Reader>
+void OurReader(benchmark::State& state, const std::vector<uint8_t>& file) {
+    TMemoryStream stream(file.data(), file.size());
+    Reader reader;
+    for (auto _ : state) {
+        stream.SetPosition(0);
+        reader.LoadFromStream(stream);
+        benchmark::DoNotOptimize(reader.ScanLine(0));
+    }
+    Report(state);
+}
+
+inline void StbImage(benchmark::State& state, const std::vector<uint8_t>& file) {
+    for (auto _ : state) {
+        int width, height, channels;
+        stbi_uc* pixels = stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &width, &height, &channels, 0);
+        if (!pixels) throw std::runtime_error(stbi_failure_reason());
+        benchmark::DoNotOptimize(pixels);
+        stbi_image_free(pixels);
+    }
+    Report(state);
+}
+
+}  // namespace benchimaging
