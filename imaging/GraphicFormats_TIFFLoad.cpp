@@ -169,6 +169,7 @@ public:
 private:
     void PlanLayout();
     void CreateDecoder();
+    TImageProperties& JPEGProperties();
     void ReadChunkTable();
     void CheckInputCovers() const;
     uint64_t UnpackedSize(uint32_t rows) const { return (uint64_t(rows) + unitRows_ - 1) / unitRows_ * lineBytes_; }
@@ -269,6 +270,8 @@ void TTIFFGraphic::TLoader::PlanLayout() {
 }
 
 void TTIFFGraphic::TLoader::CreateDecoder() {
+    const uint32_t options = reader_.Value(tagT4Options, 0);
+    const bool reversed = p_.Flags & ifReversedBits;
     switch (p_.Compression) {
         case ckNone: return;
         case ckPackBits: decoder_ = std::make_unique<TPackbitsRLEDecoder>(); return;
@@ -276,8 +279,34 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
             decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
             decoderMovesTarget_ = true;
             return;
-        default: RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
+        case ckFax3:
+            if (options & 1) break;  // two-dimensional coding
+            decoder_ = std::make_unique<TCCITTFax3Decoder>(options, chunkWidth_, false, reversed);
+            return;
+        case ckFaxRLE:
+        case ckFaxRLEW:
+            decoder_ = std::make_unique<TCCITTMHDecoder>(options, chunkWidth_, p_.Compression == ckFaxRLEW, reversed);
+            return;
+        case ckJPEG:
+            p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
+            decoder_ = std::make_unique<TTIFFJPEGDecoder>(JPEGProperties());
+            return;
+        case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
+        default: break;
     }
+    RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
+}
+
+// The JPEG decoder checks each stream against the strip it fills; a tile
+// is handed to it as an image of one strip.
+TImageProperties& TTIFFGraphic::TLoader::JPEGProperties() {
+    if (!(p_.Flags & ifTiled)) return p_;
+    tileProperties_ = p_;
+    tileProperties_.Width = chunkWidth_;
+    tileProperties_.Height = chunkLength_;
+    tileProperties_.RowsPerStrip = {chunkLength_};
+    tileProperties_.CurrentRow = 0;
+    return tileProperties_;
 }
 
 void TTIFFGraphic::TLoader::ReadChunkTable() {
@@ -341,14 +370,6 @@ void TTIFFGraphic::TLoader::DecodeAll() {
             largest = std::max(largest, std::min<uint64_t>(byteCounts_[i], BytesAt(offsets_[i])));
         packed_.resize(std::min<uint64_t>(largest, INT32_MAX));
     }
-    if (p_.Flags & ifTiled) {
-        tileProperties_ = p_;
-        tileProperties_.Width = chunkWidth_;
-        tileProperties_.Height = chunkLength_;
-        tileProperties_.RowsPerStrip = {chunkLength_};
-        tileProperties_.CurrentRow = 0;
-    }
-
     try {
         for (uint32_t row = 0; row < down_; ++row) {
             const uint32_t y = row * chunkLength_;

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const std::vector<uint8_t> file = eps ? WrapAsEPS(data, size) : std::vector<uint8_t>(data, data + size);
     TMemoryStream stream(file.data(), file.size());
-    const std::unique_ptr<TTIFFGraphic> graphic = eps ? std::make_unique<TEPSGraphic>() : std::make_unique<TTIFFGraphic>();
+    const std::unique_ptr<TTIFFGraphic> graphic =
+        eps ? std::make_unique<TEPSGraphic>() : std::make_unique<TTIFFGraphic>();
     try {
         graphic->LoadFromStream(stream);
     } catch (const Exception&) {

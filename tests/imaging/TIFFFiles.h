@@ -3,6 +3,9 @@
 // packing, strips and tiles, PackBits, deflate and horizontal differencing.
 #pragma once
 
+#include <jpeglib.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "ImageFiles.h"
@@ -320,6 +323,116 @@ inline std::vector<TiffField> TiffBasics(const TiffImage& image, uint16_t photom
             Short(262, {photometric}),
             Short(277, {image.Samples}),
             Long(278, {rowsPerStrip})};
+}
+
+// ---------------------------------------------------------------------------
+// Fax and ThunderScan
+
+// One-dimensional fax coding of min-is-white rows (0 is white) whose runs are 0 to
+// 8 pixels, or 64 plus that: the few codes of ITU-T T.4 such rows need.
+struct FaxCoding {
+    bool EndOfLines = false;  // an end-of-line code before every row (Group 3)
+    uint32_t AlignBits = 0;   // coded rows start on 8 (modified Huffman) or 16-bit boundaries
+    bool ReversedBits = false;
+};
+
+inline Bytes FaxRows(const TiffImage& image, const FaxCoding& coding) {
+    static const char* const white[] = {"00110101", "000111", "0111", "1000", "1011", "1100", "1110", "1111", "10011"};
+    static const char* const black[] = {"0000110111", "010", "11", "10", "011", "0011", "0010", "00011", "000101"};
+    std::string bits;
+    const auto run = [&](uint32_t length, bool isWhite) {
+        if (length >= 64) bits += isWhite ? "11011" : "0000001111";
+        bits += (isWhite ? white : black)[length % 64];
+    };
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        if (coding.EndOfLines) bits += "000000000001";
+        bool isWhite = true;
+        uint32_t length = 0;
+        for (uint32_t x = 0; x < image.Width; ++x) {
+            if ((image.Sample(x, y, 0) == 0) != isWhite) {
+                run(length, isWhite);
+                isWhite = !isWhite;
+                length = 0;
+            }
+            ++length;
+        }
+        run(length, isWhite);
+        if (coding.AlignBits)
+            bits.resize((bits.size() + coding.AlignBits - 1) / coding.AlignBits * coding.AlignBits, '0');
+    }
+    Bytes out((bits.size() + 7) / 8, 0);
+    for (size_t i = 0; i < bits.size(); ++i)
+        if (bits[i] == '1') out[i / 8] |= uint8_t(coding.ReversedBits ? 1 << (i % 8) : 0x80 >> (i % 8));
+    return out;
+}
+
+// ThunderScan codes for 4-bit gray rows: runs of the last pixel where
+// pixels repeat, raw pixels elsewhere.
+inline Bytes ThunderRows(const TiffImage& image) {
+    Bytes out;
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        uint32_t last = 0;
+        for (uint32_t x = 0; x < image.Width;) {
+            uint32_t repeat = 0;
+            while (x + repeat < image.Width && repeat < 63 && image.Sample(x + repeat, y, 0) == last) ++repeat;
+            if (repeat > 0) {
+                out.push_back(uint8_t(repeat));
+                x += repeat;
+            } else {
+                last = image.Sample(x++, y, 0);
+                out.push_back(uint8_t(0xC0 | last));
+            }
+        }
+    }
+    return out;
+}
+
+// A complete JPEG stream (tables included) of 8-bit rows, through libjpeg:
+// YCbCr with 2 x 2 subsampled chroma for three samples, gray for one.
+inline Bytes JpegStream(const Bytes& pixels, uint32_t width, uint32_t height, int samples) {
+    jpeg_compress_struct compressor{};
+    jpeg_error_mgr errors{};
+    compressor.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&compressor);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compressor, &buffer, &size);
+    compressor.image_width = width;
+    compressor.image_height = height;
+    compressor.input_components = samples;
+    compressor.in_color_space = samples == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, 90, TRUE);
+    jpeg_start_compress(&compressor, TRUE);
+    for (uint32_t y = 0; y < height; ++y) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + size_t(y) * width * samples);
+        jpeg_write_scanlines(&compressor, &row, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    jpeg_destroy_compress(&compressor);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+// What libjpeg itself decodes from a stream: RGB or gray rows.
+inline Bytes JpegPixels(const Bytes& stream) {
+    jpeg_decompress_struct decompressor{};
+    jpeg_error_mgr errors{};
+    decompressor.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&decompressor);
+    jpeg_mem_src(&decompressor, stream.data(), static_cast<unsigned long>(stream.size()));
+    jpeg_read_header(&decompressor, TRUE);
+    jpeg_start_decompress(&decompressor);
+    Bytes pixels(size_t(decompressor.output_width) * decompressor.output_height * decompressor.output_components);
+    while (decompressor.output_scanline < decompressor.output_height) {
+        JSAMPROW row = pixels.data() + size_t(decompressor.output_scanline) * decompressor.output_width *
+                                           decompressor.output_components;
+        jpeg_read_scanlines(&decompressor, &row, 1);
+    }
+    jpeg_finish_decompress(&decompressor);
+    jpeg_destroy_decompress(&decompressor);
+    return pixels;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-
 #include <bit>
 #include <cmath>
 
 #include "GraphicFormats.h"
 #include "TIFFFiles.h"
+#include "ToolFiles.h"
 
 namespace {
 
@@ -439,6 +439,193 @@ TEST(TIFF, EPSPreviews) {
     Load(graphic, eps);
     ExpectPixels(graphic, image, 2);
     EXPECT_FALSE(TTIFFGraphic::ProbeStream(*std::make_unique<TMemoryStream>(eps.data(), eps.size())));
+}
+
+TEST(TIFF, FaxAndThunderScanRows) {
+    // Runs of 0 to 8 pixels and 64 plus that, as the test coder needs them.
+    TiffImage page{72, 9, 1, 1, {}};
+    for (uint32_t y = 0; y < page.Height; ++y) {
+        uint32_t state = y * 2654435761u + 1;
+        bool white = y % 4 != 3;
+        for (uint32_t x = 0; x < page.Width;) {
+            state = state * 1103515245u + 12345u;
+            const uint32_t length = y % 3 == 0 && x == 0 ? 64 + state % 5 : 1 + (state >> 16) % 8;
+            for (uint32_t i = 0; i < length && x < page.Width; ++i, ++x) page.Values.push_back(white ? 0 : 1);
+            white = !white;
+        }
+    }
+    struct Case {
+        const char* name;
+        uint16_t compression, fillOrder;
+        FaxCoding coding;
+        uint32_t rowsPerStrip;
+    };
+    const Case cases[] = {
+        {"Group 3 with end-of-line codes", 3, 1, {true, 0, false}, 9},
+        {"Group 3 in strips, reversed bits", 3, 2, {true, 0, true}, 4},
+        {"Group 3 with byte-aligned end-of-line codes", 3, 1, {true, 8, false}, 9},
+        {"modified Huffman", 2, 1, {false, 8, false}, 9},
+        {"modified Huffman, reversed bits", 2, 2, {false, 8, true}, 2},
+        {"word-aligned modified Huffman", 32771, 1, {false, 16, false}, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TiffDirectory directory;
+        directory.Fields = TiffBasics(page, 0, c.compression, c.rowsPerStrip);
+        directory.Fields.push_back(Short(266, {c.fillOrder}));
+        for (uint32_t y = 0; y < page.Height; y += c.rowsPerStrip) {
+            TiffImage strip{page.Width, std::min(c.rowsPerStrip, page.Height - y), 1, 1, {}};
+            strip.Values.assign(page.Values.begin() + y * page.Width,
+                                page.Values.begin() + (y + strip.Height) * page.Width);
+            directory.Chunks.push_back(FaxRows(strip, c.coding));
+        }
+        TTIFFGraphic graphic;
+        Load(graphic, MakeTiff({directory}, false));
+        ExpectPixels(graphic, page, 0);
+    }
+
+    const TiffImage gray = PatternTiff(13, 5, 1, 4);
+    TiffDirectory thunder;
+    thunder.Fields = TiffBasics(gray, 1, 32809, gray.Height);
+    thunder.Chunks = {ThunderRows(gray)};
+    TTIFFGraphic graphic;
+    Load(graphic, MakeTiff({thunder}, true));
+    ExpectPixels(graphic, gray, 1);
+}
+
+TEST(TIFF, JPEGStripsWithTheirOwnTables) {
+    // Complete JPEG streams per strip, no JPEGTables field: the pixels are
+    // libjpeg's own decoding of each strip.
+    for (int samples : {3, 1}) {
+        SCOPED_TRACE(samples);
+        const TiffImage image = PatternTiff(40, 36, samples, 8);
+        TiffDirectory directory;
+        directory.Fields = TiffBasics(image, samples == 3 ? 6 : 1, 7, 16);
+        directory.Fields.push_back(Short(284, {1}));
+        Bytes expected;
+        for (uint32_t y = 0; y < image.Height; y += 16) {
+            Bytes rows;
+            for (uint32_t r = y; r < std::min(y + 16, image.Height); ++r) {
+                const Bytes row = PackTiffRow(image, r, false);
+                rows.insert(rows.end(), row.begin(), row.end());
+            }
+            directory.Chunks.push_back(
+                JpegStream(rows, image.Width, uint32_t(rows.size()) / image.Width / samples, samples));
+            const Bytes decoded = JpegPixels(directory.Chunks.back());
+            expected.insert(expected.end(), decoded.begin(), decoded.end());
+        }
+        TTIFFGraphic graphic;
+        Load(graphic, MakeTiff({directory}, samples == 1));
+        TiffImage want{image.Width, image.Height, uint32_t(samples), 8,
+                       std::vector<uint16_t>(expected.begin(), expected.end())};
+        ExpectPixels(graphic, want, samples == 3 ? 2 : 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Files of other writers: libtiff's tiffcp and ImageMagick write them, and
+// libtiff's own reading (tiff2rgba) gives the pixels to expect.
+
+// A page-like bilevel image: white with black bars and dots.
+TiffImage Page(uint32_t width, uint32_t height) {
+    TiffImage image{width, height, 1, 1, {}};
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            image.Values.push_back((y / 6 % 3 == 1 && x % 23 < 17) || (x * 7 + y * 3) % 41 == 0 ? 0 : 1);
+    return image;
+}
+
+// The sources the tools convert, as uncompressed TIFF files (and as PPM and
+// PBM files for ImageMagick).
+void WriteSources(const ScratchFolder& folder) {
+    const TiffImage rgb = PatternTiff(150, 90, 3, 8), page = Page(150, 90);
+    WriteFileBytes(folder / "rgb.tif", MakeTiff({Plain(rgb, 2)}, false));
+    WriteFileBytes(folder / "page.tif", MakeTiff({Plain(page, 1)}, false));
+    WriteFileBytes(folder / "gray.tif", MakeTiff({Plain(PatternTiff(150, 90, 1, 8), 1)}, false));
+    WriteFileBytes(folder / "rgb16.tif", MakeTiff({Plain(PatternTiff(150, 90, 3, 16), 2)}, true));
+    WriteFileBytes(folder / "palette.tif",
+              MakeTiff({Plain(PatternTiff(150, 90, 1, 8), 3, {Short(320, ColorMapValues(8))})}, false));
+
+    std::string ppm = "P6\n150 90\n255\n";
+    for (uint16_t v : rgb.Values) ppm += char(v);
+    WriteFileBytes(folder / "rgb.ppm", Bytes(ppm.begin(), ppm.end()));
+    std::string pbm = "P4\n150 90\n";
+    for (uint32_t y = 0; y < page.Height; ++y) {
+        const Bytes row = PackTiffRow(page, y, false);
+        for (uint8_t byte : row) pbm += char(~byte);  // PBM: 1 is black
+    }
+    WriteFileBytes(folder / "page.pbm", Bytes(pbm.begin(), pbm.end()));
+}
+
+struct ToolCase {
+    const char* command;  // %s: the source (without extension); writes out.tif
+    int tolerance;
+};
+
+TEST(TIFF, FilesOfLibTIFFAndImageMagickDecodeAsLibTIFFReadsThem) {
+    if (!ToolPresent("/usr/bin/tiffcp") || !ToolPresent("/usr/bin/tiff2rgba"))
+        GTEST_SKIP() << "libtiff-tools are not installed";
+    const bool magick = ToolPresent("/usr/bin/convert");
+    ScratchFolder folder;
+    WriteSources(folder);
+    const ToolCase cases[] = {
+        {"tiffcp -c none rgb", 0},
+        {"tiffcp -c packbits rgb", 0},
+        {"tiffcp -c zip rgb", 0},
+        {"tiffcp -c zip:2 -r 7 rgb", 0},
+        {"tiffcp -B -c zip:2 rgb16", 1},
+        {"tiffcp -p separate -c zip:2 rgb", 0},
+        {"tiffcp -c jpeg -r 16 rgb", 2},
+        {"tiffcp -c jpeg -r 32 gray", 2},
+        {"tiffcp -c jpeg:r -r 16 rgb", 2},
+        {"tiffcp -t -w 64 -l 64 -c none rgb", 0},
+        {"tiffcp -t -w 64 -l 64 -c packbits rgb", 0},
+        {"tiffcp -t -w 64 -l 64 -c zip:2 rgb", 0},
+        {"tiffcp -t -w 64 -l 64 -c jpeg rgb", 2},
+        {"tiffcp -t -w 32 -l 16 -p separate -c zip rgb", 0},
+        {"tiffcp -t -w 32 -l 16 -c zip:2 rgb16", 1},
+        {"tiffcp -c zip palette", 1},
+        {"tiffcp -c g3 page", 0},
+        {"tiffcp -c g3:fill -f lsb2msb page", 0},
+        {"tiffcp -t -w 64 -l 64 -c g3 page", 0},
+        {"convert rgb.ppm -compress None", 0},
+        {"convert rgb.ppm -compress RLE", 0},
+        {"convert rgb.ppm -compress Zip -define tiff:predictor=2", 0},
+        {"convert rgb.ppm -compress JPEG -quality 80", 2},
+        {"convert rgb.ppm -compress Zip -define tiff:tile-geometry=64x64", 0},
+        {"convert rgb.ppm -endian MSB -compress Zip -define tiff:predictor=2", 0},
+        {"convert page.pbm -compress Fax", 0},
+    };
+    for (const ToolCase& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string command = c.command;
+        if (command.starts_with("convert")) {
+            if (!magick) continue;
+            const size_t source = command.find(' ') + 1;
+            command = "/usr/bin/convert " + folder / command.substr(source) + " " + folder / "out.tif";
+        } else {
+            const size_t source = command.rfind(' ') + 1;
+            command = "/usr/bin/" + command.substr(0, source) + folder / (command.substr(source) + ".tif") + " " +
+                      folder / "out.tif";
+        }
+        std::filesystem::remove(folder / "out.tif");
+        ASSERT_TRUE(RunTool(command));
+        ASSERT_TRUE(RunTool("/usr/bin/tiff2rgba -c none " + folder / "out.tif " + folder / "reference.tif"));
+
+        TTIFFGraphic ours, reference;
+        Load(ours, ReadFileBytes(folder / "out.tif"));
+        Load(reference, ReadFileBytes(folder / "reference.tif"));
+        ASSERT_EQ(ours.Width(), reference.Width());
+        ASSERT_EQ(ours.Height(), reference.Height());
+        int worst = 0;
+        for (int y = 0; y < ours.Height(); ++y)
+            for (int x = 0; x < ours.Width(); ++x) {
+                const TColor a = ours.Pixel(x, y), b = reference.Pixel(x, y);
+                worst = std::max({worst, std::abs(GetRValue(a) - GetRValue(b)), std::abs(GetGValue(a) - GetGValue(b)),
+                                  std::abs(GetBValue(a) - GetBValue(b))});
+            }
+        EXPECT_LE(worst, c.tolerance);
+    }
 }
 
 }  // namespace
