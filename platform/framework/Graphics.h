@@ -87,7 +87,10 @@ public:
     virtual void LoadFromStream(TStream& stream) = 0;
     // Raises EInvalidGraphicOperation where the class cannot write.
     virtual void SaveToStream(TStream& stream) const;
-    void LoadFromFile(const std::string& fileName);
+    // Opens the file (others may read but not write) and loads it from the
+    // stream. Classes that need the file's name, such as a reader that looks
+    // for a companion file beside the image, override it.
+    virtual void LoadFromFile(const std::string& fileName);
     void SaveToFile(const std::string& fileName) const;
 
     // Draws the graphic scaled onto rect of the canvas's bitmap.

@@ -118,6 +118,10 @@ std::string ExtractFileExt(const std::string& fileName) {
     return fileName.substr(dot);
 }
 
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension) {
+    return fileName.substr(0, fileName.size() - ExtractFileExt(fileName).size()) + extension;
+}
+
 bool FileExists(const std::string& fileName) {
     struct stat info;
     return ::stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode);

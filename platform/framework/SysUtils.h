@@ -94,5 +94,8 @@ std::string LowerCase(const std::string& text);
 
 // The extension of a file name with its leading period (".tga"), or "".
 std::string ExtractFileExt(const std::string& fileName);
+// The file name with its extension replaced by extension (which carries its
+// period, ".pal"), or appended when the name has none.
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
 
 bool FileExists(const std::string& fileName);

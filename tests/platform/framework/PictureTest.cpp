@@ -19,9 +19,24 @@ const TGraphicClassDesc TFakeGraphic::Desc = {
     "TFakeGraphic", [] { return std::unique_ptr<TGraphic>(new TFakeGraphic); }, nullptr, &TBitmap::ClassDesc};
 const TGraphicClassDesc TFakeGraphic::Other = {"TOther", nullptr, nullptr, nullptr};
 
+// A graphic that wants the name of the file it is loaded from.
+class TNamedGraphic : public TFakeGraphic {
+public:
+    TGraphicClass ClassType() const override { return &Desc; }
+    void LoadFromFile(const std::string& fileName) override {
+        FileName = fileName;
+        TFakeGraphic::LoadFromFile(fileName);
+    }
+    std::string FileName;
+    static const TGraphicClassDesc Desc;
+};
+const TGraphicClassDesc TNamedGraphic::Desc = {
+    "TNamedGraphic", [] { return std::unique_ptr<TGraphic>(new TNamedGraphic); }, nullptr, &TFakeGraphic::Desc};
+
 class PictureTest : public ::testing::Test {
 protected:
     void TearDown() override {
+        TPicture::UnregisterGraphicClass(&TNamedGraphic::Desc);
         TPicture::UnregisterGraphicClass(&TFakeGraphic::Desc);
         TPicture::UnregisterGraphicClass(&TFakeGraphic::Other);
         std::filesystem::remove(path_);
@@ -66,6 +81,19 @@ TEST_F(PictureTest, LoadsThroughTheRegisteredClassAndKeepsTheOldGraphicOnFailure
     EXPECT_THROW(picture.LoadFromFile(path_ + "-missing.zzq"), EFOpenError);
     EXPECT_EQ(picture.Height(), 5);
     std::filesystem::remove(path_ + ".ZZQ");
+}
+
+TEST_F(PictureTest, LoadingRunsTheClassOwnFileStep) {
+    TPicture::RegisterFileFormat("zzn", "Named", &TNamedGraphic::Desc);
+    const std::string name = path_ + ".zzn";
+    std::fclose(std::fopen(name.c_str(), "w"));
+    TPicture picture;
+    picture.LoadFromFile(name);
+    const auto* graphic = dynamic_cast<const TNamedGraphic*>(picture.Graphic());
+    ASSERT_NE(graphic, nullptr);
+    EXPECT_EQ(graphic->FileName, name);
+    EXPECT_EQ(graphic->Width(), 7) << "the file was loaded after the name was taken";
+    std::filesystem::remove(name);
 }
 
 TEST_F(PictureTest, FiltersListRegistrationsMostRecentFirstAfterAll) {

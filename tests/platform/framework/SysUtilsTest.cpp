@@ -87,6 +87,8 @@ TEST(FileNames, ExtensionsAndCase) {
     EXPECT_EQ(ExtractFileExt("archive.tar.gz"), ".gz");
     EXPECT_EQ(ExtractFileExt("noext"), "");
     EXPECT_EQ(LowerCase("ABC.Tga\xC4"), "abc.tga\xC4");
+    EXPECT_EQ(ChangeFileExt("/a/x.CUT", ".pal"), "/a/x.pal");
+    EXPECT_EQ(ChangeFileExt("/a.b/x", ".pal"), "/a.b/x.pal");
 }
 
 TEST(FileNames, FileExistsOnlyForFiles) {
