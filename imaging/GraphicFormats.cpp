@@ -226,6 +226,8 @@ const TRegistration StartupRegistrations[] = {
     {"pcx", gsDescPCX, "", fkRaster, &TPCXGraphic::StaticClass},
     {"pcc", "", "", fkRaster, &TPCXGraphic::StaticClass},
     {"scr", "", gsDescWordScreenCapture, fkRaster, &TPCXGraphic::StaticClass},
+    {"rpf", gsDescRLA, "", fkRaster, &TRLAGraphic::StaticClass},
+    {"rla", "", "", fkRaster, &TRLAGraphic::StaticClass},
     {"sgi", gsDescSGI, gsDescSGITrueColor, fkRaster, &TSGIGraphic::StaticClass},
     {"rgba", "", gsDescSGITrueColorAlpha, fkRaster, &TSGIGraphic::StaticClass},
     {"rgb", "", gsDescSGITrueColor, fkRaster, &TSGIGraphic::StaticClass},
@@ -233,6 +235,10 @@ const TRegistration StartupRegistrations[] = {
     {"ppm", gsDescPortable, gsDescPortablePixel, fkRaster, &TPPMGraphic::StaticClass},
     {"pgm", "", gsDescPortableGray, fkRaster, &TPPMGraphic::StaticClass},
     {"pbm", "", gsDescPortableMono, fkRaster, &TPPMGraphic::StaticClass},
+    {"cel", gsDescAutodesk, "", fkRaster, &TAutodeskGraphic::StaticClass},
+    {"pic", gsDescAutodesk, "", fkRaster, &TAutodeskGraphic::StaticClass},
+    {"pcd", gsDescKodakPhotoCD, "", fkRaster, &TPCDGraphic::StaticClass},
+    {"cut", gsDescHalo, "", fkRaster, &TCUTGraphic::StaticClass},
     {"png", gsDescPortableNetworkGraphic, "", fkRaster, &TPNGGraphic::StaticClass},
 };
 
@@ -243,7 +249,11 @@ TGraphicClass (*const ShutdownClasses[])() = {
     &TTIFFGraphic::StaticClass,
     &TSGIGraphic::StaticClass,
     &TPCXGraphic::StaticClass,
+    &TAutodeskGraphic::StaticClass,
+    &TPCDGraphic::StaticClass,
     &TPPMGraphic::StaticClass,
+    &TCUTGraphic::StaticClass,
+    &TRLAGraphic::StaticClass,
 };
 
 }  // namespace

@@ -376,6 +376,68 @@ public:
 };
 
 // ---------------------------------------------------------------------------
+// Alias/Wavefront RLA
+
+class TRLAGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TRLAGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    // Answers false for files whose channels are in the "xyz" space.
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    // Loads the red, green and blue channels and a matte channel as alpha,
+    // applying the file's gamma; an "xyz" file leaves the picture empty.
+    void LoadFromStream(TStream& stream) override;
+};
+
+// ---------------------------------------------------------------------------
+// Autodesk Animator cel and picture files
+
+class TAutodeskGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TAutodeskGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+};
+
+// ---------------------------------------------------------------------------
+// Kodak Photo-CD
+
+class TPCDGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPCDGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    // imageIndex chooses the resolution whose size is reported: 0 is
+    // 192 x 128, each further one doubles the sides, up to 5.
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    // Loads the base resolution (768 x 512), turned as the file says; a
+    // stream that is no Photo-CD file leaves the picture empty.
+    void LoadFromStream(TStream& stream) override;
+};
+
+// ---------------------------------------------------------------------------
+// Dr. Halo CUT
+
+class TCUTGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TCUTGraphic)
+public:
+    // CUT files have no signature: the answer is always false.
+    static bool ProbeStream(TStream& stream);
+    // Remembers the palette file beside the image (its name with ".pal")
+    // before loading the file.
+    void LoadFromFile(const std::string& fileName) override;
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    // Loads the image with the palette of PaletteFile, or a grey ramp where
+    // there is none.
+    void LoadFromStream(TStream& stream) override;
+
+    std::string PaletteFile;
+
+private:
+    TLogPalette LoadPalette() const;
+};
+
+// ---------------------------------------------------------------------------
 // The registry
 
 enum TFormatKind : uint8_t {

@@ -54,6 +54,9 @@ inline constexpr const char* gsPCX = "PCX";
 inline constexpr const char* gsPortableMaps = "PBM, PGM or PPM";
 inline constexpr const char* gsPPM = "PPM";
 inline constexpr const char* gsAutodesk = "Autodesk";
+inline constexpr const char* gsPCD = "PCD";
+inline constexpr const char* gsCUT = "CUT";
+inline constexpr const char* gsRLA = "RLA";
 
 // File-type descriptions.
 inline constexpr const char* gsDescWindowsBitmaps = "Windows bitmaps";

@@ -225,6 +225,8 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"pcx", "ZSoft Paintbrush images"},
         {"pcc", "ZSoft Paintbrush images"},
         {"scr", "Word 5.x screen capture images"},
+        {"rpf", "Alias/Wavefront images"},
+        {"rla", "Alias/Wavefront images"},
         {"sgi", "SGI true color images"},
         {"rgba", "SGI true color images with alpha"},
         {"rgb", "SGI true color images"},
@@ -232,6 +234,10 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"ppm", "Portable pixel map images"},
         {"pgm", "Portable gray map images"},
         {"pbm", "Portable bitmap images"},
+        {"cel", "Autodesk images"},
+        {"pic", "Autodesk images"},
+        {"pcd", "Kodak Photo-CD images"},
+        {"cut", "Dr. Halo images"},
         {"png", "Portable network graphic images"},
     };
     const auto& extensions = FileFormatList->Extensions();
@@ -251,7 +257,7 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
     EXPECT_EQ(FileFormatList->Classes()[tiff]->Description, "Tagged image file format images");
     EXPECT_EQ(TPicture::FindGraphicClass("FAX"), TTIFFGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("eps"), TEPSGraphic::StaticClass());
-    EXPECT_EQ(FileFormatList->Classes().size(), 11u);
+    EXPECT_EQ(FileFormatList->Classes().size(), 15u);
     EXPECT_EQ(TPicture::FindGraphicClass("VDA"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("Png"), TPNGGraphic::StaticClass());
@@ -268,6 +274,10 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("tif"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("eps"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("pcd"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("cel"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("cut"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("rpf"), nullptr);
 }
 
 TEST(RegistryUnit, PictureLoadsTargaFilesByExtension) {

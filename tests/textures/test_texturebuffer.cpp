@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "../imaging/CUTFiles.h"
 #include "ComRef.h"
+#include "GraphicFormats.h"
 #include "Graphics.h"
 #include "SysUtils.h"
 #include "System.h"
@@ -195,6 +197,19 @@ TEST_F(TextureBufferTest, DarkToBlackBlackensDarkTexels) {
     const std::string path = WriteBmp("dark.bmp", {{RGB(200, 100, 220), White}, {Magenta, RGB(180, 180, 180)}});
     ASSERT_TRUE(buffer_.LoadTexture(1, path, true, true));
     EXPECT_EQ(ReadTexels(buffer_.CurrentTexture.get()), (Texels{0x8000, 0xFFFF, 0x0000, 0xDAD6}));
+}
+
+TEST_F(TextureBufferTest, CUTImagesTakeThePaletteFileBesideThem) {
+    GraphicFormatsInitialization();
+    const auto write = [&](const std::string& name, const imagefiles::CutBytes& bytes) {
+        return WriteBytes(name, std::string(bytes.begin(), bytes.end()));
+    };
+    const std::string path = write("halo.cut", imagefiles::MakeCut(2, 2, {0, 1, 1, 0}));
+    write("halo.pal", imagefiles::MakeHaloPalette({{255, 0, 0}, {0, 0, 255}}));
+    const bool loaded = buffer_.LoadTexture(10006, path, false, true);
+    GraphicFormatsFinalization();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(ReadTexels(buffer_.CurrentTexture.get()), (Texels{0xFC00, 0x801F, 0x801F, 0xFC00}));
 }
 
 TEST_F(TextureBufferTest, ReloadingAnIdReplacesItsTexture) {

@@ -1,0 +1,93 @@
+// Builders of Dr. Halo CUT images and their palette files: rows packed as
+// Dr. Halo packs them, palettes in 512-byte blocks whose 6-byte entries
+// never straddle a block.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace imagefiles {
+
+using CutBytes = std::vector<uint8_t>;
+
+inline void PutLittle16(CutBytes& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+// One packed row: its length (the bytes after the length word), run packets
+// (0x80 | n, value) for three or more equal bytes, literal packets (n,
+// bytes) for the rest, n up to 127, and the end byte 0.
+inline CutBytes PackCutRow(const uint8_t* row, size_t width) {
+    CutBytes codes(2);  // the length, filled in at the end
+    size_t x = 0;
+    while (x < width) {
+        size_t run = 1;
+        while (x + run < width && run < 127 && row[x + run] == row[x]) ++run;
+        if (run >= 3) {
+            codes.insert(codes.end(), {static_cast<uint8_t>(0x80 | run), row[x]});
+            x += run;
+            continue;
+        }
+        size_t literal = 0;
+        while (x + literal < width && literal < 127 &&
+               !(x + literal + 2 < width && row[x + literal] == row[x + literal + 1] &&
+                 row[x + literal] == row[x + literal + 2]))
+            ++literal;
+        literal = std::max<size_t>(literal, 1);
+        codes.push_back(static_cast<uint8_t>(literal));
+        codes.insert(codes.end(), row + x, row + x + literal);
+        x += literal;
+    }
+    codes.push_back(0);
+    codes[0] = static_cast<uint8_t>(codes.size() - 2);
+    codes[1] = static_cast<uint8_t>((codes.size() - 2) >> 8);
+    return codes;
+}
+
+// A CUT file of width x height indices, rows from the top.
+inline CutBytes MakeCut(uint16_t width, uint16_t height, const CutBytes& indices) {
+    CutBytes out;
+    PutLittle16(out, width);
+    PutLittle16(out, height);
+    PutLittle16(out, 0);
+    for (uint16_t y = 0; y < height; ++y) {
+        const CutBytes row = PackCutRow(indices.data() + size_t(y) * width, width);
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
+}
+
+// A palette file with the given red, green, blue entries, stating
+// highestIndex (entries.size() - 1 unless told otherwise).
+inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1) {
+    CutBytes out{'A', 'H'};
+    PutLittle16(out, 0xE3);  // version
+    PutLittle16(out, 0);     // size
+    out.push_back(10);       // a palette file
+    out.push_back(0);
+    PutLittle16(out, 0);  // board
+    PutLittle16(out, 0);  // graphics mode
+    PutLittle16(out, static_cast<uint16_t>(highestIndex < 0 ? int(entries.size()) - 1 : highestIndex));
+    for (int i = 0; i < 3; ++i) PutLittle16(out, 255);  // largest red, green, blue
+    const char id[20] = "Dr. Halo";
+    out.insert(out.end(), id, id + sizeof(id));
+    size_t offset = out.size();
+    for (const auto& entry : entries) {
+        if (offset > 506) {
+            out.resize(out.size() + 512 - offset);
+            offset = 0;
+        }
+        // 16-bit values of which the reader takes the low byte.
+        for (uint8_t c : entry) PutLittle16(out, static_cast<uint16_t>(0xA500 | c));
+        offset += 6;
+    }
+    return out;
+}
+
+// A 4 x 2 image of the indices 0 to 7.
+inline CutBytes SmallCut() { return MakeCut(4, 2, {0, 1, 2, 3, 4, 5, 6, 7}); }
+
+}  // namespace imagefiles
