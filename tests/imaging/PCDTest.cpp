@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "GraphicFormats.h"
 #include "PCDFiles.h"
+#include "ToolFiles.h"
 
 namespace {
 
@@ -179,55 +176,23 @@ TEST(PCD, ProbeAndHostileFiles) {
 // ---------------------------------------------------------------------------
 // ImageMagick writes image packs and reads them back.
 
-bool HaveImageMagick() { return access("/usr/bin/convert", X_OK) == 0; }
-
-PcdBytes CommandOutput(const std::string& command) {
-    PcdBytes out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[65536];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.insert(out.end(), buffer, buffer + n);
-    pclose(pipe);
-    return out;
-}
-
-// The samples of a binary PPM with 8-bit samples.
-struct Ppm {
-    int Width = 0, Height = 0;
-    PcdBytes Samples;
-};
-Ppm ParsePpm(const PcdBytes& bytes) {
-    Ppm ppm;
-    int maxValue = 0, consumed = 0;
-    const std::string head(bytes.begin(), bytes.begin() + std::min<size_t>(bytes.size(), 64));
-    if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &ppm.Width, &ppm.Height, &maxValue, &consumed) != 3) return {};
-    ppm.Samples.assign(bytes.begin() + consumed + 1, bytes.end());
-    return ppm;
-}
-
 class PCDImageMagick : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(PCDImageMagick, LoadsWhatImageMagickReadsAsYCC) {
-    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick is not installed";
+    if (!imagefiles::ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
     const auto [width, height] = GetParam();
-    const std::string base = (std::filesystem::temp_directory_path() /
-                              ("pcd-" + std::to_string(getpid()) + "-" + std::to_string(width)))
-                                 .string();
-    {
-        std::ofstream ppm(base + ".ppm", std::ios::binary);
-        ppm << "P6\n" << width << " " << height << "\n255\n";
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                ppm << char(x * 255 / width) << char((x ^ y) & 0xFF) << char(y * 255 / height);
-    }
-    ASSERT_EQ(std::system(("/usr/bin/convert " + base + ".ppm " + base + ".pcd").c_str()), 0);
+    const imagefiles::ScratchFolder folder;
+    std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) ppm += {char(x * 255 / width), char((x ^ y) & 0xFF), char(y * 255 / height)};
+    imagefiles::WriteFileBytes(folder / "x.ppm", PcdBytes(ppm.begin(), ppm.end()));
+    ASSERT_TRUE(imagefiles::RunTool("/usr/bin/convert " + folder / "x.ppm" + " " + folder / "x.pcd"));
     // "PCDS:" keeps ImageMagick's samples in PhotoYCC: luma, blue and red
     // difference in place of red, green and blue.
-    const Ppm ycc = ParsePpm(CommandOutput("/usr/bin/convert PCDS:" + base + ".pcd ppm:- 2>/dev/null"));
+    ASSERT_TRUE(imagefiles::RunTool("/usr/bin/convert PCDS:" + folder / "x.pcd" + " ppm:" + folder / "ycc.ppm"));
+    const imagefiles::RGBImage ycc = imagefiles::ReadReferenceMap(imagefiles::ReadFileBytes(folder / "ycc.ppm"));
     TPCDGraphic graphic;
-    graphic.LoadFromFile(base + ".pcd");
-    std::filesystem::remove(base + ".ppm");
-    std::filesystem::remove(base + ".pcd");
+    graphic.LoadFromFile(folder / "x.pcd");
 
     ASSERT_EQ(graphic.Width(), ycc.Width);
     ASSERT_EQ(graphic.Height(), ycc.Height);
@@ -235,7 +200,7 @@ TEST_P(PCDImageMagick, LoadsWhatImageMagickReadsAsYCC) {
     int wrong = 0;
     for (int y = 0; y < ycc.Height; ++y)
         for (int x = 0; x < ycc.Width; ++x) {
-            const uint8_t* s = ycc.Samples.data() + 3 * (size_t(y) * ycc.Width + x);
+            const uint8_t* s = ycc.Pixels.data() + 3 * (size_t(y) * ycc.Width + x);
             if (!Near(PixelAt(graphic, x, y), PhotoYCC(s[0], s[1], s[2]), 1) && ++wrong < 5)
                 ADD_FAILURE() << x << "," << y;
         }
