@@ -1,5 +1,5 @@
-# Decode throughput of the image readers, with libpng and stb_image reading
-# the same files as baselines.
+# Decode throughput of the image readers, with libpng, stb_image and libtiff
+# reading the same files as baselines.
 find_package(PNG QUIET)
 find_library(STB_LIBRARY stb)
 if(PNG_FOUND AND STB_LIBRARY)
@@ -7,4 +7,11 @@ if(PNG_FOUND AND STB_LIBRARY)
                  ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchSGIPCXPPM.cpp
                  LIBS imaging PNG::PNG ${STB_LIBRARY})
   target_include_directories(bench_imaging PRIVATE ${PROJECT_SOURCE_DIR}/tests/imaging)
+  # libtiff writes the TIFF files and reads them as the baseline; it is
+  # linked into the benchmark only.
+  find_package(TIFF QUIET)
+  if(TIFF_FOUND)
+    target_sources(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTIFF.cpp)
+    target_link_libraries(bench_imaging PRIVATE TIFF::TIFF)
+  endif()
 endif()

@@ -171,14 +171,17 @@ private:
     void CreateDecoder();
     TImageProperties& JPEGProperties();
     void ReadChunkTable();
-    void CheckInputCovers() const;
+    uint64_t ChunkCount() const;
+    uint64_t ChunkLength(size_t index, uint32_t rows) const;
+    void CheckInputCovers();
+    void MapChunks();
     uint64_t UnpackedSize(uint32_t rows) const { return (uint64_t(rows) + unitRows_ - 1) / unitRows_ * lineBytes_; }
     uint32_t DecodedRows(uint32_t y) const {
         return p_.Flags & ifTiled ? chunkLength_ : std::min(chunkLength_, p_.Height - y);
     }
     uint64_t BytesAt(uint32_t offset) const;
     void DecodeAll();
-    void DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
+    const uint8_t* DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
     void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows);
     void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
 
@@ -202,8 +205,17 @@ private:
     TImageProperties tileProperties_;
     TCardinalArray offsets_, byteCounts_;
 
+    bool decoderWritesSource_ = false;
+
+    // The stream's bytes from viewStart_ to viewEnd_ (offsets of the TIFF
+    // data), where every chunk lies.
+    uint64_t viewStart_ = 0, viewEnd_ = 0;
+    uint8_t* view_ = nullptr;
+    std::vector<uint8_t> mapped_;
+
+    // Decoded chunks, one per plane, and where each plane's rows are.
     std::vector<uint8_t> chunks_, packed_, units_;
-    uint64_t planeStride_ = 0;
+    const uint8_t* planeRows_[4] = {};
     uint32_t rowsDone_ = 0;
 };
 
@@ -212,6 +224,7 @@ void TTIFFGraphic::TLoader::Run() {
     CreateDecoder();
     ReadChunkTable();
     CheckInputCovers();
+    MapChunks();
 
     reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height));
     reader_.LoadPalette();
@@ -282,10 +295,12 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
         case ckFax3:
             if (options & 1) break;  // two-dimensional coding
             decoder_ = std::make_unique<TCCITTFax3Decoder>(options, chunkWidth_, false, reversed);
+            decoderWritesSource_ = true;
             return;
         case ckFaxRLE:
         case ckFaxRLEW:
             decoder_ = std::make_unique<TCCITTMHDecoder>(options, chunkWidth_, p_.Compression == ckFaxRLEW, reversed);
+            decoderWritesSource_ = true;
             return;
         case ckJPEG:
             p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
@@ -334,23 +349,32 @@ uint64_t TTIFFGraphic::TLoader::BytesAt(uint32_t offset) const {
     return start < streamSize_ ? streamSize_ - start : 0;
 }
 
+// The bytes a chunk takes in the stream: its byte count, or the unpacked
+// size when it is stored as it is, cut at the end of the stream.
+uint64_t TTIFFGraphic::TLoader::ChunkLength(size_t index, uint32_t rows) const {
+    const uint64_t stored = decoder_ ? byteCounts_[index] : UnpackedSize(rows);
+    return std::min(stored, BytesAt(offsets_[index]));
+}
+
+uint64_t TTIFFGraphic::TLoader::ChunkCount() const {
+    return std::min<uint64_t>(uint64_t(across_) * down_ * planes_, offsets_.size());
+}
+
 // Allocation follows the input: the chunks' bytes in the stream, each byte
 // counted once, must be able to encode the image at the compression's best
 // ratio before anything is allocated for it.
-void TTIFFGraphic::TLoader::CheckInputCovers() const {
-    const uint64_t chunks = uint64_t(across_) * down_ * planes_;
+void TTIFFGraphic::TLoader::CheckInputCovers() {
     std::vector<std::pair<uint64_t, uint64_t>> extents;
-    for (uint64_t i = 0; i < std::min<uint64_t>(chunks, offsets_.size()); ++i) {
-        const uint64_t length = p_.Compression == ckNone ? UnpackedSize(chunkLength_) : byteCounts_[i];
-        const uint64_t start = offsets_[i];
-        extents.push_back({start, start + std::min(length, BytesAt(offsets_[i]))});
-    }
+    for (size_t i = 0; i < ChunkCount(); ++i)
+        extents.push_back({offsets_[i], offsets_[i] + ChunkLength(i, chunkLength_)});
     std::sort(extents.begin(), extents.end());
     uint64_t present = 0, covered = 0;
     for (const auto& [start, end] : extents) {
         present += end - std::min(end, std::max(start, covered));
         covered = std::max(covered, end);
     }
+    viewStart_ = extents.empty() ? 0 : extents.front().first;
+    viewEnd_ = covered;
 
     const uint32_t lastRows = p_.Height - (down_ - 1) * chunkLength_;
     const double perPlane = p_.Flags & ifTiled
@@ -360,16 +384,22 @@ void TTIFFGraphic::TLoader::CheckInputCovers() const {
     if (double(present) * ratio < perPlane * planes_) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
 }
 
-void TTIFFGraphic::TLoader::DecodeAll() {
-    const uint64_t chunkBytes = UnpackedSize(chunkLength_);
-    planeStride_ = chunkBytes;
-    chunks_.resize(chunkBytes * planes_);
-    if (decoder_) {
-        uint64_t largest = 0;
-        for (size_t i = 0; i < offsets_.size(); ++i)
-            largest = std::max(largest, std::min<uint64_t>(byteCounts_[i], BytesAt(offsets_[i])));
-        packed_.resize(std::min<uint64_t>(largest, INT32_MAX));
+// The stream's bytes from the first chunk to the end of the last: a memory
+// stream's own, else read in one piece.
+void TTIFFGraphic::TLoader::MapChunks() {
+    const uint64_t start = uint64_t(reader_.StartPosition) + viewStart_;
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream_)) {
+        view_ = memory->Memory() + start;
+        return;
     }
+    mapped_.resize(viewEnd_ - viewStart_);
+    stream_.SetPosition(int64_t(start));
+    stream_.ReadBuffer(mapped_.data(), int64_t(mapped_.size()));
+    view_ = mapped_.data();
+}
+
+void TTIFFGraphic::TLoader::DecodeAll() {
+    chunks_.resize(UnpackedSize(chunkLength_) * planes_);
     try {
         for (uint32_t row = 0; row < down_; ++row) {
             const uint32_t y = row * chunkLength_;
@@ -378,7 +408,8 @@ void TTIFFGraphic::TLoader::DecodeAll() {
             p_.CurrentStrip = row;
             for (uint32_t column = 0; column < across_; ++column) {
                 for (uint32_t plane = 0; plane < planes_; ++plane)
-                    DecodeChunk((plane * down_ + row) * across_ + column, chunks_.data() + plane * planeStride_, rows);
+                    planeRows_[plane] = DecodeChunk((plane * down_ + row) * across_ + column,
+                                                    chunks_.data() + plane * UnpackedSize(chunkLength_), rows);
                 PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y));
             }
             rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
@@ -391,34 +422,36 @@ void TTIFFGraphic::TLoader::DecodeAll() {
     }
 }
 
-void TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows) {
+// Decodes one chunk into target and answers where its rows are: data stored
+// as it is is used in place.
+const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows) {
     const uint64_t unpacked = UnpackedSize(rows);
-    const uint64_t available = index < offsets_.size() ? BytesAt(offsets_[index]) : 0;
-    if (available == 0) {
-        std::memset(target, 0, unpacked);
-        return;
-    }
-    stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[index]);
+    const uint64_t count = index < ChunkCount() ? ChunkLength(index, rows) : 0;
+    uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
     if (!decoder_) {
+        if (count == unpacked) return data;
         // Rows beyond the end of the stream are zero.
-        const uint64_t count = std::min(unpacked, available);
-        stream_.ReadBuffer(target, int64_t(count));
+        if (count) std::memcpy(target, data, count);
         std::memset(target + count, 0, unpacked - count);
-        return;
+        return target;
     }
+    if (!decoderMovesTarget_ || count == 0) std::memset(target, 0, unpacked);
+    if (count == 0) return target;
 
-    const auto count = uint32_t(std::min<uint64_t>(std::min<uint64_t>(byteCounts_[index], available), INT32_MAX));
-    stream_.ReadBuffer(packed_.data(), count);
-    if (!decoderMovesTarget_) std::memset(target, 0, unpacked);
-    uint8_t* source = packed_.data();
+    // Fax decoders may reverse the bits of their block in place.
+    if (decoderWritesSource_) {
+        packed_.assign(data, data + count);
+        data = packed_.data();
+    }
     uint8_t* dest = target;
-    decoder_->Decode(source, dest, int32_t(count), int32_t(unpacked));
+    decoder_->Decode(data, dest, int32_t(std::min<uint64_t>(count, INT32_MAX)), int32_t(unpacked));
     if (decoderMovesTarget_) std::memset(dest, 0, unpacked - uint64_t(dest - target));
 
     if (p_.Predictor == 2 && !subsampled_ && (p_.BitsPerSample == 8 || p_.BitsPerSample == 16))
         for (uint32_t r = 0; r < rows; ++r)
             UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, p_.BitsPerSample,
                            p_.Flags & ifBigEndian);
+    return target;
 }
 
 void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows) {
@@ -430,8 +463,7 @@ void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows) {
     const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
     const void* planes[4];
     for (uint32_t r = 0; r < rows; ++r) {
-        for (uint32_t plane = 0; plane < planes_; ++plane)
-            planes[plane] = chunks_.data() + plane * planeStride_ + r * lineBytes_;
+        for (uint32_t plane = 0; plane < planes_; ++plane) planes[plane] = planeRows_[plane] + r * lineBytes_;
         reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planes_),
                                            reader_.ScanLine(int(y + r)) + targetOffset, width, 0xFF);
     }
@@ -446,7 +478,7 @@ void TTIFFGraphic::TLoader::PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t row
     const uint32_t lumaCount = unitColumns_ * unitRows_;
     units_.resize(size_t(unitRows_) * width * 3);
     for (uint32_t first = 0; first < rows; first += unitRows_) {
-        const uint8_t* unit = chunks_.data() + first / unitRows_ * lineBytes_;
+        const uint8_t* unit = planeRows_[0] + first / unitRows_ * lineBytes_;
         for (uint32_t block = 0; block * unitColumns_ < width; ++block, unit += lumaCount + 2)
             for (uint32_t dy = 0; dy < unitRows_; ++dy)
                 for (uint32_t dx = 0; dx < unitColumns_ && block * unitColumns_ + dx < width; ++dx) {

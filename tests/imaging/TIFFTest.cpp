@@ -522,6 +522,30 @@ TEST(TIFF, JPEGStripsWithTheirOwnTables) {
     }
 }
 
+TEST(TIFF, PicturesLoadTIFFFaxAndEPSFilesByExtension) {
+    const TiffImage image = PatternTiff(21, 11, 3, 8);
+    TiffDirectory directory;
+    directory.Fields = TiffBasics(image, 2, 32773, 2);
+    directory.Chunks = TiffChunks(image, TiffPacking::PackBits, false, 2);
+    const Bytes tiff = MakeTiff({directory}, false);
+    ScratchFolder folder;
+    WriteFileBytes(folder / "picture.TIF", tiff);
+    WriteFileBytes(folder / "picture.fax", tiff);
+    WriteFileBytes(folder / "picture.eps", MakeEps(tiff));
+    GraphicFormatsInitialization();
+    for (const char* name : {"picture.TIF", "picture.fax", "picture.eps"}) {
+        SCOPED_TRACE(name);
+        TPicture picture;
+        picture.LoadFromFile(folder / name);
+        const auto* graphic = dynamic_cast<const TTIFFGraphic*>(picture.Graphic());
+        ASSERT_NE(graphic, nullptr);
+        EXPECT_EQ(graphic->ClassType(), std::string(name).ends_with("eps") ? TEPSGraphic::StaticClass()
+                                                                           : TTIFFGraphic::StaticClass());
+        ExpectPixels(*graphic, image, 2);
+    }
+    GraphicFormatsFinalization();
+}
+
 // ---------------------------------------------------------------------------
 // Files of other writers: libtiff's tiffcp and ImageMagick write them, and
 // libtiff's own reading (tiff2rgba) gives the pixels to expect.
