@@ -260,11 +260,16 @@ inline Bytes PackBits(const Bytes& data) {
     return out;
 }
 
-enum class TiffPacking { None, PackBits, Deflate, DeflatePredictor };
+enum class TiffPacking { None, PackBits, Deflate, DeflatePredictor, PackBitsPredictor };
+
+inline bool Predicted(TiffPacking packing) {
+    return packing == TiffPacking::DeflatePredictor || packing == TiffPacking::PackBitsPredictor;
+}
 
 inline uint16_t CompressionTag(TiffPacking packing) {
     switch (packing) {
-        case TiffPacking::PackBits: return 32773;
+        case TiffPacking::PackBits:
+        case TiffPacking::PackBitsPredictor: return 32773;
         case TiffPacking::Deflate:
         case TiffPacking::DeflatePredictor: return 8;
         default: return 1;
@@ -275,9 +280,10 @@ inline Bytes PackChunk(const std::vector<Bytes>& rows, TiffPacking packing, uint
                        bool bigEndian) {
     Bytes data;
     for (const Bytes& row : rows) {
-        const Bytes stored = packing == TiffPacking::DeflatePredictor ? Difference(row, samples, bits, bigEndian) : row;
+        const Bytes stored = Predicted(packing) ? Difference(row, samples, bits, bigEndian) : row;
         // PackBits codes each row on its own.
-        const Bytes packed = packing == TiffPacking::PackBits ? PackBits(stored) : stored;
+        const bool packBits = packing == TiffPacking::PackBits || packing == TiffPacking::PackBitsPredictor;
+        const Bytes packed = packBits ? PackBits(stored) : stored;
         data.insert(data.end(), packed.begin(), packed.end());
     }
     return packing == TiffPacking::Deflate || packing == TiffPacking::DeflatePredictor ? Deflate(data) : data;

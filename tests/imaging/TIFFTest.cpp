@@ -105,7 +105,7 @@ struct LayoutCase {
 };
 
 std::string CaseName(const testing::TestParamInfo<LayoutCase>& info) {
-    static const char* const packings[] = {"none", "packbits", "deflate", "predictor"};
+    static const char* const packings[] = {"none", "packbits", "deflate", "predictor", "packbitspredictor"};
     static const char* const arrangements[] = {"strips", "tiles", "planarstrips", "planartiles"};
     const LayoutCase& c = info.param;
     return std::string(c.layout.name) + "_" + packings[int(c.packing)] + "_" + (c.bigEndian ? "mm" : "ii") + "_" +
@@ -123,7 +123,7 @@ Bytes LayoutFile(const LayoutCase& c, const TiffImage& image) {
     directory.Tiled = tiled;
     if (tiled) directory.Fields.insert(directory.Fields.end(), {Short(322, {16}), Short(323, {16})});
     if (planar) directory.Fields.push_back(Short(284, {2}));
-    if (c.packing == TiffPacking::DeflatePredictor) directory.Fields.push_back(Short(317, {2}));
+    if (Predicted(c.packing)) directory.Fields.push_back(Short(317, {2}));
     if (c.layout.photometric == 3) directory.Fields.push_back(Short(320, ColorMapValues(c.layout.bits)));
     if (c.layout.photometric <= 2 && c.layout.samples % 2 == 0) directory.Fields.push_back(Short(338, {2}));
     return MakeTiff({directory}, c.bigEndian);
@@ -151,14 +151,15 @@ std::vector<LayoutCase> AllLayoutCases() {
     std::vector<LayoutCase> cases;
     for (const Layout& layout : layouts)
         for (TiffPacking packing :
-             {TiffPacking::None, TiffPacking::PackBits, TiffPacking::Deflate, TiffPacking::DeflatePredictor})
+             {TiffPacking::None, TiffPacking::PackBits, TiffPacking::Deflate, TiffPacking::DeflatePredictor,
+              TiffPacking::PackBitsPredictor})
             for (bool bigEndian : {false, true})
                 for (Arrangement arrangement :
                      {Arrangement::Strips, Arrangement::Tiles, Arrangement::PlanarStrips, Arrangement::PlanarTiles}) {
                     const bool planar =
                         arrangement == Arrangement::PlanarStrips || arrangement == Arrangement::PlanarTiles;
                     if ((planar && layout.samples == 1) ||
-                        (packing == TiffPacking::DeflatePredictor && layout.bits < 8))
+                        (Predicted(packing) && layout.bits < 8))
                         continue;
                     cases.push_back({layout, packing, bigEndian, arrangement});
                 }
@@ -268,6 +269,7 @@ TEST(TIFF, StripsThatDoNotFitTheImageStayInsideIt) {
         uint32_t rowsExpected;
     };
     for (const Case& c : {Case{"rows per strip 0 is one strip", 0, 1, 10}, Case{"beyond the height", 1000, 1, 10},
+                          Case{"rows per strip 2^32 - 1 is one strip", 0xFFFFFFFF, 1, 10},
                           Case{"strips missing", 3, 2, 6}}) {
         SCOPED_TRACE(c.name);
         TiffDirectory directory;
