@@ -200,12 +200,12 @@ private:
     uint32_t planeSamples_ = 1;
 
     std::unique_ptr<TDecoder> decoder_;
-    bool decoderMovesTarget_ = false;
+    // The decoder reports how far it wrote; the decoder may write into its
+    // packed block.
+    bool decoderMovesTarget_ = false, decoderWritesSource_ = false;
     // What the JPEG decoder reads of a tile, since tiles are not the image.
     TImageProperties tileProperties_;
     TCardinalArray offsets_, byteCounts_;
-
-    bool decoderWritesSource_ = false;
 
     // The stream's bytes from viewStart_ to viewEnd_ (offsets of the TIFF
     // data), where every chunk lies.
@@ -329,6 +329,9 @@ void TTIFFGraphic::TLoader::ReadChunkTable() {
     offsets_ = reader_.ValueList(tiled ? tagTileOffsets : tagStripOffsets);
     byteCounts_ = reader_.ValueList(tiled ? tagTileByteCounts : tagStripByteCounts);
     p_.StripCount = uint32_t(offsets_.size());
+    // Every tile must be listed, so that the work of a tile grid follows the
+    // file (missing strips only leave their rows empty).
+    if (tiled && offsets_.size() < uint64_t(across_) * down_ * planes_) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
     if (byteCounts_.size() >= offsets_.size()) return;
 
     // Chunks without a byte count reach to the next chunk or the file's end.

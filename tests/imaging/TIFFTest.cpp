@@ -395,6 +395,15 @@ TEST(TIFF, RefusalsAndHostileFiles) {
              d.Chunks.clear();
          }),
          Invalid},
+        {"tiles missing", with([&](TiffDirectory& d) {
+             d.Fields.insert(d.Fields.end(), {Short(322, {16}), Short(323, {16})});
+             d.Fields[3] = Short(259, {8});
+             d.Chunks = TiffChunks(PatternTiff(40, 4, 3, 8), TiffPacking::Deflate, false, 0, false, 16, 16);
+             d.Chunks.pop_back();
+             d.Fields[0] = Long(256, {40});
+             d.Tiled = true;
+         }),
+         Invalid},
         {"too few samples for RGB", with(field(277, Short(277, {2}))),
          "Sample count per pixel does not correspond to the given color scheme."},
         {"too many samples", with(field(277, Short(277, {5}))),
