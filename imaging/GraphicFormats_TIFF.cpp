@@ -15,6 +15,8 @@ using namespace tiff;
 
 namespace {
 
+static_assert(std::endian::native == std::endian::little, "little-endian entries are read as they lie in memory");
+
 // Bytes of one value of a field type; 0 for types this reader does not know.
 uint32_t TypeSize(uint16_t type) {
     static constexpr uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
