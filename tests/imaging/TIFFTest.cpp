@@ -629,6 +629,12 @@ TEST(TIFF, FilesOfLibTIFFAndImageMagickDecodeAsLibTIFFReadsThem) {
         {"convert rgb.ppm -compress JPEG -quality 80", 2},
         {"convert rgb.ppm -compress Zip -define tiff:tile-geometry=64x64", 0},
         {"convert rgb.ppm -endian MSB -compress Zip -define tiff:predictor=2", 0},
+        {"convert rgb.ppm -colorspace CMYK -compress Zip", 1},
+        {"convert rgb.ppm -colors 16 -compress RLE", 1},
+        {"convert rgb.ppm -colors 200 -compress Zip", 1},
+        {"convert rgb.ppm -colorspace Gray -depth 16 -compress Zip", 1},
+        {"convert rgb.ppm -colorspace Gray -alpha set -compress Zip", 0},
+        {"convert rgb.ppm -depth 16 -compress Zip -define tiff:predictor=2", 1},
         {"convert page.pbm -compress Fax", 0},
     };
     for (const ToolCase& c : cases) {
