@@ -232,6 +232,8 @@ const TRegistration StartupRegistrations[] = {
     {"rgba", "", gsDescSGITrueColorAlpha, fkRaster, &TSGIGraphic::StaticClass},
     {"rgb", "", gsDescSGITrueColor, fkRaster, &TSGIGraphic::StaticClass},
     {"bw", "", gsDescSGIMono, fkRaster, &TSGIGraphic::StaticClass},
+    {"psd", gsDescPhotoshop, "", fkLayered | fkRaster, &TPSDGraphic::StaticClass},
+    {"pdd", "", "", fkLayered | fkRaster, &TPSDGraphic::StaticClass},
     {"ppm", gsDescPortable, gsDescPortablePixel, fkRaster, &TPPMGraphic::StaticClass},
     {"pgm", "", gsDescPortableGray, fkRaster, &TPPMGraphic::StaticClass},
     {"pbm", "", gsDescPortableMono, fkRaster, &TPPMGraphic::StaticClass},
@@ -239,12 +241,15 @@ const TRegistration StartupRegistrations[] = {
     {"pic", gsDescAutodesk, "", fkRaster, &TAutodeskGraphic::StaticClass},
     {"pcd", gsDescKodakPhotoCD, "", fkRaster, &TPCDGraphic::StaticClass},
     {"cut", gsDescHalo, "", fkRaster, &TCUTGraphic::StaticClass},
+    {"psp", gsDescPaintshopPro, "", fkRaster | fkVector, &TPSPGraphic::StaticClass},
     {"png", gsDescPortableNetworkGraphic, "", fkRaster, &TPNGGraphic::StaticClass},
 };
 
 // Whole classes removed at the end, in this order, before the single
 // bitmap extensions and the PNG class.
 TGraphicClass (*const ShutdownClasses[])() = {
+    &TPSPGraphic::StaticClass,
+    &TPSDGraphic::StaticClass,
     &TTargaGraphic::StaticClass,
     &TTIFFGraphic::StaticClass,
     &TSGIGraphic::StaticClass,

@@ -438,6 +438,58 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// Adobe Photoshop
+
+// Reads the merged image of a document; layers, masks and resources are
+// stepped over.
+class TPSDGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPSDGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+private:
+    void SetupColorManager();
+    void ReadColorModeData(TStream& stream);
+    void ReadRawImage(TStream& stream, uint32_t planes, uint32_t rowSize);
+    void ReadPackedImage(TStream& stream, uint32_t channels, uint32_t planes, uint32_t rowSize);
+    // Converts row y of the used planes (rowSize bytes each, changed in
+    // place for CMYK) into scan line y.
+    void ConvertPlaneRows(uint8_t* const* rows, uint32_t planes, uint32_t rowSize, uint32_t y);
+};
+
+// ---------------------------------------------------------------------------
+// Paintshop Pro
+
+// Reads the first raster layer of a block-structured file (major version 3
+// and later).
+class TPSPGraphic : public TFormatGraphic {
+    DECLARE_GRAPHIC_CLASS(TPSPGraphic)
+public:
+    static bool ProbeStream(TStream& stream);
+    bool ReadProperties(TStream& stream, int imageIndex) override;
+    void LoadFromStream(TStream& stream) override;
+
+private:
+    // One decoded channel: Height rows of Stride bytes.
+    struct TChannel {
+        std::vector<uint8_t> Data;
+        uint32_t Stride = 0;
+    };
+
+    void SetupColorManager(bool alpha);
+    void ReadPalette(TStream& stream);
+    bool ReadLayerBank(TStream& stream, int64_t bankEnd);
+    bool IsRasterLayer(TStream& stream);
+    void ReadLayerChannels(TStream& stream);
+    void ReadChannel(TStream& stream, TChannel& channel, uint32_t packedSize, uint32_t unpackedSize);
+    void ConvertChannels(std::vector<TChannel>& channels);
+
+    uint32_t rowSize_ = 0;
+};
+
+// ---------------------------------------------------------------------------
 // The registry
 
 enum TFormatKind : uint8_t {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <unistd.h>
 
 #include "GraphicFormats.h"
@@ -231,6 +232,8 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"rgba", "SGI true color images with alpha"},
         {"rgb", "SGI true color images"},
         {"bw", "SGI black/white images"},
+        {"psd", "Photoshop images"},
+        {"pdd", "Photoshop images"},
         {"ppm", "Portable pixel map images"},
         {"pgm", "Portable gray map images"},
         {"pbm", "Portable bitmap images"},
@@ -238,8 +241,14 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         {"pic", "Autodesk images"},
         {"pcd", "Kodak Photo-CD images"},
         {"cut", "Dr. Halo images"},
+        {"psp", "Paintshop Pro images"},
         {"png", "Portable network graphic images"},
     };
+    // Kinds other than a plain raster format.
+    const std::map<std::string, uint8_t> kinds = {
+        {"wmf", fkVector}, {"emf", fkVector}, {"psd", fkLayered | fkRaster}, {"pdd", fkLayered | fkRaster},
+        {"psp", fkRaster | fkVector}, {"tiff", fkRaster | fkMultiImage}, {"tif", fkRaster | fkMultiImage},
+        {"fax", fkRaster | fkMultiImage}};
     const auto& extensions = FileFormatList->Extensions();
     ASSERT_EQ(extensions.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -247,17 +256,15 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         const std::string shown = entry.Description.empty() ? entry.Class->Description : entry.Description;
         EXPECT_EQ(entry.Extension, expected[i].first);
         EXPECT_EQ(shown, expected[i].second) << entry.Extension;
-        const TGraphicClass graphicClass = entry.Class->GraphicClass;
-        EXPECT_EQ(entry.FormatKinds, graphicClass == TMetafile::StaticClass()    ? fkVector
-                                     : graphicClass == TTIFFGraphic::StaticClass() ? fkRaster | fkMultiImage
-                                                                                   : fkRaster);
+        const auto kind = kinds.find(entry.Extension);
+        EXPECT_EQ(entry.FormatKinds, kind == kinds.end() ? fkRaster : kind->second) << entry.Extension;
     }
     const int tiff = FileFormatList->FindGraphicClass(TTIFFGraphic::StaticClass());
     ASSERT_GE(tiff, 0);
     EXPECT_EQ(FileFormatList->Classes()[tiff]->Description, "Tagged image file format images");
     EXPECT_EQ(TPicture::FindGraphicClass("FAX"), TTIFFGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("eps"), TEPSGraphic::StaticClass());
-    EXPECT_EQ(FileFormatList->Classes().size(), 15u);
+    EXPECT_EQ(FileFormatList->Classes().size(), 17u);
     EXPECT_EQ(TPicture::FindGraphicClass("VDA"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("icb"), TTargaGraphic::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("Png"), TPNGGraphic::StaticClass());
@@ -278,6 +285,8 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
     EXPECT_EQ(TPicture::FindGraphicClass("cel"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("cut"), nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("rpf"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("pdd"), nullptr);
+    EXPECT_EQ(TPicture::FindGraphicClass("psp"), nullptr);
 }
 
 TEST(RegistryUnit, PictureLoadsTargaFilesByExtension) {
