@@ -257,7 +257,7 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
         EXPECT_EQ(entry.Extension, expected[i].first);
         EXPECT_EQ(shown, expected[i].second) << entry.Extension;
         const auto kind = kinds.find(entry.Extension);
-        EXPECT_EQ(entry.FormatKinds, kind == kinds.end() ? fkRaster : kind->second) << entry.Extension;
+        EXPECT_EQ(entry.FormatKinds, kind == kinds.end() ? uint8_t(fkRaster) : kind->second) << entry.Extension;
     }
     const int tiff = FileFormatList->FindGraphicClass(TTIFFGraphic::StaticClass());
     ASSERT_GE(tiff, 0);
