@@ -140,6 +140,7 @@ bool TPSDGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.SamplesPerPixel = static_cast<uint8_t>(std::min<uint16_t>(header.Channels, 4));
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
     p.ColorScheme = SchemeOf(header.Mode, header.Channels);
+    p.HasAlpha = p.ColorScheme == csRGBA;
     p.Width = header.Width;
     p.Height = header.Height;
 

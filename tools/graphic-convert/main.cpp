@@ -105,6 +105,9 @@ void PrintReaderFacts(const TGraphic& graphic) {
         std::printf("maximum value: %u\n", map->MaximumValue());
     } else if (const auto* tiff = dynamic_cast<const TTIFFGraphic*>(&graphic)) {
         PrintTIFFProperties(tiff->Properties);
+    } else if (const auto* psd = dynamic_cast<const TPSDGraphic*>(&graphic)) {
+        // Documents keep channels beyond the ones shown (alpha, spot colours).
+        std::printf("PSD channels in file: %u\n", psd->Properties.ChannelCount);
     }
 }
 
