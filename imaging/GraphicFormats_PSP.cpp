@@ -335,7 +335,7 @@ void TPSPGraphic::ReadChannel(TStream& stream, TChannel& channel, uint32_t packe
             decoder.EndDecode();
             break;
         }
-        default: std::memcpy(target, source, std::min<size_t>(packedSize, channel.Data.size())); break;
+        default: std::copy_n(source, std::min<size_t>(packedSize, channel.Data.size()), target); break;
     }
 }
 

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 #include "GraphicFormats.h"
 #include "PSDFiles.h"
+#include "ReaderErrors.h"
+#include "ToolFiles.h"
 
 namespace {
 
@@ -149,12 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"cmyk_alpha8", 4, 5, 8, pf24bit, csCMYK}, ModeCase{"lab8", 9, 3, 8, pf24bit, csCIELab}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct HostileCase {
-    const char* name;
-    std::function<Bytes()> make;
-    const char* message;
-};
-
 // A 13 x 5 RGB file without colour mode data or resources, so that its
 // section lengths lie at fixed offsets.
 PsdLayout Small(uint16_t compression = 1) {
@@ -195,16 +186,12 @@ Bytes HugeFromFewBytes() {
 const char* const Invalid = "Cannot load image. Invalid or unexpected PSD or PDD image format.";
 const char* const InvalidColor = "Invalid color format in PSD or PDD file.";
 
+using imagefiles::HostileCase;
+
 class PSDHostile : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(PSDHostile, FailsWithAClearError) {
-    TPSDGraphic graphic;
-    try {
-        Load(graphic, GetParam().make());
-        FAIL() << "loaded";
-    } catch (const Exception& error) {
-        EXPECT_STREQ(error.what(), GetParam().message);
-    }
+    EXPECT_EQ(imagefiles::LoadError<TPSDGraphic>(GetParam().make()), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -232,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"packed_rows_short", [] { return Shortened(MakePsd(Small()), 1); }, Invalid},
         HostileCase{"huge_image_from_few_bytes", HugeFromFewBytes, Invalid},
         HostileCase{"truncated_header", [] { return Bytes(20, '8'); }, "Stream read error"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    imagefiles::HostileCaseName);
 
 TEST(PSD, ProbeLeavesThePositionAndWantsTheWholeHeader) {
     const Bytes file = MakePsd(Small());
@@ -283,47 +270,33 @@ struct WriterCase {
 
 class ImageMagickPSD : public ::testing::TestWithParam<WriterCase> {};
 
-std::string Output(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t count;
-        while ((count = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output.append(buffer, count);
-        pclose(pipe);
-    }
-    return output;
-}
-
 TEST_P(ImageMagickPSD, DecodesToThePixelsImageMagickStored) {
-    if (access("/usr/bin/convert", X_OK) != 0) GTEST_SKIP() << "ImageMagick is not installed";
+    using namespace imagefiles;
+    if (!ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
     const uint32_t width = 37, height = 23;
-    char folder[] = "/tmp/psdtestXXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string source = std::string(folder) + "/source.pam", psd = std::string(folder) + "/image.psd";
-    {
-        std::ofstream pam(source, std::ios::binary);
-        pam << "P7\nWIDTH " << width << "\nHEIGHT " << height << "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
-        for (uint32_t y = 0; y < height; ++y)
-            for (uint32_t x = 0; x < width; ++x)
-                for (uint32_t c = 0; c < 4; ++c)
-                    pam.put(static_cast<char>(c == 3 ? (x + y) * 7 % 256 : x < 10 ? c * 60 + y : (x * 41 + y * 13 + c * 77) % 256));
-    }
-    const std::string convert = "/usr/bin/convert ";
-    ASSERT_EQ(std::system((convert + source + " " + GetParam().options + " " + psd).c_str()), 0);
-    const std::string pixels = Output(convert + source + " " + GetParam().options + " -depth 8 rgba:-");
+    const ScratchFolder folder;
+    std::string header = Format("P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", width, height);
+    Bytes source(header.begin(), header.end());
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            for (uint32_t c = 0; c < 4; ++c)
+                source.push_back(static_cast<uint8_t>(c == 3 ? (x + y) * 7 : x < 10 ? c * 60 + y : x * 41 + y * 13 + c * 77));
+    WriteFileBytes(folder / "source.pam", source);
+    const std::string convert = "/usr/bin/convert " + folder / "source.pam" + " " + GetParam().options;
+    ASSERT_TRUE(RunTool(convert + " " + folder / "image.psd"));
+    ASSERT_TRUE(RunTool(convert + " -depth 8 rgba:" + folder / "pixels"));
+    const Bytes pixels = ReadFileBytes(folder / "pixels");
     ASSERT_EQ(pixels.size(), size_t(width) * height * 4);
 
     TPSDGraphic graphic;
-    TFileStream stream(psd, TFileStream::fmOpenRead);
-    graphic.LoadFromStream(stream);
-    std::system(("rm -rf " + std::string(folder)).c_str());
+    Load(graphic, ReadFileBytes(folder / "image.psd"));
     ASSERT_EQ(graphic.Width(), int(width));
     ASSERT_EQ(graphic.Height(), int(height));
     const bool alpha = graphic.PixelFormat() == pf32bit;
     int worst = 0;
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x) {
-            const auto* theirs = reinterpret_cast<const uint8_t*>(pixels.data()) + (size_t(y) * width + x) * 4;
+            const uint8_t* theirs = &pixels[(size_t(y) * width + x) * 4];
             const TColor ours = graphic.Pixel(x, y);
             const int mine[4] = {GetRValue(ours), GetGValue(ours), GetBValue(ours),
                                  alpha ? graphic.ScanLine(y)[4 * x + 3] : 255};

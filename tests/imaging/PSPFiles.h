@@ -146,7 +146,7 @@ inline Bytes MakePsp(const PspLayout& layout) {
     PutLE16(attributes, layout.Compression);
     PutLE16(attributes, layout.BitDepth);
     PutLE16(attributes, 1);  // planes
-    PutLE32(attributes, layout.BitDepth == 24 ? 1u << 24 : 1u << layout.BitDepth);
+    PutLE32(attributes, layout.BitDepth >= 24 ? 1u << 24 : 1u << layout.BitDepth);
     attributes.push_back(layout.Grayscale);
     PutLE32(attributes, 0);                                       // total image size
     PutLE32(attributes, 0);                                       // active layer

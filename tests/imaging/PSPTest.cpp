@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "GraphicFormats.h"
+#include "ReaderErrors.h"
 #include "PSPFiles.h"
 
 namespace {
@@ -177,12 +178,6 @@ TEST(PSP, ProbeLeavesThePositionAndWantsVersion3) {
     EXPECT_FALSE(TPSPGraphic::ProbeStream(oldStream));
 }
 
-struct HostileCase {
-    const char* name;
-    std::function<Bytes()> make;
-    const char* message;
-};
-
 Bytes Changed(const std::function<void(PspLayout&)>& change) {
     PspLayout layout = OneLayer(5, 24, 1, false);
     change(layout);
@@ -209,16 +204,12 @@ Bytes HugeFromFewBytes() {
 const char* const Invalid = "Cannot load image. Invalid or unexpected PSP image format.";
 const char* const Unsupported = "Cannot load image. The compression scheme is not supported for PSP files.";
 
+using imagefiles::HostileCase;
+
 class PSPHostile : public ::testing::TestWithParam<HostileCase> {};
 
 TEST_P(PSPHostile, FailsWithAClearError) {
-    TPSPGraphic graphic;
-    try {
-        Load(graphic, GetParam().make());
-        FAIL() << "loaded";
-    } catch (const Exception& error) {
-        EXPECT_STREQ(error.what(), GetParam().message);
-    }
+    EXPECT_EQ(imagefiles::LoadError<TPSPGraphic>(GetParam().make()), GetParam().message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -246,6 +237,6 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"no_layers", [] { return Changed([](PspLayout& l) { l.Layers.clear(); }); }, Invalid},
         HostileCase{"only_vector_layers", [] { return Changed([](PspLayout& l) { l.Layers[0].Type = 3; }); }, Invalid},
         HostileCase{"truncated_header", [] { return Bytes(20, 'P'); }, "Stream read error"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    imagefiles::HostileCaseName);
 
 }  // namespace
