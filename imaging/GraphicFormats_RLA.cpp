@@ -137,6 +137,7 @@ bool TRLAGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
     if (header.ChannelSpace == "xyz") return false;
     if (header.ChannelSpace == "rgb") p.ColorScheme = header.MatteChannels > 0 ? csRGBA : csRGB;
+    p.HasAlpha = p.ColorScheme == csRGBA;
     const double gamma = StrToFloatDef(header.Gamma, 1.0, '.');
     if (std::isfinite(gamma)) p.Gamma = static_cast<float>(gamma);
     p.Compression = ckRLE;

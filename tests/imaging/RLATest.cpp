@@ -57,6 +57,7 @@ TEST_P(RLAPixels, ChannelsLandInTheirRowsScaledToEightBits) {
     ASSERT_EQ(graphic.Height(), height);
     EXPECT_EQ(graphic.PixelFormat(), c.matte ? pf32bit : pf24bit);
     EXPECT_EQ(graphic.Properties.ColorScheme, c.matte ? csRGBA : csRGB);
+    EXPECT_EQ(graphic.Properties.HasAlpha, c.matte);
     EXPECT_EQ(graphic.Properties.BitsPerSample, c.colorBits);
     EXPECT_EQ(graphic.Properties.RLABottomUp, c.bottomUp ? 1 : 0);
     EXPECT_EQ(graphic.Properties.Flags & ifGammaCorrected, 0);

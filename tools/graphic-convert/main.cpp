@@ -108,6 +108,17 @@ void PrintReaderFacts(const TGraphic& graphic) {
     } else if (const auto* psd = dynamic_cast<const TPSDGraphic*>(&graphic)) {
         // Documents keep channels beyond the ones shown (alpha, spot colours).
         std::printf("PSD channels in file: %u\n", psd->Properties.ChannelCount);
+    } else if (const auto* pcd = dynamic_cast<const TPCDGraphic*>(&graphic)) {
+        const TImageProperties& p = pcd->Properties;
+        std::printf("Photo-CD file: %s\n", p.PCDOverview ? "overview pack" : "image pack");
+        std::printf("Photo-CD rotation: %u\n", p.PCDRotation);
+        std::printf("Photo-CD header value at 10: %u\n", p.PCDReserved);
+    } else if (const auto* cut = dynamic_cast<const TCUTGraphic*>(&graphic)) {
+        const bool found = !cut->PaletteFile.empty() && FileExists(cut->PaletteFile);
+        std::printf("CUT palette: %s\n", found ? cut->PaletteFile.c_str() : "none, grey ramp");
+        std::printf("CUT palette entries: %zu\n", cut->Palette().palPalEntry.size());
+    } else if (const auto* rla = dynamic_cast<const TRLAGraphic*>(&graphic)) {
+        std::printf("RLA rows: %s\n", rla->Properties.RLABottomUp ? "bottom up" : "top down");
     }
 }
 
