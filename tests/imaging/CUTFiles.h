@@ -61,8 +61,12 @@ inline CutBytes MakeCut(uint16_t width, uint16_t height, const CutBytes& indices
 }
 
 // A palette file with the given red, green, blue entries, stating
-// highestIndex (entries.size() - 1 unless told otherwise).
-inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1) {
+// highestIndex (entries.size() - 1 unless told otherwise). Each component is
+// a 16-bit value with highByte above the component; the reader takes the
+// low byte, so that only a high byte of 0 keeps the values within the
+// largest value of 255 the header states.
+inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1,
+                                uint8_t highByte = 0xA5) {
     CutBytes out{'A', 'H'};
     PutLittle16(out, 0xE3);  // version
     PutLittle16(out, 0);     // size
@@ -80,8 +84,7 @@ inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entri
             out.resize(out.size() + 512 - offset);
             offset = 0;
         }
-        // 16-bit values of which the reader takes the low byte.
-        for (uint8_t c : entry) PutLittle16(out, static_cast<uint16_t>(0xA500 | c));
+        for (uint8_t c : entry) PutLittle16(out, static_cast<uint16_t>(highByte << 8 | c));
         offset += 6;
     }
     return out;

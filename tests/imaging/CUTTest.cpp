@@ -6,6 +6,7 @@
 
 #include "CUTFiles.h"
 #include "GraphicFormats.h"
+#include "ToolFiles.h"
 
 namespace {
 
@@ -108,6 +109,29 @@ TEST_F(CUTFiles, StreamsFindAPaletteOnlyAfterAFileLoadNamedOne) {
     graphic.LoadFromStream(stream);
     EXPECT_EQ(graphic.Palette().palPalEntry[7], Entry(Colours(8)[7]));
     EXPECT_EQ(graphic.ScanLine(1)[3], 7);
+}
+
+TEST(CUT, LoadsThePixelsImageMagickReads) {
+    if (!imagefiles::ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    const imagefiles::ScratchFolder folder;
+    const int width = 300, height = 5;
+    CutBytes indices(width * height);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i % 40 < 25 ? i / 40 % 100 : i * 7 % 100);
+    imagefiles::WriteFileBytes(folder / "x.cut", MakeCut(width, height, indices));
+    imagefiles::WriteFileBytes(folder / "x.pal", MakeHaloPalette(Colours(100), -1, 0));
+    ASSERT_TRUE(imagefiles::RunTool("/usr/bin/convert " + folder / "x.cut" + " ppm:" + folder / "x.ppm"));
+    const imagefiles::RGBImage reference = imagefiles::ReadReferenceMap(imagefiles::ReadFileBytes(folder / "x.ppm"));
+    TCUTGraphic graphic;
+    graphic.LoadFromFile(folder / "x.cut");
+    ASSERT_EQ(reference.Width, width);
+    ASSERT_EQ(reference.Height, height);
+    int wrong = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint8_t* rgb = reference.Pixels.data() + 3 * (size_t(y) * width + x);
+            if (graphic.Pixel(x, y) != RGB(rgb[0], rgb[1], rgb[2]) && ++wrong < 5) ADD_FAILURE() << x << "," << y;
+        }
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(CUT, HostileFilesRaiseTheInvalidFormatMessage) {
