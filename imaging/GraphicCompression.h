@@ -152,7 +152,7 @@ public:
 };
 
 // ---------------------------------------------------------------------------
-// CCITT fax decoders (TIFF compressions 2, 3 and 32771). They decode bilevel
+// CCITT fax decoders (TIFF compressions 2, 3, 4 and 32771). They decode bilevel
 // rows, 1 = black, most significant bit first, into a target that they first
 // zero-fill; row r of the output starts at r * ceil(Width / 8) bytes. Runs
 // are cut at the end of their row and rows at unpackedSize, so nothing is
@@ -170,6 +170,9 @@ public:
 // make-up code and the terminating code after it form one run, and an
 // invalid or end-of-line code ends the run being read. A code cut off by
 // the end of the data is dropped.
+// T4Options bit: rows may be coded two-dimensionally.
+constexpr uint32_t Fax3TwoDimensional = 1;
+
 class TCCITTDecoder : public TDecoder {
 public:
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
@@ -195,10 +198,30 @@ protected:
 // A row ends when its runs fill it or at an end-of-line or invalid code
 // (the rest of such a short row stays white; the next row then starts right
 // after that end-of-line code).
+//
+// With bit 0 of Options set (T4Options two-dimensional coding) a tag bit
+// follows every end-of-line code: 1 for a row of white and black runs, 0 for
+// a row coded against the row above it as in T.6 (pass, horizontal and
+// vertical modes).
 class TCCITTFax3Decoder : public TCCITTDecoder {
 public:
-    // options: T4Options; the decoding does not depend on it.
+    // options: T4Options.
     TCCITTFax3Decoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
+        : TCCITTDecoder(options, width, wordAligned, swapBits) {}
+
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+};
+
+// ITU-T T.6 (TIFF compression 4): every row coded against the row above it
+// (white above the first) in pass, horizontal and vertical modes, without
+// end-of-line codes. Decoding stops at the end-of-facsimile-block code, at
+// a code that is invalid or not supported (uncompressed mode) and at the
+// end of the data; the row being decoded keeps what was decoded of it, and
+// the rows after it stay white.
+class TCCITTFax4Decoder : public TCCITTDecoder {
+public:
+    // options: T6Options; wordAligned is not used.
+    TCCITTFax4Decoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
         : TCCITTDecoder(options, width, wordAligned, swapBits) {}
 
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
@@ -216,6 +239,41 @@ public:
         : TCCITTDecoder(options, width, wordAligned, swapBits) {}
 
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+};
+
+// TIFF LZW (compression 5): codes of 9 to 12 bits, most significant bit
+// first, 256 clears the table, 257 ends the data, and the code width grows
+// one code early (at 511, 1023 and 2047 entries). Old writers produced a
+// variant with the bits of every byte taken least significant first and
+// the width growing at 512, 1024 and 2048 entries; it is recognised by its
+// first code (a clear code so stored starts with bytes 00h and an odd
+// byte), as libtiff does.
+class TLZWDecoder : public TDecoder {
+public:
+    TLZWDecoder();
+
+    // Decodes one strip: packedSize bytes at source into at most
+    // unpackedSize bytes at dest. Decoding stops at the end code, at the
+    // end of the data (a strip without end code keeps what was decoded), at
+    // the end of the target, and at a code the table does not hold yet
+    // (damaged data), keeping what was decoded before it. Once the table is
+    // full it stays as it is until the next clear code. Neither cursor
+    // moves.
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+private:
+    // Every string of the table also stands in the output already: an entry
+    // is where it was first written and its length.
+    struct TEntry {
+        uint32_t Offset;
+        uint32_t Length;
+    };
+
+    template <bool OldStyle>
+    void DecodeCodes(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t unpackedSize);
+
+    std::unique_ptr<TEntry[]> table_;
 };
 
 // JPEG-compressed TIFF strips (compression 7) through libjpeg. The decoder

@@ -1,6 +1,7 @@
-// The CCITT fax decoders: ITU-T T.4 one-dimensional rows with and without
-// end-of-line codes. Rows are decoded into lists of changing elements (the
-// positions where the colour changes) and then drawn into the zero-filled
+// The CCITT fax decoders: ITU-T T.4 rows with and without end-of-line codes,
+// one- and two-dimensional, and ITU-T T.6 (Group 4). Rows are decoded into
+// lists of changing elements (the positions where the colour changes),
+// which two-dimensional rows refer to, and then drawn into the zero-filled
 // target, black spans only.
 #include <algorithm>
 #include <array>
@@ -144,7 +145,41 @@ constexpr RunTable WhiteRuns =
 constexpr RunTable BlackRuns =
     BuildRunTable({BlackTerminatingCodes, BlackMakeUpCodes, ExtendedMakeUpCodes, SpecialCodes});
 
+// Two-dimensional coding: the mode codes, found with the next 7 bits.
+enum class Mode : uint8_t { Pass, Horizontal, Vertical, Extension, Zeros };
+
+struct ModeEntry {
+    Mode Kind;
+    int8_t Offset;   // a1 - b1 of the vertical modes
+    uint8_t Length;  // bits of the code
+};
+
+constexpr int ModeBits = 7;
+
+constexpr std::array<ModeEntry, 1 << ModeBits> ModeTable = [] {
+    struct Code {
+        ModeEntry Entry;
+        uint8_t Bits;
+    };
+    constexpr Code codes[] = {
+        {{Mode::Vertical, 0, 1}, 0b1},          {{Mode::Vertical, 1, 3}, 0b011},
+        {{Mode::Vertical, -1, 3}, 0b010},       {{Mode::Horizontal, 0, 3}, 0b001},
+        {{Mode::Pass, 0, 4}, 0b0001},           {{Mode::Vertical, 2, 6}, 0b000011},
+        {{Mode::Vertical, -2, 6}, 0b000010},    {{Mode::Vertical, 3, 7}, 0b0000011},
+        {{Mode::Vertical, -3, 7}, 0b0000010},   {{Mode::Extension, 0, 7}, 0b0000001},
+        {{Mode::Zeros, 0, 7}, 0b0000000},
+    };
+    std::array<ModeEntry, 1 << ModeBits> table{};
+    for (const Code& code : codes) {
+        const int spare = ModeBits - code.Entry.Length;
+        for (int k = 0; k < (1 << spare); ++k) table[(code.Bits << spare) | k] = code.Entry;
+    }
+    return table;
+}();
+
 constexpr int32_t EndOfLine = -1;
+constexpr uint32_t EndOfLineCode = 1;
+constexpr int EndOfLineBits = 12;
 // Longer runs than any row are kept at this value, so that endless make-up
 // codes cannot overflow.
 constexpr int32_t MaxRun = 1 << 30;
@@ -281,8 +316,14 @@ void FillBlack(uint8_t* row, uint32_t from, uint32_t to) {
     row[last] |= tail;
 }
 
+// How a row ended.
+enum class RowEnd { Complete, EndOfLine, Invalid, DataEnd };
+
 // One Decode call: the bit reader over the (bit-reversed) block, the target
-// rows, and the changing elements of the row being decoded.
+// rows, and the changing elements of the row being decoded and of the row
+// before it (the reference line of two-dimensional coding). Changing
+// elements are strictly increasing positions; those at even indices turn
+// the row black, those at odd ones white again.
 class FaxSession {
 public:
     FaxSession(const TCCITTDecoder& decoder, uint8_t* source, int32_t packedSize, uint8_t* dest, int32_t unpackedSize)
@@ -296,7 +337,10 @@ public:
             for (uint8_t* p = source; p < source + std::max(packedSize, 0); ++p) *p = BitReversal[*p];
         // A row cannot change colour more often than it has pixels, nor more
         // often than the block has bits.
-        changes_.reserve(std::min<size_t>(width_, size_t(std::max(packedSize, 0)) * 8) + 4);
+        const size_t most = std::min<size_t>(width_, size_t(std::max(packedSize, 0)) * 8) + ReferenceEnd;
+        changes_.reserve(most);
+        reference_.reserve(most);
+        reference_.assign(ReferenceEnd, width_);
     }
 
     FaxBitReader& Bits() { return bits_; }
@@ -314,14 +358,74 @@ public:
         }
     }
 
-    // Draws the current row and moves to the next.
+    // Draws the current row, makes it the reference line and moves to the
+    // next row. A row that ends black is black up to its end.
     void EndRow() {
         const size_t room = std::min<size_t>(rowBytes_, end_ - row_);
         const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(width_, room * 8));
-        for (size_t i = 0; i + 1 < changes_.size(); i += 2)
+        if (changes_.size() & 1) changes_.push_back(width_);
+        for (size_t i = 0; i < changes_.size(); i += 2)
             FillBlack(row_, std::min(changes_[i], limit), std::min(changes_[i + 1], limit));
-        changes_.clear();
         row_ += room;
+        std::swap(reference_, changes_);
+        reference_.insert(reference_.end(), ReferenceEnd, width_);
+        changes_.clear();
+    }
+
+    // Decodes one row of two-dimensional coding against the reference line,
+    // until it is complete or a code ends it.
+    RowEnd DecodeTwoDimensionalRow() {
+        const uint32_t* b = reference_.data();
+        const int64_t width = width_;
+        // a0 starts on an imaginary white pixel before the row.
+        int64_t a0 = -1;
+        size_t parity = 0;  // 0 while a0 is white, 1 while black
+        size_t j = 0;
+        while (a0 < width) {
+            bits_.Refill();
+            const ModeEntry mode = ModeTable[bits_.Peek(ModeBits)];
+            if (mode.Length > bits_.Available()) return RowEnd::DataEnd;
+            // b1: the first change of the reference line right of a0 to the
+            // colour opposite a0's; b2 the change after it.
+            while (b[j] <= a0 || (j & 1) != parity) ++j;
+            switch (mode.Kind) {
+                case Mode::Pass:
+                    bits_.Skip(mode.Length);
+                    a0 = b[j + 1];
+                    break;
+                case Mode::Horizontal: {
+                    bits_.Skip(mode.Length);
+                    const int32_t first = bits_.FindRun(parity ? BlackRuns : WhiteRuns);
+                    const int32_t second = bits_.FindRun(parity ? WhiteRuns : BlackRuns);
+                    if (first < 0 || second < 0)
+                        return first == EndOfLine || second == EndOfLine ? RowEnd::EndOfLine : RowEnd::Invalid;
+                    const int64_t a1 = std::min(std::max<int64_t>(a0, 0) + first, width);
+                    const int64_t a2 = std::min(a1 + second, width);
+                    AddChange(static_cast<uint32_t>(a1));
+                    AddChange(static_cast<uint32_t>(a2));
+                    a0 = a2;
+                    break;
+                }
+                case Mode::Vertical: {
+                    bits_.Skip(mode.Length);
+                    const int64_t a1 = int64_t(b[j]) + mode.Offset;
+                    if (a1 <= a0 || a1 > width) return RowEnd::Invalid;
+                    AddChange(static_cast<uint32_t>(a1));
+                    a0 = a1;
+                    parity ^= 1;
+                    // b1 of the new colour may lie just left of the old b1.
+                    if (j > 0) --j;
+                    break;
+                }
+                case Mode::Extension: return RowEnd::Invalid;
+                case Mode::Zeros:
+                    if (bits_.Available() < EndOfLineBits || bits_.Peek(EndOfLineBits) != EndOfLineCode)
+                        return RowEnd::Invalid;
+                    bits_.Skip(EndOfLineBits);
+                    return RowEnd::EndOfLine;
+            }
+        }
+        return RowEnd::Complete;
     }
 
     // Decodes one row of white and black runs, starting white, until the
@@ -343,12 +447,26 @@ public:
     }
 
 private:
+    // The reference line ends with this many copies of the width, so that
+    // b1 and b2 always exist.
+    static constexpr size_t ReferenceEnd = 3;
+
+    // A change of colour at x; one at the same place as the last change
+    // undoes it (a run of 0).
+    void AddChange(uint32_t x) {
+        if (!changes_.empty() && changes_.back() == x)
+            changes_.pop_back();
+        else
+            changes_.push_back(x);
+    }
+
     FaxBitReader bits_;
     uint32_t width_;
     size_t rowBytes_;
     uint8_t* row_;
     uint8_t* end_;
     std::vector<uint32_t> changes_;
+    std::vector<uint32_t> reference_;
 };
 
 }  // namespace
@@ -356,11 +474,34 @@ private:
 void TCCITTFax3Decoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
     FaxSession session(*this, source, packedSize, dest, unpackedSize);
     FaxBitReader& bits = session.Bits();
+    const bool twoDimensional = Options & Fax3TwoDimensional;
     bool endedOnEndOfLine = false;
     while (session.RowsLeft() && !bits.Exhausted()) {
         if (!endedOnEndOfLine && !bits.SkipToEndOfLine()) break;
-        endedOnEndOfLine = session.DecodeOneDimensionalRow();
+        // Two-dimensional coding tags every row: 1 one-dimensional, 0 two.
+        bool oneDimensional = true;
+        if (twoDimensional) {
+            bits.Refill();
+            if (bits.Available() == 0) break;
+            oneDimensional = bits.Peek(1) != 0;
+            bits.Skip(1);
+        }
+        if (oneDimensional)
+            endedOnEndOfLine = session.DecodeOneDimensionalRow();
+        else
+            endedOnEndOfLine = session.DecodeTwoDimensionalRow() == RowEnd::EndOfLine;
         session.EndRow();
+    }
+}
+
+void TCCITTFax4Decoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+    FaxSession session(*this, source, packedSize, dest, unpackedSize);
+    while (session.RowsLeft() && !session.Bits().Exhausted()) {
+        const RowEnd end = session.DecodeTwoDimensionalRow();
+        session.EndRow();
+        // The end-of-facsimile-block code (two end-of-line codes), damage or
+        // the end of the data.
+        if (end != RowEnd::Complete) break;
     }
 }
 

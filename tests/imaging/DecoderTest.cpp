@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -178,6 +179,8 @@ private:
 constexpr std::string_view EOL = "000000000001", W0 = "00110101", W1 = "000111", W2 = "0111", W4 = "1011",
                            W8 = "10011", B0 = "0000110111", B1 = "010", B3 = "10", B7 = "00011", B8 = "000101",
                            B64 = "0000001111";
+// Two-dimensional mode codes: pass, horizontal, vertical 0 and right 1.
+constexpr std::string_view P = "0001", H = "001", V0 = "1", VR1 = "011";
 
 struct FaxCase {
     const char* Name;
@@ -192,6 +195,8 @@ TEST(FaxDecoders, HandMadeRows) {
     const auto mh = Make<TCCITTMHDecoder>(0u, 8u, false, false);
     const auto mhw = Make<TCCITTMHDecoder>(0u, 8u, true, false);
     const auto fax3Wide = Make<TCCITTFax3Decoder>(0u, 12u, false, false);
+    const auto fax3TwoD = Make<TCCITTFax3Decoder>(1u, 8u, false, false);
+    const auto g4 = Make<TCCITTFax4Decoder>(0u, 8u, false, false);
     // Rows: white 2 black 3 white 3; black 8 (after a white run of 0);
     // white 4 and a black run of 64 cut at the row end; white 8.
     const std::string rows[] = {std::string(W2) + std::string(B3) + "1000", std::string(W0) + std::string(B8),
@@ -217,6 +222,14 @@ TEST(FaxDecoders, HandMadeRows) {
         {"fax3 rows stop at the target end", fax3, withEOL.Done(), 3, {0x38, 0xFF, 0x0F}},
         {"fax3 12-pixel rows take two bytes", fax3Wide,
          (BitWriter() << EOL << W4 << B7 << W1 << EOL << W0 << B1 << W8 << "011").Done(), 4, {0x0F, 0xE0, 0x80, 0x70}},
+        // Group 4 rows: horizontal mode white 2 black 3, vertical 0 to the
+        // row end; then three vertical 0 codes copy the row above.
+        {"g4 rows", g4, (BitWriter() << H << W2 << B3 << V0 << V0 << V0 << V0 << EOL << EOL).Done(), 3, {0x38, 0x38, 0x00}},
+        {"g4 pass mode", g4, (BitWriter() << H << W2 << B3 << V0 << H << W4 << B1 << P << V0).Done(), 2, {0x38, 0x08}},
+        {"g4 that never ends a row", g4, (BitWriter() << H << W0 << B0 << H << W0 << B0 << H << W0 << B0).Done(), 2, {0x00, 0x00}},
+        {"g4 damage keeps the row so far", g4, (BitWriter() << H << W2 << B3 << "0000001111" << V0).Done(), 2, {0x38, 0x00}},
+        {"g3 two-dimensional rows", fax3TwoD,
+         (BitWriter() << EOL << "1" << W2 << B3 << "1000" << EOL << "0" << VR1 << V0 << V0).Done(), 2, {0x38, 0x18}},
         {"mh byte-aligned rows", mh, byteAligned.Done(), 4, image},
         {"mh word-aligned rows", mhw, wordAligned.Done(), 4, image},
         {"mh runs of 64 and more", Make<TCCITTMHDecoder>(0u, 80u, false, false),
@@ -252,8 +265,9 @@ TEST(FaxDecoders, RandomDataStaysInBoundsAndEnds) {
     for (int i = 0; i < 600; ++i) {
         const uint32_t width = 1 + random() % 100;
         const bool aligned = random() & 1, swap = random() & 2;
-        const DecoderFactory factories[] = {Make<TCCITTFax3Decoder>(0u, width, aligned, swap),
-                                            Make<TCCITTMHDecoder>(0u, width, aligned, swap)};
+        const DecoderFactory factories[] = {
+            Make<TCCITTFax3Decoder>(0u, width, aligned, swap), Make<TCCITTMHDecoder>(0u, width, aligned, swap),
+            Make<TCCITTFax3Decoder>(1u, width, aligned, swap), Make<TCCITTFax4Decoder>(0u, width, aligned, swap)};
         Bytes packed(random() % 200);
         for (auto& b : packed) b = static_cast<uint8_t>(random() & random());  // mostly 0 bits
         auto decoder = factories[i % std::size(factories)]();
@@ -389,6 +403,12 @@ TEST(FaxDecoders, DecodeWhatLibtiffWrites) {
          [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(0, w, false, swap); }},
         {"group 3 with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS,
          [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(GROUP3OPT_FILLBITS, w, false, swap); }},
+        {"group 3 two-dimensional", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(1, w, false, swap); }},
+        {"group 3 two-dimensional with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(5, w, false, swap); }},
+        {"group 4", COMPRESSION_CCITTFAX4, 0,
+         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax4Decoder>(0, w, false, swap); }},
         {"modified Huffman", COMPRESSION_CCITTRLE, 0,
          [](uint32_t w, bool swap) { return std::make_unique<TCCITTMHDecoder>(0, w, false, swap); }},
         {"word-aligned modified Huffman", COMPRESSION_CCITTRLEW, 0,
@@ -611,6 +631,163 @@ TEST(JPEGDecoder, BadTablesBadDataAndCutOffStrips) {
     EXPECT_EQ(MessageBoxLog()[0].Text, "JPEG decompression error. Unexpected end of input.");
     EXPECT_EQ(MessageBoxLog()[0].Caption, "Warning");
     EXPECT_TRUE(std::equal(out.begin(), out.begin() + 64 * 3 * 8, jpeg.Strip.Decoded.begin()));
+}
+
+#endif  // DOT3_HAVE_LIBTIFF
+
+// ---------------------------------------------------------------------------
+// LZW
+
+// A plain LZW encoder: the codes of TIFF's bit order and width steps, or of
+// the old variant's. The table is cleared when it reaches 4095 entries
+// unless clearWhenFull is off; endCode off leaves the end code out.
+Bytes LzwEncode(const Bytes& data, bool oldStyle, bool clearWhenFull = true, bool endCode = true) {
+    std::vector<uint32_t> codes = {256};
+    std::map<std::pair<uint32_t, uint8_t>, uint32_t> table;
+    uint32_t next = 258;
+    int64_t w = -1;
+    for (uint8_t c : data) {
+        if (w < 0) {
+            w = c;
+            continue;
+        }
+        const auto found = table.find({uint32_t(w), c});
+        if (found != table.end()) {
+            w = found->second;
+            continue;
+        }
+        codes.push_back(uint32_t(w));
+        if (next < 4096) table[{uint32_t(w), c}] = next++;
+        w = c;
+        if (clearWhenFull && next == 4095) {
+            codes.push_back(uint32_t(w));
+            codes.push_back(256);
+            table.clear();
+            next = 258;
+            w = -1;
+        }
+    }
+    if (w >= 0) codes.push_back(uint32_t(w));
+    if (endCode) codes.push_back(257);
+
+    // The widths follow the decoder's table, which is one entry behind.
+    Bytes out;
+    uint64_t buffer = 0;
+    int count = 0, width = 9;
+    uint32_t decoderNext = 258;
+    bool previous = false;
+    for (uint32_t code : codes) {
+        if (oldStyle) {
+            buffer |= uint64_t(code) << count;
+            for (count += width; count >= 8; count -= 8, buffer >>= 8) out.push_back(uint8_t(buffer));
+        } else {
+            buffer = buffer << width | code;
+            for (count += width; count >= 8; count -= 8) out.push_back(uint8_t(buffer >> (count - 8)));
+        }
+        if (code == 256) {
+            width = 9, decoderNext = 258, previous = false;
+        } else if (code != 257) {
+            if (previous && decoderNext < 4096) ++decoderNext;
+            if (decoderNext >= (1u << width) - (oldStyle ? 0 : 1) && width < 12) ++width;
+            previous = true;
+        }
+    }
+    if (count > 0) out.push_back(uint8_t(oldStyle ? buffer : buffer << (8 - count)));
+    return out;
+}
+
+Bytes RandomBytes(size_t size, uint32_t seed, uint32_t alphabet = 256) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes) b = static_cast<uint8_t>(random() % alphabet);
+    return bytes;
+}
+
+TEST(LZWDecoder, RoundTripsAndEdgeCases) {
+    const Bytes text(reinterpret_cast<const uint8_t*>("TOBEORNOTTOBEORTOBEORNOT#"),
+                     reinterpret_cast<const uint8_t*>("TOBEORNOTTOBEORTOBEORNOT#") + 25);
+    const Bytes noise = RandomBytes(30000, 1);  // fills the table several times
+    const Bytes few = RandomBytes(60000, 2, 4);  // long strings, widths up to 12
+    const Bytes same(5000, 'x');                  // every code is the one being defined
+    struct Case {
+        const char* Name;
+        Bytes Packed;
+        size_t Room;
+        Bytes Expected;
+    };
+    std::vector<Case> cases;
+    for (bool oldStyle : {false, true}) {
+        const std::string style = oldStyle ? "old " : "";
+        for (const Bytes* data : {&text, &noise, &few, &same})
+            cases.push_back({"round trip", LzwEncode(*data, oldStyle), data->size(), *data});
+        cases.push_back({"table full without clear", LzwEncode(noise, oldStyle, false), noise.size(), noise});
+        cases.push_back({"no end code", LzwEncode(few, oldStyle, true, false), few.size(), few});
+        cases.push_back({"target shorter than the data", LzwEncode(same, oldStyle), 1001, Bytes(1001, 'x')});
+    }
+    Bytes cut = LzwEncode(text, false, true, false);
+    cut.pop_back();
+    cases.push_back({"data ends inside a code", cut, text.size(), Bytes(text.begin(), text.end() - 1)});
+    // 9-bit codes: clear, 'A', 'B', then 300, which the table does not hold.
+    cases.push_back({"code beyond the table", (BitWriter() << "100000000 001000001 001000010 100101100").Done(), 8,
+                     {'A', 'B'}});
+    cases.push_back({"table code right after clear", (BitWriter() << "100000000 100000010 001000001").Done(), 8, {}});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TLZWDecoder decoder;
+        EXPECT_EQ(DecodeBlock(decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
+    }
+}
+
+TEST(LZWDecoder, RandomDataStaysInBounds) {
+    std::mt19937 random(9);
+    TLZWDecoder decoder;
+    for (int i = 0; i < 500; ++i) {
+        Bytes packed = RandomBytes(random() % 300, uint32_t(i));
+        if (i % 3 == 0) packed = LzwEncode(RandomBytes(random() % 2000, uint32_t(i), 3), i % 2);
+        if (!packed.empty() && i % 5 == 0) packed[random() % packed.size()] ^= 0x10;
+        const auto [target, moved] = DecodeBlock(decoder, packed, random() % 3000);
+        ASSERT_EQ(Bytes(target.end() - 8, target.end()), Bytes(8, kGuard));
+    }
+}
+
+#ifdef DOT3_HAVE_LIBTIFF
+
+TEST(LZWDecoder, DecodesWhatLibtiffWritesAndReads) {
+    // libtiff's own strips, with the horizontal predictor undone afterwards.
+    const uint32_t width = 97, height = 31;
+    Bytes picture = JpegPicture(width, height, 3);
+    for (size_t i = 0; i < picture.size(); i += 7) picture[i] ^= static_cast<uint8_t>(i);
+    LibtiffStrip strip = ThroughLibtiff(width, height, 8, 3, picture, [](TIFF* tif) {
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    });
+    TLZWDecoder decoder;
+    Bytes decoded = DecodeBlock(decoder, strip.Raw, picture.size()).first;
+    for (uint32_t y = 0; y < height; ++y) AddHorizontalDeltas<3>(decoded.data() + y * width * 3, width);
+    EXPECT_EQ(decoded, Written(picture, picture.size()));
+
+    // The encoder above, both variants, read by libtiff.
+    for (bool oldStyle : {false, true}) {
+        SCOPED_TRACE(oldStyle ? "old variant" : "TIFF variant");
+        const Bytes data = RandomBytes(20000, 4, 16);
+        const Bytes packed = LzwEncode(data, oldStyle);
+        const std::string path = testing::TempDir() + "/lzw-test.tif";
+        TIFF* out = TIFFOpen(path.c_str(), "w");
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, 200);
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, 100);
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, 100);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFWriteRawStrip(out, 0, const_cast<uint8_t*>(packed.data()), tmsize_t(packed.size()));
+        TIFFClose(out);
+        TIFF* in = TIFFOpen(path.c_str(), "r");
+        Bytes expected(data.size());
+        TIFFReadEncodedStrip(in, 0, expected.data(), tmsize_t(expected.size()));
+        TIFFClose(in);
+        EXPECT_EQ(expected, data);
+    }
 }
 
 #endif  // DOT3_HAVE_LIBTIFF
