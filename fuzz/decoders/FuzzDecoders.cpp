@@ -71,6 +71,10 @@ const Factory Decoders[] = {
         DescribeJpegStrip(p, *p.Properties);
         return std::make_unique<TTIFFJPEGDecoder>(*p.Properties);
     },
+    [](const Parameters& p) -> std::unique_ptr<TDecoder> {
+        return std::make_unique<TCCITTFax4Decoder>(p.Options(), p.Width, p.WordAligned(), p.SwapBits());
+    },
+    [](const Parameters&) -> std::unique_ptr<TDecoder> { return std::make_unique<TLZWDecoder>(); },
 };
 constexpr size_t JpegDecoder = 10;
 

@@ -17,6 +17,37 @@ def seed(name, kind, packed, room, width=8, flags=0):
         f.write(struct.pack("<BBHH", kind, flags, width, room) + bytes(packed))
 
 
+def lzw_old_style(data):
+    """LZW codes of the old TIFF variant: least significant bit first, the
+    code width growing at 512, 1024 and 2048 entries."""
+    codes, table, w = [256], {}, None
+    for c in data:
+        if w is None:
+            w = c
+        elif (w, c) in table:
+            w = table[(w, c)]
+        else:
+            codes.append(w)
+            table[(w, c)] = 258 + len(table)
+            w = c
+    codes += [w, 257]
+    out, buffer, count, width, entries = bytearray(), 0, 0, 9, 258
+    for i, code in enumerate(codes):
+        buffer |= code << count
+        count += width
+        while count >= 8:
+            out.append(buffer & 0xFF)
+            buffer >>= 8
+            count -= 8
+        if i >= 2:
+            entries += 1
+        if entries >= 1 << width and width < 12:
+            width += 1
+    if count:
+        out.append(buffer & 0xFF)
+    return bytes(out)
+
+
 def first_strip(path):
     """The first strip and the JPEG tables (or b"") of a TIFF file."""
     data = open(path, "rb").read()
@@ -59,13 +90,20 @@ seed("mh", 8, [0x7A, 0x00, 0x35, 0x14], 2)
 
 with tempfile.TemporaryDirectory() as folder:
     page = ["-size", "48x16", "pattern:checkerboard", "-monochrome", "-depth", "1"]
-    for name, compression, flags in [("fax3", "g3:1d", 0), ("fax3-fill", "g3:1d:fill", 4 << 2)]:
+    for name, compression, flags in [("fax3", "g3:1d", 0), ("fax3-fill", "g3:1d:fill", 4 << 2),
+                                     ("fax3-2d", "g3:2d", 1 << 2)]:
         strip, _ = tiff(page, compression, folder)
         seed(name, 7, strip, 6 * 16, width=48, flags=flags)
+    strip, _ = tiff(page, "g4", folder)
+    seed("fax4", 11, strip, 6 * 16, width=48)
     picture = ["-size", "16x16", "gradient:red-blue", "-depth", "8"]
     for name, compression, layout in [("jpeg-ycbcr", "jpeg", 2), ("jpeg-rgb", "jpeg:r", 1)]:
         strip, tables = tiff(picture, compression, folder)
         seed(name, 10, struct.pack("<H", len(tables)) + tables + strip, 16 * 16 * 3, width=16,
              flags=(layout << 2) | 16)
+    for name, compression in [("lzw", "lzw"), ("lzw-predictor", "lzw:2")]:
+        strip, _ = tiff(picture, compression, folder)
+        seed(name, 12, strip, 16 * 16 * 3)
+    seed("lzw-old", 12, lzw_old_style(b"TOBEORNOTTOBEORTOBEORNOT" * 40), 960)
     strip, tables = tiff(picture + ["-colorspace", "Gray"], "jpeg", folder)
     seed("jpeg-gray", 10, struct.pack("<H", len(tables)) + tables + strip, 16 * 16, width=16, flags=16)
