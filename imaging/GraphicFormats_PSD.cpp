@@ -40,7 +40,9 @@ struct TPSDHeader {
 };
 
 uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t BigEndian32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint32_t BigEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
 
 TPSDHeader ReadHeader(TStream& stream) {
     uint8_t raw[HeaderSize];
@@ -104,7 +106,9 @@ uint32_t PlanesOf(TColorScheme scheme) {
 
 // Depths whose rows become bitmap rows: 1-bit rows only for single-channel
 // images, 8 and 16 bits for all.
-bool IsDecodedDepth(uint16_t depth, uint32_t planes) { return depth == 8 || depth == 16 || (depth == 1 && planes <= 1); }
+bool IsDecodedDepth(uint16_t depth, uint32_t planes) {
+    return depth == 8 || depth == 16 || (depth == 1 && planes <= 1);
+}
 
 }  // namespace
 
@@ -118,9 +122,9 @@ bool TPSDGraphic::ProbeStream(TStream& stream) {
     if (stream.Size() - start > HeaderSize) {
         const TPSDHeader header = ReadHeader(stream);
         const auto upper = [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); };
-        answer = std::equal(header.Signature, header.Signature + 4, "8BPS",
-                            [&](char a, char b) { return upper(a) == b; }) &&
-                 header.Version == 1;
+        answer =
+            std::equal(header.Signature, header.Signature + 4, "8BPS", [&](char a, char b) { return upper(a) == b; }) &&
+            header.Version == 1;
     }
     stream.SetPosition(start);
     return answer;
@@ -171,8 +175,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     uint8_t compression[2];
     stream.ReadBuffer(compression, sizeof(compression));
     // Zip compression (2 and 3) and unknown schemes are not shown as pixels.
-    if (BigEndian16(compression) > 1)
-        RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsPSD);
+    if (BigEndian16(compression) > 1) RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsPSD);
 
     const auto rowSize = static_cast<uint32_t>((uint64_t(Properties.Width) * header.Depth + 7) / 8);
     if (Properties.Compression == ckPackBits)
@@ -312,7 +315,8 @@ void TPSDGraphic::ReadPackedImage(TStream& stream, uint32_t channels, uint32_t p
 void TPSDGraphic::ConvertPlaneRows(uint8_t* const* rows, uint32_t planes, uint32_t rowSize, uint32_t y) {
     // Photoshop stores CMYK as the paper's brightness: 255 means no ink.
     if (Properties.ColorScheme == csCMYK)
-        for (uint32_t k = 0; k < 4; ++k) std::transform(rows[k], rows[k] + rowSize, rows[k], [](uint8_t v) { return uint8_t(~v); });
+        for (uint32_t k = 0; k < 4; ++k)
+            std::transform(rows[k], rows[k] + rowSize, rows[k], [](uint8_t v) { return uint8_t(~v); });
     const void* sources[4] = {rows[0], planes > 1 ? rows[1] : nullptr, planes > 2 ? rows[2] : nullptr,
                               planes > 3 ? rows[3] : nullptr};
     ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, planes), ScanLine(static_cast<int>(y)),

@@ -47,7 +47,7 @@ constexpr uint64_t DeflateBestRatio = 1032;
 struct TPSPBlockHeader {
     bool Valid = false;  // the marker starts with "~"
     uint16_t Id = 0;
-    int64_t End = 0;     // where the next block starts
+    int64_t End = 0;  // where the next block starts
 };
 
 struct TPSPAttributes {
@@ -61,7 +61,9 @@ struct TPSPAttributes {
 };
 
 uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LittleEndian32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t LittleEndian32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 uint16_t Read16(TStream& stream) {
     uint8_t raw[2];
@@ -116,7 +118,8 @@ bool ReadImageAttributes(TStream& stream, uint16_t& version, TPSPAttributes& att
     stream.ReadBuffer(raw, sizeof(raw));
     attributes.Width = LittleEndian32(raw);
     attributes.Height = LittleEndian32(raw + 4);
-    attributes.Resolution = std::bit_cast<double>(uint64_t(LittleEndian32(raw + 8)) | uint64_t(LittleEndian32(raw + 12)) << 32);
+    attributes.Resolution =
+        std::bit_cast<double>(uint64_t(LittleEndian32(raw + 8)) | uint64_t(LittleEndian32(raw + 12)) << 32);
     attributes.ResolutionMetric = raw[16];
     attributes.Compression = LittleEndian16(raw + 17);
     attributes.BitDepth = LittleEndian16(raw + 19);
@@ -283,9 +286,9 @@ void TPSPGraphic::ReadLayerChannels(TStream& stream) {
     // Allocation follows the input: the rest of the file must be able to
     // hold the planes of the image at the best ratio of its compression.
     const uint64_t planes = Properties.ColorScheme == csRGB ? 3 : 1;
-    const uint64_t ratio = Properties.Compression == ckRLE ? RLEBestRatio
+    const uint64_t ratio = Properties.Compression == ckRLE    ? RLEBestRatio
                            : Properties.Compression == ckLZ77 ? DeflateBestRatio
-                                                               : 1;
+                                                              : 1;
     if (planes * Properties.Height * rowSize_ > uint64_t(BytesLeft(stream)) * ratio) RaiseInvalid();
 
     std::vector<TChannel> channels(psSlotCount);

@@ -122,8 +122,8 @@ inline Bytes PsdLayerSection(const PsdLayout& layout) {
     }
     info.insert(info.end(), {'8', 'B', 'I', 'M', 'n', 'o', 'r', 'm', 255, 0, 0, 0});
     Bytes extra;
-    Put32(extra, 0);  // no layer mask
-    Put32(extra, 0);  // no blending ranges
+    Put32(extra, 0);                            // no layer mask
+    Put32(extra, 0);                            // no blending ranges
     extra.insert(extra.end(), {1, 'L', 0, 0});  // the name, padded to 4 bytes
     PutSection(info, extra);
     for (uint16_t c = 0; c < layout.Channels; ++c) {

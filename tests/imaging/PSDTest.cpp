@@ -37,7 +37,9 @@ uint8_t Sample(const PsdLayout& layout, uint32_t plane, uint32_t x, uint32_t y) 
     return row[x];
 }
 
-uint8_t InkToLight(int ink, int black) { return static_cast<uint8_t>(std::clamp(ink * black / 255 - ink - black + 255, 0, 255)); }
+uint8_t InkToLight(int ink, int black) {
+    return static_cast<uint8_t>(std::clamp(ink * black / 255 - ink - black + 255, 0, 255));
+}
 
 // The scan line the reader should make of row y.
 Bytes ExpectedRow(const PsdLayout& layout, uint32_t y) {
@@ -275,12 +277,15 @@ TEST_P(ImageMagickPSD, DecodesToThePixelsImageMagickStored) {
     if (!ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
     const uint32_t width = 37, height = 23;
     const ScratchFolder folder;
-    std::string header = Format("P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", width, height);
+    std::string header =
+        Format("P7\nWIDTH %u\nHEIGHT %u\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", width, height);
     Bytes source(header.begin(), header.end());
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
             for (uint32_t c = 0; c < 4; ++c)
-                source.push_back(static_cast<uint8_t>(c == 3 ? (x + y) * 7 : x < 10 ? c * 60 + y : x * 41 + y * 13 + c * 77));
+                source.push_back(static_cast<uint8_t>(c == 3   ? (x + y) * 7
+                                                      : x < 10 ? c * 60 + y
+                                                               : x * 41 + y * 13 + c * 77));
     WriteFileBytes(folder / "source.pam", source);
     const std::string convert = "/usr/bin/convert " + folder / "source.pam" + " " + GetParam().options;
     ASSERT_TRUE(RunTool(convert + " " + folder / "image.psd"));
@@ -305,16 +310,15 @@ TEST_P(ImageMagickPSD, DecodesToThePixelsImageMagickStored) {
     EXPECT_LE(worst, GetParam().tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Writers, ImageMagickPSD,
-                         ::testing::Values(WriterCase{"-alpha off -depth 8 -compress None", 0},
-                                           WriterCase{"-alpha off -depth 8 -compress RLE", 0},
-                                           WriterCase{"-depth 8 -compress RLE", 0}, WriterCase{"-depth 8 -compress None", 0},
-                                           WriterCase{"-alpha off -depth 16 -compress None", 1},
-                                           WriterCase{"-depth 16 -compress RLE", 1},
-                                           WriterCase{"-alpha off -depth 8 -colorspace Gray", 1},
-                                           WriterCase{"-alpha off -depth 16 -colorspace Gray", 1},
-                                           WriterCase{"-alpha off -depth 8 -type Palette", 1},
-                                           WriterCase{"-alpha off -depth 1 -type Bilevel", 0},
-                                           WriterCase{"-alpha off -depth 8 -colorspace CMYK", 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Writers, ImageMagickPSD,
+    ::testing::Values(WriterCase{"-alpha off -depth 8 -compress None", 0},
+                      WriterCase{"-alpha off -depth 8 -compress RLE", 0}, WriterCase{"-depth 8 -compress RLE", 0},
+                      WriterCase{"-depth 8 -compress None", 0}, WriterCase{"-alpha off -depth 16 -compress None", 1},
+                      WriterCase{"-depth 16 -compress RLE", 1}, WriterCase{"-alpha off -depth 8 -colorspace Gray", 1},
+                      WriterCase{"-alpha off -depth 16 -colorspace Gray", 1},
+                      WriterCase{"-alpha off -depth 8 -type Palette", 1},
+                      WriterCase{"-alpha off -depth 1 -type Bilevel", 0},
+                      WriterCase{"-alpha off -depth 8 -colorspace CMYK", 2}));
 
 }  // namespace

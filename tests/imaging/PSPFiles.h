@@ -148,10 +148,10 @@ inline Bytes MakePsp(const PspLayout& layout) {
     PutLE16(attributes, 1);  // planes
     PutLE32(attributes, layout.BitDepth >= 24 ? 1u << 24 : 1u << layout.BitDepth);
     attributes.push_back(layout.Grayscale);
-    PutLE32(attributes, 0);                                       // total image size
-    PutLE32(attributes, 0);                                       // active layer
+    PutLE32(attributes, 0);  // total image size
+    PutLE32(attributes, 0);  // active layer
     PutLE16(attributes, static_cast<uint16_t>(layout.Layers.size()));
-    if (layout.Major >= 4) PutLE32(attributes, 0);                // graphic contents
+    if (layout.Major >= 4) PutLE32(attributes, 0);  // graphic contents
     PutPspBlock(out, layout, 0, PspChunk(layout, attributes));
 
     if (!layout.Palette.empty()) {

@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "GraphicFormats.h"
-#include "ReaderErrors.h"
 #include "PSPFiles.h"
+#include "ReaderErrors.h"
 
 namespace {
 
@@ -43,7 +43,8 @@ PspLayout OneLayer(uint16_t major, uint16_t depth, uint16_t compression, bool al
     layer.Type = major == 3 ? 0 : 1;
     const size_t stride = RowSize(depth) + padding;
     if (depth == 24) {
-        for (uint16_t type = 1; type <= 3; ++type) layer.Channels.push_back({0, type, PatternRows(stride * Height, type)});
+        for (uint16_t type = 1; type <= 3; ++type)
+            layer.Channels.push_back({0, type, PatternRows(stride * Height, type)});
     } else {
         layer.Channels.push_back({0, 0, PatternRows(stride * Height, 0)});
         for (int i = 0; i < 256; ++i) layout.Palette.insert(layout.Palette.end(), {uint8_t(i), uint8_t(255 - i), 9, 0});
@@ -215,8 +216,8 @@ TEST_P(PSPHostile, FailsWithAClearError) {
 INSTANTIATE_TEST_SUITE_P(
     All, PSPHostile,
     ::testing::Values(
-        HostileCase{"signature", [] { return Changed([](PspLayout& l) { l.Signature = "Paint Shop Pro Image Fyle"; }); },
-                    Invalid},
+        HostileCase{"signature",
+                    [] { return Changed([](PspLayout& l) { l.Signature = "Paint Shop Pro Image Fyle"; }); }, Invalid},
         HostileCase{"version2", [] { return Changed([](PspLayout& l) { l.Major = 2; }); }, Invalid},
         HostileCase{"no_attributes_first", [] { return Patched(Changed([](PspLayout&) {}), 36 + 4, 7); }, Invalid},
         HostileCase{"sixteen_bits_per_sample", [] { return Changed([](PspLayout& l) { l.BitDepth = 48; }); },
