@@ -94,7 +94,8 @@ uint16_t ReadFileHeader(TStream& stream) {
 
 int64_t BlockHeaderSize(uint32_t version) { return version == 3 ? 14 : 10; }
 
-// Marker, id, (version 3: initial data length,) total length.
+// Marker, id, (version 3: initial data length,) total length. A block that
+// ends past the end of the stream is not part of a whole file.
 TPSPBlockHeader ReadBlockHeader(TStream& stream, uint32_t version) {
     uint8_t raw[14];
     const int64_t size = BlockHeaderSize(version);
@@ -103,6 +104,7 @@ TPSPBlockHeader ReadBlockHeader(TStream& stream, uint32_t version) {
     header.Valid = raw[0] == '~';
     header.Id = LittleEndian16(raw + 4);
     header.End = stream.Position() + LittleEndian32(raw + size - 4);
+    if (header.Valid && header.End > stream.Size()) RaiseInvalid();
     return header;
 }
 

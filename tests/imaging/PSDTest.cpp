@@ -64,6 +64,7 @@ Bytes ExpectedRow(const PsdLayout& layout, uint32_t y) {
                 break;
             }
             case 9: out.insert(out.end(), 3, s(0) == 255 ? 255 : 0); break;
+            case 5: out.push_back(0); break;  // a mode without pixels
             default: out.push_back(s(0)); break;
         }
     }
@@ -145,7 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"gray_alpha8", 1, 2, 8, pf8bit, csGray}, ModeCase{"gray16", 1, 1, 16, pf8bit, csGray},
                       ModeCase{"duotone", 8, 1, 8, pf8bit, csGray}, ModeCase{"bitmap", 0, 1, 1, pf1bit, csGray},
                       ModeCase{"indexed", 2, 1, 8, pf8bit, csIndexed}, ModeCase{"cmyk8", 4, 4, 8, pf24bit, csCMYK},
-                      ModeCase{"cmyk_alpha8", 4, 5, 8, pf24bit, csCMYK}, ModeCase{"lab8", 9, 3, 8, pf24bit, csCIELab}),
+                      ModeCase{"cmyk_alpha8", 4, 5, 8, pf24bit, csCMYK}, ModeCase{"lab8", 9, 3, 8, pf24bit, csCIELab},
+                      ModeCase{"unknown_mode", 5, 1, 8, pf8bit, csUnknown}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A 13 x 5 RGB file without colour mode data or resources, so that its

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "GraphicFormats.h"
@@ -202,6 +203,14 @@ Bytes HugeFromFewBytes() {
     return MakePsp(layout);
 }
 
+// The first channel block claims more bytes than the file holds.
+Bytes ChannelBlockPastTheEnd() {
+    Bytes file = Changed([](PspLayout&) {});
+    const uint8_t marker[] = {'~', 'B', 'K', 0, 5, 0};
+    const auto channel = std::search(file.begin(), file.end(), std::begin(marker), std::end(marker));
+    return Patched(file, size_t(channel - file.begin()) + sizeof(marker), 0x7FFFFFFF);
+}
+
 const char* const Invalid = "Cannot load image. Invalid or unexpected PSP image format.";
 const char* const Unsupported = "Cannot load image. The compression scheme is not supported for PSP files.";
 
@@ -235,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                         return file;
                     },
                     Invalid},
+        HostileCase{"channel_block_past_the_end", ChannelBlockPastTheEnd, Invalid},
         HostileCase{"no_layers", [] { return Changed([](PspLayout& l) { l.Layers.clear(); }); }, Invalid},
         HostileCase{"only_vector_layers", [] { return Changed([](PspLayout& l) { l.Layers[0].Type = 3; }); }, Invalid},
         HostileCase{"truncated_header", [] { return Bytes(20, 'P'); }, "Stream read error"}),
