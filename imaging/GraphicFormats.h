@@ -294,16 +294,17 @@ private:
     uint8_t NextDigit();
     // A decimal number; consumes the character that ends it.
     uint32_t GetNumber();
-    void ReadBytes(uint8_t* target, size_t count);
     uint64_t BytesLeft() const;
     void CheckDataSize() const;
 
+    // Binary pixel data, read past the buffer.
+    void ReleaseBuffer();
+    void ReadBytes(uint8_t* target, size_t count);
+    const uint8_t* StoredRow(std::vector<uint8_t>& row);
     bool ReadRowsAtOnce(size_t rowBytes);
+
     void ReadBits();
     void ReadSamples();
-    // count samples of the current row, narrowed to 8 bits; wide holds the
-    // stored bytes of binary maps with two bytes per sample.
-    void ReadRowSamples(uint8_t* target, size_t count, std::vector<uint8_t>& wide);
 
     uint8_t Buffer[4096] = {};
     uint32_t BufferIndex = 0;  // next byte to read

@@ -11,8 +11,6 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 bool IsTextMap(uint8_t mapType) { return mapType <= 3; }
 
-constexpr size_t DirectReadSize = 256;
-
 // Samples of maps whose maximum is above 255 are narrowed to 8 bits the way
 // the colour manager narrows 16-bit samples (a maximum of 65535 gives exactly
 // its v * 255 div 65535); maps with a smaller maximum keep the stored value.
@@ -133,24 +131,28 @@ uint32_t TPPMGraphic::GetNumber() {
     return value;
 }
 
+// Binary pixel data is read straight from the stream: the bytes the header
+// reading buffered go back to it first.
+void TPPMGraphic::ReleaseBuffer() {
+    SourceStream->Seek(-int64_t(BufferEnd - BufferIndex), TSeekOrigin::soCurrent);
+    BufferIndex = BufferEnd = 0;
+}
+
 void TPPMGraphic::ReadBytes(uint8_t* target, size_t count) {
-    while (count > 0) {
-        if (BufferIndex == BufferEnd) {
-            // Rows of pixel data go straight from the stream to the target;
-            // only small pieces are worth a trip through the buffer.
-            if (count >= DirectReadSize) {
-                if (SourceStream->Read(target, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
-                    RaiseGraphicErrorFmt(gsStreamReadError, gsPPM);
-                return;
-            }
-            if (!Refill()) RaiseGraphicErrorFmt(gsStreamReadError, gsPPM);
-        }
-        const size_t part = std::min<size_t>(count, BufferEnd - BufferIndex);
-        std::memcpy(target, Buffer + BufferIndex, part);
-        BufferIndex += static_cast<uint32_t>(part);
-        target += part;
-        count -= part;
+    if (SourceStream->Read(target, static_cast<int64_t>(count)) != static_cast<int64_t>(count))
+        RaiseGraphicErrorFmt(gsStreamReadError, gsPPM);
+}
+
+// The next stored row of row.size() bytes: where it lies in a memory
+// stream's data, read into row from any other stream.
+const uint8_t* TPPMGraphic::StoredRow(std::vector<uint8_t>& row) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(SourceStream)) {
+        const int64_t position = memory->Position();
+        memory->Seek(static_cast<int64_t>(row.size()), TSeekOrigin::soCurrent);
+        return memory->Memory() + position;
     }
+    ReadBytes(row.data(), row.size());
+    return row.data();
 }
 
 uint64_t TPPMGraphic::BytesLeft() const {
@@ -168,8 +170,6 @@ void TPPMGraphic::CheckDataSize() const {
     if (needed > BytesLeft()) RaiseGraphicErrorFmt(gsInvalidImage, gsPortableMaps);
 }
 
-// Bitmaps: 1 is black, which the inverted grey palette shows as such, so the
-// bits are stored as they come. Each text digit is one pixel.
 // Binary rows that fill their scan lines exactly lie back to back in the file
 // and in the bitmap: one read takes them all.
 bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
@@ -178,13 +178,19 @@ bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
     return true;
 }
 
+// Bitmaps: 1 is black, which the inverted grey palette shows as such, so the
+// bits are stored as they come. Each text digit is one pixel.
 void TPPMGraphic::ReadBits() {
     const uint32_t width = Properties.Width;
     const int height = static_cast<int>(Properties.Height);
-    if (!IsTextMap(mapType_) && ReadRowsAtOnce((width + 7) / 8)) return;
+    const bool text = IsTextMap(mapType_);
+    if (!text) {
+        ReleaseBuffer();
+        if (ReadRowsAtOnce((width + 7) / 8)) return;
+    }
     for (int y = 0; y < height; ++y) {
         uint8_t* line = ScanLine(y);
-        if (!IsTextMap(mapType_)) {
+        if (!text) {
             ReadBytes(line, (width + 7) / 8);
             continue;
         }
@@ -197,31 +203,36 @@ void TPPMGraphic::ReadBits() {
     }
 }
 
-void TPPMGraphic::ReadRowSamples(uint8_t* target, size_t count, std::vector<uint8_t>& wide) {
-    const TSampleScale scale(maximumValue_);
-    if (IsTextMap(mapType_)) {
-        for (size_t i = 0; i < count; ++i) target[i] = scale(GetNumber());
-    } else if (maximumValue_ <= 255) {
-        ReadBytes(target, count);
-    } else {
-        ReadBytes(wide.data(), 2 * count);
-        for (size_t i = 0; i < count; ++i) target[i] = scale(uint32_t(wide[2 * i]) << 8 | wide[2 * i + 1]);
-    }
-}
-
-// Grey levels go straight into the 8-bit rows; colours are gathered as red,
-// green, blue and stored as blue, green, red by the colour manager.
+// Grey levels go straight into the 8-bit rows; colours are narrowed into a
+// row of their own (or used as stored) and then stored as blue, green, red
+// by the colour manager.
 void TPPMGraphic::ReadSamples() {
     const uint32_t width = Properties.Width;
     const int height = static_cast<int>(Properties.Height);
-    const size_t rowSamples = size_t(width) * Properties.SamplesPerPixel;
+    const size_t count = size_t(width) * Properties.SamplesPerPixel;
     const bool color = Properties.SamplesPerPixel == 3;
-    if (!color && !IsTextMap(mapType_) && maximumValue_ <= 255 && ReadRowsAtOnce(width)) return;
-    std::vector<uint8_t> rgb(color ? rowSamples : 0);
-    std::vector<uint8_t> wide(!IsTextMap(mapType_) && maximumValue_ > 255 ? 2 * rowSamples : 0);
+    const bool text = IsTextMap(mapType_), wide = maximumValue_ > 255;
+    if (!text) {
+        ReleaseBuffer();
+        if (!color && !wide && ReadRowsAtOnce(width)) return;
+    }
+    const TSampleScale scale(maximumValue_);
+    std::vector<uint8_t> stored(text ? 0 : (wide ? 2 : 1) * count);
+    std::vector<uint8_t> narrowed(color && (text || wide) ? count : 0);
     for (int y = 0; y < height; ++y) {
         uint8_t* line = ScanLine(y);
-        ReadRowSamples(color ? rgb.data() : line, rowSamples, wide);
-        if (color) ColorConverter->ConvertRow({rgb.data()}, line, width, 0xFF);
+        uint8_t* target = color ? narrowed.data() : line;
+        const uint8_t* samples = target;
+        if (text) {
+            for (size_t i = 0; i < count; ++i) target[i] = scale(GetNumber());
+        } else if (wide) {
+            const uint8_t* pairs = StoredRow(stored);
+            for (size_t i = 0; i < count; ++i) target[i] = scale(uint32_t(pairs[2 * i]) << 8 | pairs[2 * i + 1]);
+        } else if (color) {
+            samples = StoredRow(stored);
+        } else {
+            ReadBytes(line, count);
+        }
+        if (color) ColorConverter->ConvertRow({samples}, line, width, 0xFF);
     }
 }
