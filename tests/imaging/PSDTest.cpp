@@ -94,7 +94,7 @@ PsdLayout LayoutFor(const ModeCase& c, uint16_t compression) {
     if (c.mode == 2)
         for (int plane = 0; plane < 3; ++plane)
             for (int i = 0; i < 256; ++i) layout.ColorModeData.push_back(static_cast<uint8_t>(i * (plane + 1)));
-    if (c.mode == 8) layout.ColorModeData = Bytes(300, 7);  // a duotone specification
+    if (c.mode == 8) layout.ColorModeData = Bytes(300, 7);  // the duotone inks and curves
     return layout;
 }
 
