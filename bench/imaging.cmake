@@ -16,3 +16,9 @@ if(PNG_FOUND AND STB_LIBRARY)
     target_link_libraries(bench_imaging PRIVATE TIFF::TIFF)
   endif()
 endif()
+# A whole process decoding one PNG file with libpng, the baseline that
+# `graphic-convert FILE` is timed against.
+if(PNG_FOUND)
+  add_executable(libpng-decode ${CMAKE_CURRENT_LIST_DIR}/imaging/libpng-decode.cpp)
+  target_link_libraries(libpng-decode PRIVATE PNG::PNG)
+endif()

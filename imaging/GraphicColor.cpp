@@ -72,8 +72,11 @@ void TColorManager::SetGamma(float Main, float Display) {
     // The table has 256 entries whatever the depths say.
     const int sourceMax = sourceBitsPerSample_ >= 8 ? 255 : std::min(targetMax, 255);
     const double exponent = 1.0 / double(sourceGamma_ * screenGamma_);
-    for (int i = 0; i <= sourceMax; ++i)
+    gammaIsIdentity_ = sourceMax == 255 && targetMax == 255;
+    for (int i = 0; i <= sourceMax; ++i) {
         gammaTable_[i] = uint8_t(std::nearbyint(std::pow(double(i) / sourceMax, exponent) * targetMax));
+        gammaIsIdentity_ = gammaIsIdentity_ && gammaTable_[i] == i;
+    }
 }
 
 void TColorManager::SetYCbCrParameters(std::span<const float> Coefficients, uint8_t Horizontal, uint8_t Vertical) {

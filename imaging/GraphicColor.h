@@ -78,6 +78,9 @@ public:
     float SourceGamma() const { return sourceGamma_; }
     float ScreenGamma() const { return screenGamma_; }
     const std::array<uint8_t, 256>& GammaTable() const { return gammaTable_; }
+    // Whether GammaTable maps every 8-bit value to itself, as a file gamma of
+    // 1/2.2 does on a 2.2 display: converters then skip the lookups.
+    bool GammaIsIdentity() const { return gammaIsIdentity_; }
     const std::array<float, 3>& LumaWeights() const { return lumaWeights_; }
     uint8_t HorizontalSubSampling() const { return horizontalSubSampling_; }
     uint8_t VerticalSubSampling() const { return verticalSubSampling_; }
@@ -174,6 +177,7 @@ private:
     float sourceGamma_ = 1.0f;
     float screenGamma_ = 2.2f;
     std::array<uint8_t, 256> gammaTable_{};
+    bool gammaIsIdentity_ = false;
     std::array<float, 3> lumaWeights_{0.299f, 0.587f, 0.114f};
     uint8_t horizontalSubSampling_ = 1;
     uint8_t verticalSubSampling_ = 1;

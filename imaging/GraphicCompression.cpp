@@ -1,7 +1,10 @@
 #include "GraphicCompression.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "GraphicStrings.h"
 
@@ -154,4 +157,15 @@ void TLZ77Decoder::EndDecode() {
     const int result = inflateEnd(&stream_);
     initialized_ = false;
     if (result < 0) throw EGraphicCompression(gsLZ77Error);
+}
+
+// ---------------------------------------------------------------------------
+// Whole zlib streams
+
+bool InflateWhole(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t unpackedSize, size_t& consumed) {
+    const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> decompressor(
+        libdeflate_alloc_decompressor(), &libdeflate_free_decompressor);
+    if (!decompressor) throw EGraphicCompression(gsLZ77Error);
+    return libdeflate_zlib_decompress_ex(decompressor.get(), source, packedSize, dest, unpackedSize, &consumed,
+                                         nullptr) == LIBDEFLATE_SUCCESS;
 }

@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -369,3 +370,10 @@ private:
     bool autoReset_;
     bool initialized_ = false;
 };
+
+// Inflates a zlib stream held whole in memory in one call (libdeflate, which
+// runs far faster than zlib's inflate when it need not stop between pieces).
+// Answers true when the stream is valid, its Adler-32 included, and yields
+// exactly unpackedSize bytes; consumed then counts the packed bytes the
+// stream took. Readers handed their data piece by piece use TLZ77Decoder.
+bool InflateWhole(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t unpackedSize, size_t& consumed);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -170,18 +171,51 @@ public:
     bool ReadProperties(TStream& stream, int imageIndex) override;
     void LoadFromStream(TStream& stream) override;
 
+protected:
+    // Images whose filtered data is larger than this are inflated row by
+    // row, so that they are not held twice, once filtered and once in the
+    // bitmap; smaller ones are inflated in one call, which is much faster.
+    size_t WholeInflateLimit = size_t(256) << 20;
+
 private:
     void ReadChunkHeader();
     void ReadChunkData();
+    // Reads the chunk's stored CRC and compares it with that of its type and
+    // the data given.
+    bool ChunkCRCMatches(const uint8_t* data);
     bool IsChunk(const char* type) const;
     void SkipChunk();
     void SetupColorDepth();
+    void ReleaseBuffers();
+    void ReadBackground();
+    void ReadTransparency();
+
     void ReadImageData();
+    // Bytes of a filtered row of the given pixels, filter byte included.
+    uint32_t FilteredRowSize(uint64_t pixels) const;
+    uint64_t FilteredImageSize() const;
+    // Reads the run of IDAT chunks that starts at the current chunk into
+    // CompressedData. It reads on past a CRC error, to learn how much data
+    // the file holds, but uses only the chunks before the first error, which
+    // DataError keeps for the moment decoding needs its chunk.
+    void CollectImageData();
+    // The fast path: inflates all image data in one call. Answers an empty
+    // block when the data must be decoded row by row to give the same rows
+    // and errors as a row-by-row reader.
+    TByteBlock InflateImage(size_t filteredSize);
+    void DecodeInflated(TByteBlock& image);
+    void DecodeStreaming();
+    // Sizes the bitmap for the image, with its palette and transparency;
+    // complete tells that all of the image data is at hand.
+    void CreateImage(bool complete);
+    // Hands every filtered row, in file order, to the filter and the colour
+    // manager: nextRow(size) gives the next row, passStart(size) the zero
+    // row that the first row of each pass is filtered against.
+    template <class NextRow, class PassStart>
+    void DecodeRows(NextRow&& nextRow, PassStart&& passStart);
     void ReadRow(uint8_t* buffer, uint32_t count);
     void ApplyFilter(uint8_t* row, const uint8_t* prior, uint32_t count) const;
     void ConvertRow(const uint8_t* source, int y, uint8_t mask);
-    void ReadBackground();
-    void ReadTransparency();
 
     std::unique_ptr<TLZ77Decoder> Inflater;
     uint32_t ChunkLength = 0;
@@ -191,11 +225,16 @@ private:
     std::unique_ptr<uint8_t[]> ChunkData;
     uint32_t chunkCapacity_ = 0;
     uint8_t* InflateCursor = nullptr;
-    uint32_t ChunkDataSize = 0;
     uint32_t PixelStride = 0;
     std::optional<TLogPalette> ChunkPalette;
     TColor FillColor = clWhite;
     TColor KeyColor = clNone;
+
+    // The image data of every IDAT chunk, and where each usable chunk ends.
+    TByteBlock CompressedData;
+    std::vector<size_t> ImageChunkEnds;
+    std::exception_ptr DataError;
+    size_t nextChunk_ = 0;
 
     // IHDR facts the decoding steps need.
     uint8_t colorType_ = 0;

@@ -1,15 +1,14 @@
 // Portable Network Graphics: every colour type and bit depth, Adam7
 // interlacing, chunk CRC checks, the five row filters, palettes, gamma,
 // background and transparent colours.
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
+#include <libdeflate.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <algorithm>
+#include <cstring>
+#include <span>
 
 #include "GraphicFormats.h"
+#include "PNGFilters.h"
 
 namespace {
 
@@ -67,147 +66,6 @@ void WidenIndices2To4(const uint8_t* source, uint8_t* target, uint32_t count, ui
     }
 }
 
-inline uint8_t PaethPredictor(int a, int b, int c) {
-    const int p = b - c;
-    const int q = a - c;
-    const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
-    return static_cast<uint8_t>((pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c));
-}
-
-// Bytes the line buffers carry behind the row for whole-pixel loads.
-constexpr size_t FilterPadding = 16;
-
-// The filters, specialised per pixel distance so the inner loops keep their
-// operands in registers.
-template <uint32_t B>
-void UndoFilterScalar(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
-    const uint32_t head = std::min(B, count);
-    switch (filter) {
-        case 1:
-            for (uint32_t i = B; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - B]);
-            break;
-        case 2:
-            for (uint32_t i = 0; i < count; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
-            break;
-        case 3:
-            for (uint32_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + (prior[i] >> 1));
-            for (uint32_t i = B; i < count; ++i)
-                row[i] = static_cast<uint8_t>(row[i] + ((row[i - B] + prior[i]) >> 1));
-            break;
-        case 4:
-            for (uint32_t i = 0; i < head; ++i) row[i] = static_cast<uint8_t>(row[i] + prior[i]);
-            for (uint32_t i = B; i < count; ++i)
-                row[i] = static_cast<uint8_t>(row[i] + PaethPredictor(row[i - B], prior[i], prior[i - B]));
-            break;
-        default: break;  // None, and unknown types leave the row as read.
-    }
-}
-
-#if defined(__SSE2__)
-// Sub, Average and Paeth carry a dependency from each pixel to the next, so
-// they work a whole pixel at a time in one register. A pixel of B bytes is
-// loaded as 4 or 8 bytes; the lanes past B get a zero predictor, which writes
-// the following bytes back unchanged (the padding covers the row's end).
-template <uint32_t B>
-struct TPixelVector {
-    static __m128i Load(const uint8_t* p) {
-        if constexpr (B <= 4) {
-            int32_t v;
-            std::memcpy(&v, p, 4);
-            return _mm_cvtsi32_si128(v);
-        } else {
-            return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-        }
-    }
-    static void Store(uint8_t* p, __m128i v) {
-        if constexpr (B <= 4) {
-            const int32_t word = _mm_cvtsi128_si32(v);
-            std::memcpy(p, &word, 4);
-        } else {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
-        }
-    }
-    // The pixel's own bytes, as bytes and as 16-bit lanes.
-    static __m128i Keep8() {
-        alignas(16) uint8_t mask[16] = {};
-        std::memset(mask, 0xFF, B);
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
-    }
-    static __m128i Keep16() {
-        alignas(16) uint16_t mask[8] = {};
-        for (uint32_t i = 0; i < B; ++i) mask[i] = 0xFFFF;
-        return _mm_load_si128(reinterpret_cast<const __m128i*>(mask));
-    }
-};
-
-inline __m128i Abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
-
-template <uint32_t B>
-void UndoFilterVector(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
-    using V = TPixelVector<B>;
-    const __m128i zero = _mm_setzero_si128();
-    switch (filter) {
-        case 1: {
-            const __m128i keep = V::Keep8();
-            __m128i a = zero;
-            for (uint32_t i = 0; i < count; i += B) {
-                a = _mm_add_epi8(V::Load(row + i), _mm_and_si128(a, keep));
-                V::Store(row + i, a);
-            }
-            break;
-        }
-        case 3: {
-            const __m128i keep = V::Keep8();
-            const __m128i ones = _mm_set1_epi8(1);
-            __m128i a = zero;
-            for (uint32_t i = 0; i < count; i += B) {
-                const __m128i b = V::Load(prior + i);
-                // Rounding-up average minus the rounding gives the floor.
-                const __m128i average = _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), ones));
-                a = _mm_add_epi8(V::Load(row + i), _mm_and_si128(average, keep));
-                V::Store(row + i, a);
-            }
-            break;
-        }
-        case 4: {
-            const __m128i keep = V::Keep16();
-            __m128i a = zero, c = zero;
-            for (uint32_t i = 0; i < count; i += B) {
-                const __m128i b = _mm_unpacklo_epi8(V::Load(prior + i), zero);
-                const __m128i p = _mm_sub_epi16(b, c);
-                const __m128i q = _mm_sub_epi16(a, c);
-                const __m128i pa = Abs16(p), pb = Abs16(q), pc = Abs16(_mm_add_epi16(p, q));
-                const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-                const __m128i useA = _mm_cmpeq_epi16(smallest, pa);
-                const __m128i useB = _mm_andnot_si128(useA, _mm_cmpeq_epi16(smallest, pb));
-                const __m128i useC = _mm_andnot_si128(_mm_or_si128(useA, useB), keep);
-                __m128i predictor = _mm_or_si128(_mm_and_si128(useA, a), _mm_and_si128(useB, b));
-                predictor = _mm_and_si128(_mm_or_si128(predictor, _mm_and_si128(useC, c)), keep);
-                const __m128i result = _mm_add_epi8(V::Load(row + i), _mm_packus_epi16(predictor, predictor));
-                V::Store(row + i, result);
-                a = _mm_unpacklo_epi8(result, zero);
-                c = b;
-            }
-            break;
-        }
-        default: UndoFilterScalar<B>(filter, row, prior, count); break;
-    }
-}
-
-template <uint32_t B>
-void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
-    if constexpr (B >= 3)
-        UndoFilterVector<B>(filter, row, prior, count);
-    else
-        UndoFilterScalar<B>(filter, row, prior, count);
-}
-#else
-template <uint32_t B>
-void UndoFilter(uint8_t filter, uint8_t* row, const uint8_t* prior, uint32_t count) {
-    UndoFilterScalar<B>(filter, row, prior, count);
-}
-#endif
-
 }  // namespace
 
 const TGraphicClassDesc TPNGGraphic::ClassDesc = {
@@ -235,7 +93,7 @@ void TPNGGraphic::ReadChunkHeader() {
     SourceStream->ReadBuffer(header, sizeof(header));
     ChunkLength = BigEndian32(header);
     std::memcpy(ChunkType, header + 4, 4);
-    ChunkCRC = static_cast<uint32_t>(crc32(0, ChunkType, 4));
+    ChunkCRC = libdeflate_crc32(0, ChunkType, 4);
 }
 
 void TPNGGraphic::ReadChunkData() {
@@ -246,10 +104,7 @@ void TPNGGraphic::ReadChunkData() {
         chunkCapacity_ = ChunkLength;
     }
     SourceStream->ReadBuffer(ChunkData.get(), ChunkLength);
-    uint8_t stored[4];
-    SourceStream->ReadBuffer(stored, sizeof(stored));
-    ChunkCRC = static_cast<uint32_t>(crc32(ChunkCRC, ChunkData.get(), ChunkLength));
-    if (ChunkCRC != BigEndian32(stored)) RaiseGraphicErrorFmt(gsInvalidCRC, gsPNG);
+    if (!ChunkCRCMatches(ChunkData.get())) RaiseGraphicErrorFmt(gsInvalidCRC, gsPNG);
 }
 
 bool TPNGGraphic::IsChunk(const char* type) const {
@@ -381,14 +236,19 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
         }
         Inflater->EndDecode();
     } catch (...) {
-        Inflater.reset();
-        ChunkData.reset();
-        chunkCapacity_ = 0;
+        ReleaseBuffers();
         throw;
     }
+    ReleaseBuffers();
+}
+
+void TPNGGraphic::ReleaseBuffers() {
     Inflater.reset();
     ChunkData.reset();
     chunkCapacity_ = 0;
+    CompressedData = TByteBlock();
+    ImageChunkEnds = {};
+    DataError = nullptr;
 }
 
 void TPNGGraphic::SetupColorDepth() {
@@ -485,21 +345,98 @@ void TPNGGraphic::ReadTransparency() {
 // ---------------------------------------------------------------------------
 // Image data
 
+namespace {
+
+// A non-interlaced image as one pass over every pixel.
+constexpr TAdam7Pass WholeImage = {0, 1, 0, 1, 0xFF};
+
+// A deflate stream expands at most about 1032 times (a 258-byte match coded
+// in two bits): image data the file cannot hold is refused before anything
+// is allocated for it.
+constexpr uint64_t MaxDeflateRatio = 1032;
+
+// The rows' layout: the Adam7 passes, or one pass over every pixel.
+std::span<const TAdam7Pass> Passes(bool interlaced) {
+    if (interlaced) return Adam7Passes;
+    return {&WholeImage, 1};
+}
+
+// The pixels of each of the pass's rows.
+uint64_t PassWidth(const TAdam7Pass& pass, uint32_t width) {
+    return (uint64_t(width) + pass.ColumnStep - pass.FirstColumn - 1) / pass.ColumnStep;
+}
+
+}  // namespace
+
+uint32_t TPNGGraphic::FilteredRowSize(uint64_t pixels) const {
+    const uint32_t unit = bitDepth_ == 16 ? PixelStride / 2 : PixelStride;
+    return static_cast<uint32_t>((pixels * bitDepth_ + 7) / 8 * unit + 1);
+}
+
+uint64_t TPNGGraphic::FilteredImageSize() const {
+    uint64_t size = 0;
+    for (const TAdam7Pass& pass : Passes(Properties.Interlaced))
+        if (pass.FirstColumn < Properties.Width && pass.FirstRow < Properties.Height)
+            size += uint64_t((Properties.Height - pass.FirstRow - 1) / pass.RowStep + 1) *
+                    FilteredRowSize(PassWidth(pass, Properties.Width));
+    return size;
+}
+
+bool TPNGGraphic::ChunkCRCMatches(const uint8_t* data) {
+    uint8_t stored[4];
+    SourceStream->ReadBuffer(stored, sizeof(stored));
+    ChunkCRC = libdeflate_crc32(ChunkCRC, data, ChunkLength);
+    return ChunkCRC == BigEndian32(stored);
+}
+
+void TPNGGraphic::CollectImageData() {
+    const int64_t end = SourceStream->Size();
+    int64_t position = SourceStream->Position();
+    // The data cannot outgrow the rest of the stream; the part of the block
+    // that nothing is read into is never touched.
+    CompressedData.clear();
+    CompressedData.reserve(static_cast<size_t>(std::max<int64_t>(end - position, 0)));
+    ImageChunkEnds.clear();
+    DataError = nullptr;
+    try {
+        while (IsChunk("IDAT")) {
+            const size_t start = CompressedData.size();
+            const auto present = static_cast<uint32_t>(std::clamp<int64_t>(end - position, 0, ChunkLength));
+            CompressedData.resize(start + present);
+            SourceStream->ReadBuffer(CompressedData.data() + start, present);
+            if (present < ChunkLength) throw EReadError("Stream read error");
+            if (!ChunkCRCMatches(CompressedData.data() + start) && !DataError)
+                DataError = std::make_exception_ptr(EInvalidGraphic(Format(gsInvalidCRC, gsPNG)));
+            position += int64_t(ChunkLength) + 12;
+            ReadChunkHeader();
+            // A chunk is usable once the header behind it has been read, as
+            // a reader fetching chunk by chunk reads them.
+            if (!DataError) ImageChunkEnds.push_back(CompressedData.size());
+        }
+    } catch (const EReadError&) {
+        if (!DataError) DataError = std::current_exception();
+    }
+}
+
 void TPNGGraphic::ReadRow(uint8_t* buffer, uint32_t count) {
     uint8_t* target = buffer;
     uint8_t* const end = buffer + count;
     while (target < end) {
         if (Inflater->AvailableInput() == 0) {
+            size_t chunkSize = 0;
             do {
-                // Image data that ends early leaves the rest of the row as it was.
-                if (!IsChunk("IDAT")) return;
-                ReadChunkData();
-                InflateCursor = ChunkData.get();
-                ChunkDataSize = ChunkLength;
-                ReadChunkHeader();
-            } while (ChunkDataSize == 0);
+                // Image data that ends early leaves the rest of the row as it
+                // was, unless reading the next chunk failed.
+                if (nextChunk_ == ImageChunkEnds.size()) {
+                    if (DataError) std::rethrow_exception(DataError);
+                    return;
+                }
+                const size_t start = nextChunk_ == 0 ? 0 : ImageChunkEnds[nextChunk_ - 1];
+                chunkSize = ImageChunkEnds[nextChunk_++] - start;
+                InflateCursor = CompressedData.data() + start;
+            } while (chunkSize == 0);
         }
-        const auto packed = static_cast<int32_t>(ChunkData.get() + ChunkDataSize - InflateCursor);
+        const auto packed = static_cast<int32_t>(CompressedData.data() + ImageChunkEnds[nextChunk_ - 1] - InflateCursor);
         Inflater->Decode(InflateCursor, target, packed, static_cast<int32_t>(end - target));
         const int result = Inflater->ZLibResult();
         if (result == Z_STREAM_END) {
@@ -511,16 +448,7 @@ void TPNGGraphic::ReadRow(uint8_t* buffer, uint32_t count) {
 }
 
 void TPNGGraphic::ApplyFilter(uint8_t* row, const uint8_t* prior, uint32_t count) const {
-    const uint8_t filter = row[0];
-    if (filter == 0) return;
-    switch (PixelStride) {
-        case 1: UndoFilter<1>(filter, row + 1, prior + 1, count); break;
-        case 2: UndoFilter<2>(filter, row + 1, prior + 1, count); break;
-        case 3: UndoFilter<3>(filter, row + 1, prior + 1, count); break;
-        case 4: UndoFilter<4>(filter, row + 1, prior + 1, count); break;
-        case 6: UndoFilter<6>(filter, row + 1, prior + 1, count); break;
-        default: UndoFilter<8>(filter, row + 1, prior + 1, count); break;
-    }
+    if (row[0] != 0) pngfilters::SelectUndoFilter()(row[0], row + 1, prior + 1, count, PixelStride);
 }
 
 void TPNGGraphic::ConvertRow(const uint8_t* source, int y, uint8_t mask) {
@@ -530,60 +458,118 @@ void TPNGGraphic::ConvertRow(const uint8_t* source, int y, uint8_t mask) {
         ColorConverter->ConvertRow({source}, ScanLine(y), static_cast<uint32_t>(Width()), mask);
 }
 
-void TPNGGraphic::ReadImageData() {
-    if (!depthSetUp_) SetupColorDepth();
-    const uint64_t width = Properties.Width;
-    const uint32_t height = Properties.Height;
-    const uint32_t unit = bitDepth_ == 16 ? PixelStride / 2 : PixelStride;
-    const auto rowBytes = [&](uint64_t pixels) { return static_cast<uint32_t>((pixels * bitDepth_ + 7) / 8 * unit); };
-    const uint32_t rowSize = rowBytes(width);
+template <class NextRow, class PassStart>
+void TPNGGraphic::DecodeRows(NextRow&& nextRow, PassStart&& passStart) {
+    const uint32_t width = Properties.Width, height = Properties.Height;
+    uint32_t y = 0;
+    try {
+        for (const TAdam7Pass& pass : Passes(Properties.Interlaced)) {
+            if (pass.FirstColumn >= width) continue;
+            const uint32_t size = FilteredRowSize(PassWidth(pass, width));
+            const uint8_t* prior = passStart(size);
+            for (y = pass.FirstRow; y < height; y += pass.RowStep) {
+                uint8_t* row = nextRow(size);
+                ApplyFilter(row, prior, size - 1);
+                ConvertRow(row + 1, static_cast<int>(y), pass.Mask);
+                prior = row;
+            }
+        }
+    } catch (...) {
+        // Interlaced images were cleared to the background beforehand.
+        if (!Properties.Interlaced) Canvas().FillRect(Rect(0, static_cast<int>(y), Width(), Height()), FillColor);
+        throw;
+    }
+}
 
+TByteBlock TPNGGraphic::InflateImage(size_t filteredSize) {
+    // Room behind the rows for the filters' whole-pixel loads.
+    TByteBlock image(filteredSize + pngfilters::FilterPadding);
+    std::memset(image.data() + filteredSize, 0, pngfilters::FilterPadding);
+    // Only a stream that ends with its chunk decodes here exactly as it does
+    // row by row; anything else (damaged, short, long or followed by more
+    // data) is left to the row-by-row path, which finds the same rows and
+    // errors.
+    size_t consumed = 0;
+    if (!InflateWhole(CompressedData.data(), ImageChunkEnds.empty() ? 0 : ImageChunkEnds.back(), image.data(),
+                        filteredSize, consumed) ||
+        !std::binary_search(ImageChunkEnds.begin(), ImageChunkEnds.end(), consumed))
+        return {};
+    return image;
+}
+
+void TPNGGraphic::DecodeInflated(TByteBlock& image) {
+    const std::vector<uint8_t> zeroRow(FilteredRowSize(Properties.Width) + pngfilters::FilterPadding);
+    uint8_t* cursor = image.data();
+    try {
+        DecodeRows(
+            [&](uint32_t size) {
+                uint8_t* row = cursor;
+                cursor += size;
+                return row;
+            },
+            [&](uint32_t) { return zeroRow.data(); });
+    } catch (...) {
+        // Interlaced pixels were not cleared beforehand here.
+        if (Properties.Interlaced) Canvas().FillRect(Rect(0, 0, Width(), Height()), FillColor);
+        throw;
+    }
+}
+
+void TPNGGraphic::DecodeStreaming() {
+    const size_t lineSize = size_t(FilteredRowSize(Properties.Width)) + pngfilters::FilterPadding;
+    // Two lines taken in turn: the row being read and the one above it.
+    std::vector<uint8_t> lines(2 * lineSize);
+    size_t next = 0;
+    const auto line = [&](size_t index) { return lines.data() + index * lineSize; };
+    nextChunk_ = 0;
+    DecodeRows(
+        [&](uint32_t size) {
+            uint8_t* row = line(next);
+            next ^= 1;
+            ReadRow(row, size);
+            return row;
+        },
+        [&](uint32_t size) {
+            std::memset(line(next ^ 1), 0, size);
+            return line(next ^ 1);
+        });
+}
+
+void TPNGGraphic::CreateImage(bool complete) {
     if (ChunkPalette) SetPalette(*ChunkPalette);
-    SetSize(static_cast<int>(width), static_cast<int>(height));
+    const int width = static_cast<int>(Properties.Width), height = static_cast<int>(Properties.Height);
+    if (Properties.Interlaced && !complete) {
+        // The passes fill the pixels piecemeal and may stop anywhere: clear
+        // all of them first.
+        SetSize(width, height);
+        Canvas().FillRect(Rect(0, 0, width, height), FillColor);
+    } else {
+        // Every row is written, decoded or cleared to the background.
+        SetSizeForOverwrite(width, height);
+    }
     if (KeyColor != clNone) {
         TransparentColor = KeyColor;
         Transparent = true;
     }
+}
 
-    // Each line has room behind it for the filters' whole-pixel loads.
-    const size_t lineSize = size_t(rowSize) + 1 + FilterPadding;
-    std::vector<uint8_t> lines(2 * lineSize);
-    uint8_t* current = lines.data();
-    uint8_t* prior = current + lineSize;
+void TPNGGraphic::ReadImageData() {
+    if (!depthSetUp_) SetupColorDepth();
+    CollectImageData();
+    const uint64_t filteredSize = FilteredImageSize();
+    if (filteredSize > CompressedData.size() * MaxDeflateRatio) RaiseGraphicErrorFmt(gsInvalidImage, gsPNG);
 
-    if (!Properties.Interlaced) {
-        // Every decoded row overwrites all of its pixels, so only the rows
-        // that decoding does not reach need the background.
-        uint32_t y = 0;
-        try {
-            for (; y < height; ++y) {
-                ReadRow(current, rowSize + 1);
-                ApplyFilter(current, prior, rowSize);
-                ConvertRow(current + 1, static_cast<int>(y), 0xFF);
-                std::swap(current, prior);
-            }
-        } catch (...) {
-            Canvas().FillRect(Rect(0, static_cast<int>(y), Width(), Height()), FillColor);
-            throw;
-        }
-    } else {
-        // The passes fill the pixels piecemeal: clear all of them first.
-        Canvas().FillRect(Rect(0, 0, Width(), Height()), FillColor);
-        for (const TAdam7Pass& pass : Adam7Passes) {
-            if (pass.FirstColumn >= width) continue;
-            const uint32_t passSize = rowBytes((width + pass.ColumnStep - pass.FirstColumn - 1) / pass.ColumnStep) + 1;
-            std::memset(prior, 0, passSize);
-            for (uint32_t y = pass.FirstRow; y < height; y += pass.RowStep) {
-                ReadRow(current, passSize);
-                ApplyFilter(current, prior, passSize - 1);
-                ConvertRow(current + 1, static_cast<int>(y), pass.Mask);
-                std::swap(current, prior);
-            }
+    if (!DataError && filteredSize <= WholeInflateLimit) {
+        TByteBlock image = InflateImage(static_cast<size_t>(filteredSize));
+        if (!image.empty()) {
+            // The bitmap takes the place of the compressed data.
+            CompressedData = TByteBlock();
+            CreateImage(true);
+            DecodeInflated(image);
+            return;
         }
     }
-
-    while (IsChunk("IDAT")) {
-        ReadChunkData();
-        ReadChunkHeader();
-    }
+    CreateImage(false);
+    DecodeStreaming();
+    if (DataError) std::rethrow_exception(DataError);
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "BlockAllocator.h"
 #include "Classes.h"
 
 // A window colour: red in the low byte, then green, then blue.
@@ -183,28 +184,8 @@ public:
     void Draw(TCanvas& canvas, const TRect& rect) const override;
 
 private:
-    // Storage whose growth leaves new bytes unset; every allocation here
-    // states the value its bytes start with.
-    template <class T>
-    struct TUnsetAllocator : std::allocator<T> {
-        using value_type = T;
-        template <class U>
-        struct rebind {
-            using other = TUnsetAllocator<U>;
-        };
-        TUnsetAllocator() = default;
-        template <class U>
-        TUnsetAllocator(const TUnsetAllocator<U>&) noexcept {}
-        template <class U>
-        void construct(U* p) noexcept {
-            ::new (static_cast<void*>(p)) U;
-        }
-        template <class U, class... Args>
-        void construct(U* p, Args&&... args) {
-            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-        }
-    };
-    using TPixelStore = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
+    // Every allocation states the value its bytes start with.
+    using TPixelStore = TByteBlock;
 
     int width_ = 0, height_ = 0, rowBytes_ = 0;
     TPixelFormat format_ = pf24bit;
