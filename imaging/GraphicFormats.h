@@ -205,8 +205,11 @@ private:
     TByteBlock InflateImage(size_t filteredSize);
     void DecodeInflated(TByteBlock& image);
     void DecodeStreaming();
-    // Sizes the bitmap for the image, with its palette and transparency;
-    // complete tells that all of the image data is at hand.
+    // The colour as the bitmap shows a pixel of that colour: gamma-corrected
+    // as the pixels are when the file gives a gamma.
+    TColor DisplayedColor(TColor color) const;
+    // Sizes the bitmap for the image, with its palette, background and
+    // transparency; complete tells that all of the image data is at hand.
     void CreateImage(bool complete);
     // Hands every filtered row, in file order, to the filter and the colour
     // manager: nextRow(size) gives the next row, passStart(size) the zero
@@ -240,6 +243,7 @@ private:
     uint8_t colorType_ = 0;
     uint8_t bitDepth_ = 0;
     bool depthSetUp_ = false;
+    bool imageRead_ = false;
 };
 
 // ---------------------------------------------------------------------------

@@ -182,6 +182,7 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
     FillColor = clWhite;
     KeyColor = clNone;
     depthSetUp_ = false;
+    imageRead_ = false;
 
     ReadChunkHeader();
     ReadChunkData();
@@ -535,7 +536,18 @@ void TPNGGraphic::DecodeStreaming() {
         });
 }
 
+TColor TPNGGraphic::DisplayedColor(TColor color) const {
+    // Palette entries were corrected when the palette was made.
+    if (colorType_ == 3 || !Has(ColorConverter->TargetMode, cvApplyGamma)) return color;
+    const std::array<uint8_t, 256>& gamma = ColorConverter->GammaTable();
+    return RGB(gamma[GetRValue(color)], gamma[GetGValue(color)], gamma[GetBValue(color)]);
+}
+
 void TPNGGraphic::CreateImage(bool complete) {
+    // The background and the transparent colour are compared with and
+    // filled among the pixels as the bitmap holds them.
+    FillColor = DisplayedColor(FillColor);
+    if (KeyColor != clNone) KeyColor = DisplayedColor(KeyColor);
     if (ChunkPalette) SetPalette(*ChunkPalette);
     const int width = static_cast<int>(Properties.Width), height = static_cast<int>(Properties.Height);
     if (Properties.Interlaced && !complete) {
@@ -554,6 +566,10 @@ void TPNGGraphic::CreateImage(bool complete) {
 }
 
 void TPNGGraphic::ReadImageData() {
+    // Image data in a second run of IDAT chunks continues a stream that has
+    // already given the whole image.
+    if (imageRead_) RaiseGraphicErrorFmt(gsExtraCompressedData, gsPNG);
+    imageRead_ = true;
     if (!depthSetUp_) SetupColorDepth();
     CollectImageData();
     const uint64_t filteredSize = FilteredImageSize();

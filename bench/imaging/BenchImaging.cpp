@@ -3,9 +3,13 @@
 #include <benchmark/benchmark.h>
 #include <png.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <stdexcept>
 
 #include "BenchSupport.h"
 #include "GraphicFormats.h"
@@ -36,13 +40,42 @@ PngImage Picture(uint8_t bitDepth, uint8_t colorType, bool interlaced) {
     return image;
 }
 
+// ImageMagick's converter; the row of the file it writes is left out
+// where it is missing.
+const char* const ImageMagickConvert = "/usr/bin/convert";
+
+// The RGB picture as ImageMagick writes it with its default settings
+// (adaptive filters, level 7, gAMA and other ancillary chunks).
+Bytes WrittenByImageMagick() {
+    const PngImage image = Picture(8, 2, false);
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    const std::filesystem::path source = folder / "bench-imaging-picture.ppm", target = folder / "bench-imaging-picture.png";
+    {
+        std::ofstream out(source, std::ios::binary);
+        out << "P6\n" << Side << " " << Side << "\n255\n";
+        for (uint16_t sample : image.Samples) out.put(static_cast<char>(sample));
+    }
+    const std::string command = std::string(ImageMagickConvert) + " " + source.string() + " " + target.string();
+    Bytes file;
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(target, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::filesystem::remove(source);
+    std::filesystem::remove(target);
+    if (file.empty()) throw std::runtime_error(command + " failed");
+    return file;
+}
+
 const Bytes& PngFile(const std::string& name) {
     static std::map<std::string, Bytes> files;
     auto found = files.find(name);
     if (found != files.end()) return found->second;
+    if (name == "rgb8-imagemagick") return files[name] = WrittenByImageMagick();
     PngImage image;
     std::vector<std::pair<std::string, Bytes>> before;
     if (name == "rgb8") image = Picture(8, 2, false);
+    if (name == "gray8") image = Picture(8, 0, false);
     if (name == "rgba8") image = Picture(8, 6, false);
     if (name == "palette8") {
         image = Picture(8, 3, false);
@@ -140,7 +173,9 @@ void LibPNG(benchmark::State& state, const Bytes& file) {
 }
 
 void RegisterAll() {
-    for (const char* name : {"rgb8", "rgba8", "palette8", "rgb16", "rgb8-interlaced"}) {
+    std::vector<const char*> names = {"rgb8", "rgba8", "palette8", "gray8", "rgb16", "rgb8-interlaced"};
+    if (std::filesystem::exists(ImageMagickConvert)) names.push_back("rgb8-imagemagick");
+    for (const char* name : names) {
         const std::string suffix = std::string("/") + name;
         benchmark::RegisterBenchmark(("PNG/ours" + suffix).c_str(),
                                      [name](benchmark::State& s) { OurReader<TPNGGraphic>(s, PngFile(name)); });

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "GraphicFormats.h"
@@ -378,6 +380,185 @@ TEST(PNG, ProbeAndLoadFromTheMiddleOfAStream) {
 
     TMemoryStream signatureOnly(png.data(), 8);
     EXPECT_FALSE(TPNGGraphic::ProbeStream(signatureOnly));
+}
+
+// A reader that inflates every image row by row, as it does damaged data.
+class TRowByRowPNG : public TPNGGraphic {
+public:
+    TRowByRowPNG() { WholeInflateLimit = 0; }
+};
+
+// Both ways of inflating give the same bitmap, byte for byte.
+void ExpectSameBitmaps(const TBitmap& whole, const TBitmap& rowByRow) {
+    ASSERT_EQ(whole.Width(), rowByRow.Width());
+    ASSERT_EQ(whole.Height(), rowByRow.Height());
+    ASSERT_EQ(whole.PixelFormat(), rowByRow.PixelFormat());
+    EXPECT_EQ(whole.Palette().palPalEntry.size(), rowByRow.Palette().palPalEntry.size());
+    int mismatches = 0;
+    for (int y = 0; y < whole.Height(); ++y)
+        if (std::memcmp(whole.ScanLine(y), rowByRow.ScanLine(y), size_t(whole.RowBytes())) != 0 && mismatches++ < 5)
+            ADD_FAILURE() << "row " << y << " differs";
+}
+
+TEST(PNG, WholeAndRowByRowInflationAgree) {
+    const Layout layouts[] = {{0, 1, pf1bit},  {0, 2, pf4bit},  {0, 8, pf8bit},  {0, 16, pf8bit}, {2, 8, pf24bit},
+                              {2, 16, pf24bit}, {3, 2, pf4bit}, {3, 4, pf4bit},  {3, 8, pf8bit},  {4, 16, pf8bit},
+                              {6, 8, pf32bit}, {6, 16, pf32bit}};
+    for (const Layout& layout : layouts)
+        for (bool interlaced : {false, true})
+            for (auto [width, height] : {std::pair{1u, 1u}, {7u, 5u}, {61u, 37u}}) {
+                SCOPED_TRACE(testing::Message() << int(layout.colorType) << "/" << int(layout.bitDepth) << " "
+                                                << width << "x" << height << " interlaced " << interlaced);
+                const PngImage image = PatternImage(width, height, layout.bitDepth, layout.colorType, interlaced);
+                std::vector<std::pair<std::string, Bytes>> before;
+                if (layout.colorType == 3) before.push_back({"PLTE", Palette(1 << layout.bitDepth)});
+                Bytes gamma;
+                Put32(gamma, 100000);
+                before.push_back({"gAMA", gamma});
+                PngWriter writer;
+                writer.Header(image);
+                for (const auto& [type, data] : before) writer.Chunk(type, data);
+                const Bytes compressed = Deflate(FilteredScanlines(image, RotatingFilter));
+                const Bytes file = writer.ImageData(compressed, {compressed.size() / 3, 0, 5}).End().Data();
+                TPNGGraphic whole;
+                TRowByRowPNG rowByRow;
+                Load(whole, file);
+                Load(rowByRow, file);
+                ExpectSameBitmaps(whole, rowByRow);
+            }
+}
+
+TEST(PNG, DataThatCannotFillTheImageIsRefusedBeforeAllocating) {
+    PngWriter writer;
+    writer.Header(16384, 16384, 8, 6, false).ImageData(Deflate(Bytes(16, 0), 9)).End();
+    EXPECT_LE(writer.Data().size(), 69u);
+    TPNGGraphic graphic;
+    try {
+        Load(graphic, writer.Data());
+        ADD_FAILURE() << "loaded";
+    } catch (const EInvalidGraphic& e) {
+        EXPECT_STREQ(e.what(), "Cannot load image. Invalid or unexpected PNG image format.");
+    }
+    EXPECT_EQ(graphic.Width(), 0);
+
+    // Deflate's best ratio stays within the bound: an image of one colour,
+    // packed as tightly as zlib can, loads.
+    PngImage flat{2048, 2048, 8, 0, false, std::vector<uint16_t>(size_t(2048) * 2048, 0)};
+    PngWriter tight;
+    tight.Header(flat).ImageData(Deflate(FilteredScanlines(flat, [](uint32_t) { return uint8_t(0); }), 9)).End();
+    Load(graphic, tight.Data());
+    EXPECT_EQ(graphic.Pixel(2047, 2047), RGB(0, 0, 0));
+}
+
+TEST(PNG, KeyAndBackgroundAreGammaCorrectedAsThePixelsAre) {
+    Bytes gamma;
+    Put32(gamma, 100000);  // linear samples, shown through the 1/2.2 curve
+    const auto corrected = [](uint8_t v) { return static_cast<uint8_t>(std::lrint(std::pow(v / 255.0, 1 / 2.2) * 255)); };
+
+    // The key is the colour of pixel (1, 0), and it is found among the pixels.
+    for (uint8_t colorType : {uint8_t(0), uint8_t(2)}) {
+        SCOPED_TRACE(int(colorType));
+        const PngImage image = PatternImage(5, 3, 8, colorType, false);
+        Bytes key;
+        for (int c = 0; c < Channels(colorType); ++c) Put16(key, image.Sample(1, 0, c));
+        TPNGGraphic graphic;
+        Load(graphic, MakePng(image, {{"gAMA", gamma}, {"tRNS", key}}));
+        EXPECT_EQ(graphic.TransparentColor, graphic.Pixel(1, 0));
+        const uint8_t red = corrected(static_cast<uint8_t>(image.Sample(1, 0, 0)));
+        EXPECT_EQ(GetRValue(graphic.TransparentColor), red);
+    }
+
+    // The rows that decoding does not reach show the corrected background.
+    const PngImage image = PatternImage(6, 6, 8, 2, false);
+    Bytes background;
+    Put16(background, 0x20), Put16(background, 0x80), Put16(background, 0xC0);
+    PngWriter writer;
+    writer.Header(image).Chunk("gAMA", gamma).Chunk("bKGD", background);
+    writer.ImageData(Deflate(FilteredScanlines(image, [](uint32_t) { return uint8_t(0); }), 0), {25});
+    Bytes file = writer.End().Data();
+    file[file.size() - 12 - 5] ^= 1;  // damage the CRC of the second IDAT chunk
+    TPNGGraphic graphic;
+    EXPECT_THROW(Load(graphic, file), EInvalidGraphic);
+    ASSERT_EQ(graphic.Height(), 6);
+    EXPECT_EQ(graphic.Pixel(5, 5), RGB(corrected(0x20), corrected(0x80), corrected(0xC0)));
+}
+
+TEST(PNG, ASecondRunOfImageDataIsExtraData) {
+    const PngImage image = PatternImage(4, 4, 8, 0, false);
+    const Bytes compressed = Deflate(FilteredScanlines(image, RotatingFilter));
+    PngWriter writer;
+    writer.Header(image).ImageData(compressed).Chunk("tEXt", {'a', 0, 'b'}).ImageData(compressed).End();
+    EXPECT_EQ(LoadError(writer.Data()), "Cannot load image. Extra compressed data found in PNG file.");
+}
+
+// Files as ImageMagick writes them (adaptive filters, its own chunking and
+// ancillary chunks), read both ways and compared with the pixels given.
+TEST(PNG, FilesWrittenByImageMagick) {
+    const std::string convert = "/usr/bin/convert";
+    if (!std::filesystem::exists(convert)) GTEST_SKIP() << "no ImageMagick";
+    const std::filesystem::path folder = std::filesystem::path(testing::TempDir()) / "png-imagemagick";
+    std::filesystem::create_directories(folder);
+
+    struct Case {
+        const char* options;
+        bool gray, alpha, fewColors;
+        TPixelFormat format;
+    };
+    const Case cases[] = {
+        {"-type TrueColor", false, false, false, pf24bit},
+        {"-type TrueColorAlpha", false, true, false, pf32bit},
+        {"-type TrueColor -depth 16", false, false, false, pf24bit},
+        {"-type TrueColor -interlace PNG", false, false, false, pf24bit},
+        {"-type Grayscale", true, false, false, pf8bit},
+        {"-type Grayscale -interlace PNG", true, false, false, pf8bit},
+        {"-type Palette", false, false, true, pf8bit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        // A picture with gradients, noise and a few flat areas; gray levels
+        // and few colours where asked, so that ImageMagick keeps them.
+        const uint32_t width = 67, height = 45;
+        const auto sample = [&c](uint32_t x, uint32_t y, int k) -> uint8_t {
+            const int channel = c.gray ? 0 : k;
+            const uint32_t v = (x / 16 + y / 16) % 3 == 0
+                                   ? 40 * channel + 20
+                                   : (x * (3 + channel) + y * (5 - channel) + ((x * 7 + y * 13 + channel) % 11) * 9) & 0xFF;
+            return static_cast<uint8_t>(c.fewColors ? v / 51 * 51 : v);
+        };
+        Bytes pam = {};
+        const std::string header = "P7\nWIDTH " + std::to_string(width) + "\nHEIGHT " + std::to_string(height) +
+                                   "\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n";
+        pam.assign(header.begin(), header.end());
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                for (int k = 0; k < 3; ++k) pam.push_back(sample(x, y, k));
+                pam.push_back(c.alpha ? static_cast<uint8_t>(x * 3) : 255);
+            }
+        const std::filesystem::path source = folder / "source.pam", target = folder / "picture.png";
+        std::ofstream(source, std::ios::binary).write(reinterpret_cast<const char*>(pam.data()), long(pam.size()));
+        const std::string command = convert + " " + source.string() + " " + c.options + " " + target.string();
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+
+        std::ifstream in(target, std::ios::binary);
+        const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        TPNGGraphic whole;
+        TRowByRowPNG rowByRow;
+        Load(whole, file);
+        Load(rowByRow, file);
+        ExpectSameBitmaps(whole, rowByRow);
+        EXPECT_EQ(whole.PixelFormat(), c.format);
+        int mismatches = 0;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                const TColor expected = RGB(sample(x, y, 0), sample(x, y, 1), sample(x, y, 2));
+                if (whole.Pixel(x, y) != expected && mismatches++ < 5)
+                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << std::hex << whole.Pixel(x, y) << " not "
+                                  << expected;
+                if (c.alpha) {
+                    EXPECT_EQ(whole.ScanLine(y)[4 * x + 3], static_cast<uint8_t>(x * 3));
+                }
+            }
+    }
 }
 
 // The filters as the PNG standard states them, byte by byte.
