@@ -195,10 +195,11 @@ private:
     uint32_t FilteredRowSize(uint64_t pixels) const;
     uint64_t FilteredImageSize() const;
     // Reads the run of IDAT chunks that starts at the current chunk into
-    // CompressedData. It reads on past a CRC error, to learn how much data
-    // the file holds, but uses only the chunks before the first error, which
-    // DataError keeps for the moment decoding needs its chunk.
-    void CollectImageData();
+    // CompressedData; filteredSize sizes the room reserved for it. It reads
+    // on past a CRC error, to learn how much data the file holds, but uses
+    // only the chunks before the first error, which DataError keeps for the
+    // moment decoding needs its chunk.
+    void CollectImageData(uint64_t filteredSize);
     // The fast path: inflates all image data in one call. Answers an empty
     // block when the data must be decoded row by row to give the same rows
     // and errors as a row-by-row reader.

@@ -390,13 +390,15 @@ bool TPNGGraphic::ChunkCRCMatches(const uint8_t* data) {
     return ChunkCRC == BigEndian32(stored);
 }
 
-void TPNGGraphic::CollectImageData() {
+void TPNGGraphic::CollectImageData(uint64_t filteredSize) {
     const int64_t end = SourceStream->Size();
     int64_t position = SourceStream->Position();
-    // The data cannot outgrow the rest of the stream; the part of the block
-    // that nothing is read into is never touched.
+    // Room for the data at once: as much as the rest of the stream holds,
+    // or as zlib needs at most for the image, whichever is less. Data that
+    // outgrows it still fits, at the cost of a copy.
     CompressedData.clear();
-    CompressedData.reserve(static_cast<size_t>(std::max<int64_t>(end - position, 0)));
+    CompressedData.reserve(static_cast<size_t>(
+        std::min<uint64_t>(uint64_t(std::max<int64_t>(end - position, 0)), compressBound(filteredSize))));
     ImageChunkEnds.clear();
     DataError = nullptr;
     try {
@@ -571,8 +573,8 @@ void TPNGGraphic::ReadImageData() {
     if (imageRead_) RaiseGraphicErrorFmt(gsExtraCompressedData, gsPNG);
     imageRead_ = true;
     if (!depthSetUp_) SetupColorDepth();
-    CollectImageData();
     const uint64_t filteredSize = FilteredImageSize();
+    CollectImageData(filteredSize);
     if (filteredSize > CompressedData.size() * MaxDeflateRatio) RaiseGraphicErrorFmt(gsInvalidImage, gsPNG);
 
     if (!DataError && filteredSize <= WholeInflateLimit) {
