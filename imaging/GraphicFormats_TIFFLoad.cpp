@@ -292,9 +292,13 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
             decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
             decoderMovesTarget_ = true;
             return;
+        case ckLZW: decoder_ = std::make_unique<TLZWDecoder>(); return;
         case ckFax3:
-            if (options & 1) break;  // two-dimensional coding
             decoder_ = std::make_unique<TCCITTFax3Decoder>(options, chunkWidth_, false, reversed);
+            decoderWritesSource_ = true;
+            return;
+        case ckFax4:
+            decoder_ = std::make_unique<TCCITTFax4Decoder>(reader_.Value(tagT6Options, 0), chunkWidth_, false, reversed);
             decoderWritesSource_ = true;
             return;
         case ckFaxRLE:
