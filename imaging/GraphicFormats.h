@@ -96,8 +96,21 @@ uint32_t SwapLong(uint32_t value);
 template <int Samples>
 void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
     static_assert(Samples == 1 || Samples == 3 || Samples == 4);
-    const uint32_t bytes = count * Samples;
-    for (uint32_t i = Samples; i < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - Samples]);
+    if (count == 0) return;
+    // The running pixel lives in variables of its own, so that each step adds
+    // to registers instead of reading back what the step before stored.
+    uint8_t s0 = row[0], s1 = 0, s2 = 0, s3 = 0;
+    if constexpr (Samples >= 3) s1 = row[1], s2 = row[2];
+    if constexpr (Samples == 4) s3 = row[3];
+    for (uint32_t i = 1; i < count; ++i) {
+        uint8_t* pixel = row + size_t(i) * Samples;
+        pixel[0] = s0 = static_cast<uint8_t>(s0 + pixel[0]);
+        if constexpr (Samples >= 3) {
+            pixel[1] = s1 = static_cast<uint8_t>(s1 + pixel[1]);
+            pixel[2] = s2 = static_cast<uint8_t>(s2 + pixel[2]);
+        }
+        if constexpr (Samples == 4) pixel[3] = s3 = static_cast<uint8_t>(s3 + pixel[3]);
+    }
 }
 
 // Doubles a width x height plane of bytes in place to 2 width x 2 height at

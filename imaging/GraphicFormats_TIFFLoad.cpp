@@ -182,6 +182,7 @@ private:
     uint64_t BytesAt(uint32_t offset) const;
     void DecodeAll();
     const uint8_t* DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
+    void Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked);
     void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows);
     void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
 
@@ -442,9 +443,26 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
         std::memset(target + count, 0, unpacked - count);
         return target;
     }
-    if (!decoderMovesTarget_ || count == 0) std::memset(target, 0, unpacked);
-    if (count == 0) return target;
+    if (count == 0) {
+        std::memset(target, 0, unpacked);
+        return target;
+    }
+    Unpack(data, count, target, unpacked);
+    if (p_.Predictor == 2 && !subsampled_ && (p_.BitsPerSample == 8 || p_.BitsPerSample == 16))
+        for (uint32_t r = 0; r < rows; ++r)
+            UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, p_.BitsPerSample,
+                           p_.Flags & ifBigEndian);
+    return target;
+}
 
+// Runs the decoder over one chunk's packed bytes; what it leaves unwritten is
+// zero. A deflate chunk is one whole zlib stream, inflated in one call where
+// it is sound; damaged or short ones go through the stream decoder, which
+// keeps what it could decode.
+void TTIFFGraphic::TLoader::Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked) {
+    size_t consumed;
+    if (p_.Compression == ckLZ77 && InflateWhole(data, count, target, unpacked, consumed)) return;
+    if (!decoderMovesTarget_) std::memset(target, 0, unpacked);
     // Fax decoders may reverse the bits of their block in place.
     if (decoderWritesSource_) {
         packed_.assign(data, data + count);
@@ -453,12 +471,6 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
     uint8_t* dest = target;
     decoder_->Decode(data, dest, int32_t(std::min<uint64_t>(count, INT32_MAX)), int32_t(unpacked));
     if (decoderMovesTarget_) std::memset(dest, 0, unpacked - uint64_t(dest - target));
-
-    if (p_.Predictor == 2 && !subsampled_ && (p_.BitsPerSample == 8 || p_.BitsPerSample == 16))
-        for (uint32_t r = 0; r < rows; ++r)
-            UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, p_.BitsPerSample,
-                           p_.Flags & ifBigEndian);
-    return target;
 }
 
 void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows) {
