@@ -12,7 +12,8 @@ if(PNG_FOUND AND STB_LIBRARY)
   # linked into the benchmark only.
   find_package(TIFF QUIET)
   if(TIFF_FOUND)
-    target_sources(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTIFF.cpp)
+    target_sources(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTIFF.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchDecoders.cpp)
     target_link_libraries(bench_imaging PRIVATE TIFF::TIFF)
   endif()
 endif()

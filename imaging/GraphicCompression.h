@@ -264,17 +264,15 @@ public:
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
 private:
-    // Every string of the table also stands in the output already: an entry
-    // is where it was first written and its length.
-    struct TEntry {
-        uint32_t Offset;
-        uint32_t Length;
-    };
-
     template <bool OldStyle>
     void DecodeCodes(const uint8_t* source, size_t packedSize, uint8_t* dest, size_t unpackedSize);
 
-    std::unique_ptr<TEntry[]> table_;
+    // The string table. Every string also stands in the output already: an
+    // entry keeps its first eight bytes, its length and where in the output
+    // it was first written.
+    std::unique_ptr<uint64_t[]> heads_;
+    std::unique_ptr<uint16_t[]> lengths_;
+    std::unique_ptr<uint32_t[]> offsets_;
 };
 
 // JPEG-compressed TIFF strips (compression 7) through libjpeg. The decoder

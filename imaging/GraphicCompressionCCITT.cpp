@@ -335,12 +335,13 @@ public:
         if (row_ != end_) std::memset(row_, 0, end_ - row_);
         if (decoder.SwapBits)
             for (uint8_t* p = source; p < source + std::max(packedSize, 0); ++p) *p = BitReversal[*p];
-        // A row cannot change colour more often than it has pixels, nor more
-        // often than the block has bits.
-        const size_t most = std::min<size_t>(width_, size_t(std::max(packedSize, 0)) * 8) + ReferenceEnd;
-        changes_.reserve(most);
-        reference_.reserve(most);
-        reference_.assign(ReferenceEnd, width_);
+        // Changes strictly increase from 0 to the width, and each takes at
+        // least one bit: a row holds no more than either allows, plus the
+        // closing change and the ends of the reference line.
+        const size_t most = std::min<size_t>(width_, size_t(std::max(packedSize, 0)) * 8) + 2 + ReferenceEnd;
+        changes_ = std::make_unique_for_overwrite<uint32_t[]>(most);
+        reference_ = std::make_unique_for_overwrite<uint32_t[]>(most);
+        std::fill_n(reference_.get(), ReferenceEnd, width_);
     }
 
     FaxBitReader& Bits() { return bits_; }
@@ -350,11 +351,11 @@ public:
     void AddBlack(uint32_t from, uint32_t to) {
         to = std::min(to, width_);
         if (from >= to) return;
-        if (!changes_.empty() && changes_.back() == from) {
-            changes_.back() = to;
+        if (count_ > 0 && changes_[count_ - 1] == from) {
+            changes_[count_ - 1] = to;
         } else {
-            changes_.push_back(from);
-            changes_.push_back(to);
+            changes_[count_++] = from;
+            changes_[count_++] = to;
         }
     }
 
@@ -363,87 +364,47 @@ public:
     void EndRow() {
         const size_t room = std::min<size_t>(rowBytes_, end_ - row_);
         const uint32_t limit = static_cast<uint32_t>(std::min<size_t>(width_, room * 8));
-        if (changes_.size() & 1) changes_.push_back(width_);
-        for (size_t i = 0; i < changes_.size(); i += 2)
-            FillBlack(row_, std::min(changes_[i], limit), std::min(changes_[i + 1], limit));
+        uint32_t* const c = changes_.get();
+        if (count_ & 1) c[count_++] = width_;
+        for (size_t i = 0; i < count_; i += 2) FillBlack(row_, std::min(c[i], limit), std::min(c[i + 1], limit));
         row_ += room;
+        std::fill_n(c + count_, ReferenceEnd, width_);
         std::swap(reference_, changes_);
-        reference_.insert(reference_.end(), ReferenceEnd, width_);
-        changes_.clear();
-    }
-
-    // Decodes one row of two-dimensional coding against the reference line,
-    // until it is complete or a code ends it.
-    RowEnd DecodeTwoDimensionalRow() {
-        const uint32_t* b = reference_.data();
-        const int64_t width = width_;
-        // a0 starts on an imaginary white pixel before the row.
-        int64_t a0 = -1;
-        size_t parity = 0;  // 0 while a0 is white, 1 while black
-        size_t j = 0;
-        while (a0 < width) {
-            bits_.Refill();
-            const ModeEntry mode = ModeTable[bits_.Peek(ModeBits)];
-            if (mode.Length > bits_.Available()) return RowEnd::DataEnd;
-            // b1: the first change of the reference line right of a0 to the
-            // colour opposite a0's; b2 the change after it.
-            while (b[j] <= a0 || (j & 1) != parity) ++j;
-            switch (mode.Kind) {
-                case Mode::Pass:
-                    bits_.Skip(mode.Length);
-                    a0 = b[j + 1];
-                    break;
-                case Mode::Horizontal: {
-                    bits_.Skip(mode.Length);
-                    const int32_t first = bits_.FindRun(parity ? BlackRuns : WhiteRuns);
-                    const int32_t second = bits_.FindRun(parity ? WhiteRuns : BlackRuns);
-                    if (first < 0 || second < 0)
-                        return first == EndOfLine || second == EndOfLine ? RowEnd::EndOfLine : RowEnd::Invalid;
-                    const int64_t a1 = std::min(std::max<int64_t>(a0, 0) + first, width);
-                    const int64_t a2 = std::min(a1 + second, width);
-                    AddChange(static_cast<uint32_t>(a1));
-                    AddChange(static_cast<uint32_t>(a2));
-                    a0 = a2;
-                    break;
-                }
-                case Mode::Vertical: {
-                    bits_.Skip(mode.Length);
-                    const int64_t a1 = int64_t(b[j]) + mode.Offset;
-                    if (a1 <= a0 || a1 > width) return RowEnd::Invalid;
-                    AddChange(static_cast<uint32_t>(a1));
-                    a0 = a1;
-                    parity ^= 1;
-                    // b1 of the new colour may lie just left of the old b1.
-                    if (j > 0) --j;
-                    break;
-                }
-                case Mode::Extension: return RowEnd::Invalid;
-                case Mode::Zeros:
-                    if (bits_.Available() < EndOfLineBits || bits_.Peek(EndOfLineBits) != EndOfLineCode)
-                        return RowEnd::Invalid;
-                    bits_.Skip(EndOfLineBits);
-                    return RowEnd::EndOfLine;
-            }
-        }
-        return RowEnd::Complete;
+        count_ = 0;
     }
 
     // Decodes one row of white and black runs, starting white, until the
     // runs fill it, an end-of-line or invalid code comes or the data ends.
     // Answers whether the row ended on an end-of-line code.
     bool DecodeOneDimensionalRow() {
+        FaxBitReader bits = bits_;
         uint32_t x = 0;
         bool white = true;
-        while (!bits_.Exhausted()) {
-            const int32_t run = bits_.FindRun(white ? WhiteRuns : BlackRuns);
-            if (run < 0) return run == EndOfLine;
+        int32_t run = 0;
+        while (!bits.Exhausted()) {
+            run = bits.FindRun(white ? WhiteRuns : BlackRuns);
+            if (run < 0) break;
             const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(x) + run, width_));
             if (!white) AddBlack(x, end);
             x = end;
             if (x >= width_) break;
             white = !white;
         }
-        return false;
+        bits_ = bits;
+        return run == EndOfLine;
+    }
+
+    // Decodes one row of two-dimensional coding against the reference line,
+    // until it is complete or a code ends it.
+    RowEnd DecodeTwoDimensionalRow() {
+        // The reader and the row's changes live in locals (registers) while
+        // the row is decoded.
+        FaxBitReader bits = bits_;
+        size_t n = count_;
+        const RowEnd end = DecodeModes(bits, n);
+        bits_ = bits;
+        count_ = n;
+        return end;
     }
 
 private:
@@ -451,13 +412,66 @@ private:
     // b1 and b2 always exist.
     static constexpr size_t ReferenceEnd = 3;
 
-    // A change of colour at x; one at the same place as the last change
-    // undoes it (a run of 0).
-    void AddChange(uint32_t x) {
-        if (!changes_.empty() && changes_.back() == x)
-            changes_.pop_back();
-        else
-            changes_.push_back(x);
+    RowEnd DecodeModes(FaxBitReader& reader, size_t& count) const {
+        FaxBitReader bits = reader;
+        size_t n = count;
+        const auto finish = [&](RowEnd end) {
+            reader = bits;
+            count = n;
+            return end;
+        };
+        uint32_t* const c = changes_.get();
+        // A change of colour at x; one at the same place as the last change
+        // undoes it (a run of 0).
+        const auto change = [c, &n](uint32_t x) {
+            if (n > 0 && c[n - 1] == x)
+                --n;
+            else
+                c[n++] = x;
+        };
+        const uint32_t* const b = reference_.get();
+        const int64_t width = width_;
+        // a0 starts on an imaginary white pixel before the row.
+        int64_t a0 = -1;
+        size_t parity = 0;  // 0 while a0 is white, 1 while black
+        size_t j = 0;
+        while (a0 < width) {
+            bits.Refill();
+            // b1: the first change of the reference line right of a0 to the
+            // colour opposite a0's; b2 the change after it.
+            while (b[j] <= a0 || (j & 1) != parity) ++j;
+            const ModeEntry mode = ModeTable[bits.Peek(ModeBits)];
+            if (mode.Length > bits.Available()) return finish(RowEnd::DataEnd);
+            bits.Skip(mode.Length);
+            if (mode.Kind == Mode::Vertical) {
+                const int64_t a1 = int64_t(b[j]) + mode.Offset;
+                if (a1 <= a0 || a1 > width) return finish(RowEnd::Invalid);
+                change(static_cast<uint32_t>(a1));
+                a0 = a1;
+                parity ^= 1;
+                // b1 of the new colour may lie just left of the old b1.
+                j -= j > 0;
+            } else if (mode.Kind == Mode::Horizontal) {
+                const int32_t first = bits.FindRun(parity ? BlackRuns : WhiteRuns);
+                const int32_t second = bits.FindRun(parity ? WhiteRuns : BlackRuns);
+                if (first < 0 || second < 0)
+                    return finish(first == EndOfLine || second == EndOfLine ? RowEnd::EndOfLine : RowEnd::Invalid);
+                const int64_t a1 = std::min(std::max<int64_t>(a0, 0) + first, width);
+                const int64_t a2 = std::min(a1 + second, width);
+                change(static_cast<uint32_t>(a1));
+                change(static_cast<uint32_t>(a2));
+                a0 = a2;
+            } else if (mode.Kind == Mode::Pass) {
+                a0 = b[j + 1];
+            } else if (mode.Kind == Mode::Zeros && bits.Available() >= EndOfLineBits - ModeBits &&
+                       bits.Peek(EndOfLineBits - ModeBits) == EndOfLineCode) {
+                bits.Skip(EndOfLineBits - ModeBits);
+                return finish(RowEnd::EndOfLine);
+            } else {
+                return finish(RowEnd::Invalid);  // uncompressed mode or a bad code
+            }
+        }
+        return finish(RowEnd::Complete);
     }
 
     FaxBitReader bits_;
@@ -465,8 +479,9 @@ private:
     size_t rowBytes_;
     uint8_t* row_;
     uint8_t* end_;
-    std::vector<uint32_t> changes_;
-    std::vector<uint32_t> reference_;
+    std::unique_ptr<uint32_t[]> changes_;
+    size_t count_ = 0;
+    std::unique_ptr<uint32_t[]> reference_;
 };
 
 }  // namespace

@@ -76,24 +76,30 @@ private:
     int count_ = 0;
 };
 
-// Copies length bytes from an earlier place of the output (from + length
-// <= to), eight at a time when the target has room for the overshoot.
-inline void CopyString(uint8_t* to, const uint8_t* from, size_t length, const uint8_t* end) {
-    if (size_t(end - to) >= length + 8) {
-        uint8_t* const stop = to + length;
-        do {
-            std::memcpy(to, from, 8);
-            to += 8;
-            from += 8;
-        } while (to < stop);
-    } else {
-        std::memmove(to, from, length);
-    }
+// The first eight bytes of string + byte, where head holds those of a string
+// of the given length (little-endian: byte k at bits 8k).
+inline uint64_t Extend(uint64_t head, uint32_t length, uint8_t byte) {
+    return length < 8 ? head | uint64_t(byte) << (8 * length) : head;
+}
+
+inline void Store(uint8_t* to, uint64_t head) {
+    if constexpr (std::endian::native == std::endian::big) head = __builtin_bswap64(head);
+    std::memcpy(to, &head, 8);
 }
 
 }  // namespace
 
-TLZWDecoder::TLZWDecoder() : table_(std::make_unique<TEntry[]>(TableSize)) {}
+TLZWDecoder::TLZWDecoder()
+    : heads_(std::make_unique<uint64_t[]>(TableSize)),
+      lengths_(std::make_unique<uint16_t[]>(TableSize)),
+      offsets_(std::make_unique<uint32_t[]>(TableSize)) {
+    // Codes below 256 stand for their byte; the clear and end codes have no
+    // string (length 0).
+    for (uint32_t code = 0; code < ClearCode; ++code) {
+        heads_[code] = code;
+        lengths_[code] = 1;
+    }
+}
 
 void TLZWDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
     const size_t packed = size_t(std::max(packedSize, 0));
@@ -110,57 +116,71 @@ void TLZWDecoder::DecodeCodes(const uint8_t* source, size_t packedSize, uint8_t*
     // The old variant widens codes when the next free code no longer fits,
     // TIFF's one code before.
     constexpr uint32_t early = OldStyle ? 0 : 1;
-    TEntry* const table = table_.get();
+    uint64_t* const heads = heads_.get();
+    uint16_t* const lengths = lengths_.get();
+    uint32_t* const offsets = offsets_.get();
     uint8_t* out = dest;
     uint8_t* const end = dest + unpackedSize;
     int width = MinCodeBits;
     uint32_t next = FirstFreeCode;
     uint32_t limit = (1u << width) - early;
     // The string of the previous code; length 0 right after a clear code.
-    TEntry previous{0, 0};
+    uint64_t previousHead = 0;
+    uint32_t previousLength = 0, previousOffset = 0;
     uint32_t code;
     while (out < end && codes.Next(width, code)) {
-        if (code == ClearCode) {
-            width = MinCodeBits;
-            next = FirstFreeCode;
-            limit = (1u << width) - early;
-            previous.Length = 0;
-            continue;
-        }
-        if (code == EndCode) break;
-        const uint32_t offset = static_cast<uint32_t>(out - dest);
-        uint32_t length;
-        if (code < ClearCode) {
-            *out = static_cast<uint8_t>(code);
-            length = 1;
-        } else if (previous.Length == 0 || code > next) {
-            break;  // a code the table does not hold
-        } else if (code < next) {
-            length = table[code].Length;
-            if (size_t(end - out) < length) {
-                std::memmove(out, dest + table[code].Offset, end - out);
-                out = end;
-                break;
+        uint64_t head;
+        uint32_t length, offset;
+        if (code < next) {
+            length = lengths[code];
+            if (length == 0) {
+                if (code == EndCode) break;
+                width = MinCodeBits;
+                next = FirstFreeCode;
+                limit = (1u << width) - early;
+                previousLength = 0;
+                continue;
             }
-            CopyString(out, dest + table[code].Offset, length, end);
-        } else {
+            head = heads[code];
+            offset = offsets[code];
+        } else if (code == next && previousLength != 0) {
             // The code being defined: the previous string and its first byte.
-            length = previous.Length + 1;
-            if (size_t(end - out) < length) {
-                std::memmove(out, dest + previous.Offset, std::min<size_t>(previous.Length, end - out));
+            head = Extend(previousHead, previousLength, uint8_t(previousHead));
+            length = previousLength + 1;
+            offset = previousOffset;
+        } else {
+            break;  // a code the table does not hold
+        }
+
+        const size_t room = size_t(end - out);
+        if (room >= size_t(length) + 8) {
+            Store(out, head);
+            // Longer strings go on from where they were first written,
+            // eight bytes at a time (the source ends before out).
+            for (uint32_t done = 8; done < length; done += 8) std::memcpy(out + done, dest + offset + done, 8);
+        } else {
+            uint8_t bytes[8];
+            Store(bytes, head);
+            const size_t count = std::min<size_t>(length, room);
+            std::memcpy(out, bytes, std::min<size_t>(count, 8));
+            if (count > 8) std::memmove(out + 8, dest + offset + 8, count - 8);
+            if (count < length) {
                 out = end;
                 break;
             }
-            CopyString(out, dest + previous.Offset, previous.Length, end);
-            out[previous.Length] = dest[previous.Offset];
         }
-        out += length;
+
         // The new entry, the previous string and the first byte of this
         // one, lies right where the previous string was written.
-        if (previous.Length != 0 && next < TableSize) {
-            table[next++] = {previous.Offset, previous.Length + 1};
-            if (next >= limit && width < MaxCodeBits) limit = (1u << ++width) - early;
+        if (previousLength != 0 && next < TableSize) {
+            heads[next] = Extend(previousHead, previousLength, uint8_t(head));
+            lengths[next] = static_cast<uint16_t>(previousLength + 1);
+            offsets[next] = previousOffset;
+            if (++next >= limit && width < MaxCodeBits) limit = (1u << ++width) - early;
         }
-        previous = {offset, length};
+        previousHead = head;
+        previousLength = length;
+        previousOffset = static_cast<uint32_t>(out - dest);
+        out += length;
     }
 }

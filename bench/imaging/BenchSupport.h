@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "Classes.h"
@@ -15,6 +16,11 @@
 namespace benchimaging {
 
 constexpr uint32_t Side = 2048;
+
+// The TIFF files of the TIFF rows, made by libtiff (BenchTIFF.cpp): "none",
+// "packbits", "deflate-predictor", "jpeg", "lzw-predictor", "tiled-deflate"
+// (2048 x 2048 RGB) and "g4-page" (2480 x 3508).
+const std::vector<uint8_t>& TIFFFile(const std::string& name);
 
 inline void Report(benchmark::State& state, double pixels = double(Side) * Side) {
     state.counters["MP/s"] = benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);

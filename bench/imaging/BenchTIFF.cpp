@@ -205,6 +205,12 @@ void LibTIFF(benchmark::State& state, const std::vector<uint8_t>& bytes, double 
     Report(state, pixels);
 }
 
+}  // namespace
+
+const std::vector<uint8_t>& benchimaging::TIFFFile(const std::string& name) { return File(name); }
+
+namespace {
+
 const bool registered = [] {
     for (const char* name :
          {"none", "packbits", "deflate-predictor", "jpeg", "lzw-predictor", "tiled-deflate", "g4-page"}) {

@@ -329,6 +329,7 @@ LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSam
                             const Bytes& pixels, const std::function<void(TIFF*)>& setFields,
                             const std::function<void(TIFF*)>& readFields = [](TIFF*) {}) {
     TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
     const std::string path = testing::TempDir() + "/decoder-test.tif";
     TIFF* out = TIFFOpen(path.c_str(), "w");
     EXPECT_NE(out, nullptr);
