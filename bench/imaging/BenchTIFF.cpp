@@ -94,23 +94,29 @@ struct Packing {
     bool Tiled = false;
 };
 
+// Starts a file of one contiguous image.
+TIFF* Create(MemoryFile& file, uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t compression,
+             uint16_t photometric) {
+    TIFF* tif = file.Open("w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    return tif;
+}
+
 std::vector<uint8_t> WriteRGB(const Packing& packing) {
     static const std::vector<uint8_t> picture = Picture();
     MemoryFile file;
-    TIFF* tif = file.Open("w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, Side);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, Side);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, packing.Compression);
+    const bool jpeg = packing.Compression == COMPRESSION_JPEG;
+    TIFF* tif = Create(file, Side, Side, 8, 3, packing.Compression, jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
     if (packing.Predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, packing.Predictor);
-    if (packing.Compression == COMPRESSION_JPEG) {
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    if (jpeg) {
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 75);
-    } else {
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     }
     const size_t rowBytes = size_t(Side) * 3;
     if (packing.Tiled) {
@@ -135,13 +141,7 @@ std::vector<uint8_t> WriteRGB(const Packing& packing) {
 std::vector<uint8_t> WritePage() {
     const std::vector<uint8_t> page = Page();
     MemoryFile file;
-    TIFF* tif = file.Open("w");
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, PageWidth);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, PageHeight);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFF* tif = Create(file, PageWidth, PageHeight, 1, 1, COMPRESSION_CCITTFAX4, PHOTOMETRIC_MINISWHITE);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0);
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, 300.0);
