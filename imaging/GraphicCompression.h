@@ -171,9 +171,6 @@ public:
 // make-up code and the terminating code after it form one run, and an
 // invalid or end-of-line code ends the run being read. A code cut off by
 // the end of the data is dropped.
-// T4Options bit: rows may be coded two-dimensionally.
-constexpr uint32_t Fax3TwoDimensional = 1;
-
 class TCCITTDecoder : public TDecoder {
 public:
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
@@ -204,6 +201,9 @@ protected:
 // follows every end-of-line code: 1 for a row of white and black runs, 0 for
 // a row coded against the row above it as in T.6 (pass, horizontal and
 // vertical modes).
+// T4Options bit: rows may be coded two-dimensionally.
+constexpr uint32_t Fax3TwoDimensional = 1;
+
 class TCCITTFax3Decoder : public TCCITTDecoder {
 public:
     // options: T4Options.

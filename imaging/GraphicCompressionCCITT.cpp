@@ -312,7 +312,11 @@ void FillBlack(uint8_t* row, uint32_t from, uint32_t to) {
         return;
     }
     row[first] |= head;
-    std::memset(row + first + 1, 0xFF, last - first - 1);
+    // Most spans of a page are strokes of a few bytes.
+    if (last - first <= 8)
+        for (uint32_t k = first + 1; k < last; ++k) row[k] = 0xFF;
+    else
+        std::memset(row + first + 1, 0xFF, last - first - 1);
     row[last] |= tail;
 }
 
