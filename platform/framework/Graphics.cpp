@@ -430,15 +430,9 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect) const {
 
 namespace {
 
-struct Registration {
-    std::string Extension;  // lower case, without the period
-    std::string Description;
-    TGraphicClass Class;
-};
-
 // Most recent registration first.
-std::vector<Registration>& Registrations() {
-    static std::vector<Registration> registrations;
+std::vector<TPicture::Registration>& RegistrationList() {
+    static std::vector<TPicture::Registration> registrations;
     return registrations;
 }
 
@@ -460,7 +454,7 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
                                   TGraphicClass graphicClass) {
     const std::string lower = LowerCase(extension);
     if (lower.empty()) return;
-    auto& list = Registrations();
+    auto& list = RegistrationList();
     // Registering exactly the same thing again only makes it the most recent.
     std::erase_if(list, [&](const Registration& r) {
         return r.Extension == lower && r.Description == description && r.Class == graphicClass;
@@ -469,13 +463,13 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
 }
 
 void TPicture::UnregisterGraphicClass(TGraphicClass graphicClass) {
-    std::erase_if(Registrations(), [&](const Registration& r) { return r.Class == graphicClass; });
+    std::erase_if(RegistrationList(), [&](const Registration& r) { return r.Class == graphicClass; });
 }
 
 TGraphicClass TPicture::FindGraphicClass(const std::string& extension) {
     if (extension.empty()) return nullptr;
     const std::string lower = LowerCase(extension);
-    for (const Registration& r : Registrations())
+    for (const Registration& r : RegistrationList())
         if (r.Extension == lower) return r.Class;
     return nullptr;
 }
@@ -484,7 +478,7 @@ std::vector<TPicture::Filter> TPicture::GraphicFilters() {
     std::vector<Filter> filters;
     std::vector<std::string> patterns;
     std::string all;
-    for (const Registration& r : Registrations()) {
+    for (const Registration& r : RegistrationList()) {
         const std::string pattern = "*." + r.Extension;
         filters.push_back({r.Description + " (" + pattern + ")", pattern});
         // A shadowed extension keeps its own entry but appears once in "All".
@@ -494,4 +488,10 @@ std::vector<TPicture::Filter> TPicture::GraphicFilters() {
     }
     if (filters.size() > 1) filters.insert(filters.begin(), {"All (" + all + ")", all});
     return filters;
+}
+
+std::vector<TPicture::Registration> TPicture::Registrations() { return RegistrationList(); }
+
+void TPicture::RestoreRegistrations(std::vector<Registration> registrations) {
+    RegistrationList() = std::move(registrations);
 }

@@ -224,6 +224,17 @@ public:
     // there is more than one.
     static std::vector<Filter> GraphicFilters();
 
+    struct Registration {
+        std::string Extension;  // lower case, without the period
+        std::string Description;
+        TGraphicClass Class;
+    };
+    // Every registration, most recent first, and putting such a list back:
+    // code that registers classes for a while leaves the registry as it
+    // found it.
+    static std::vector<Registration> Registrations();
+    static void RestoreRegistrations(std::vector<Registration> registrations);
+
 private:
     std::unique_ptr<TGraphic> graphic_;
 };

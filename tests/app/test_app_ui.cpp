@@ -13,6 +13,7 @@
 #include "Dialogs.h"
 #include "ExtCtrls.h"
 #include "ExtDlgs.h"
+#include "PictureRegistrations.h"
 #include "QtTestMain.h"
 
 namespace {
@@ -156,13 +157,12 @@ const TGraphicClassDesc FakeA{"TFakeA", nullptr, nullptr, TBitmap::StaticClass()
 const TGraphicClassDesc FakeB{"TFakeB", nullptr, nullptr, TBitmap::StaticClass()};
 
 TEST(PictureDialog, FiltersListAllFirstOnlyWhenThereAreSeveral) {
+    const TPictureRegistrationsScope registrations;
     TPicture::RegisterFileFormat("tga", "Truevision images", &FakeA);
     EXPECT_EQ(PictureNameFilters(), QStringList{"Truevision images (*.tga)"});
     TPicture::RegisterFileFormat("pcx", "PC Paintbrush images", &FakeB);
     const QStringList expected{"All (*.pcx *.tga)", "PC Paintbrush images (*.pcx)", "Truevision images (*.tga)"};
     EXPECT_EQ(PictureNameFilters(), expected);
-    TPicture::UnregisterGraphicClass(&FakeA);
-    TPicture::UnregisterGraphicClass(&FakeB);
 }
 
 class PicturePreviewTest : public ::testing::Test {
@@ -171,7 +171,6 @@ protected:
         ASSERT_TRUE(folder_.isValid());
         TPicture::RegisterFileFormat("bmp", "Bitmaps", TBitmap::StaticClass());
     }
-    void TearDown() override { TPicture::UnregisterGraphicClass(TBitmap::StaticClass()); }
 
     QString WriteBitmap(const QString& name, int width, int height, TColor color) {
         TBitmap bitmap;
@@ -190,6 +189,7 @@ protected:
     }
 
     QTemporaryDir folder_;
+    const TPictureRegistrationsScope registrations_;
 };
 
 TEST_F(PicturePreviewTest, ShowsThePictureScaledToFitAndItsSize) {

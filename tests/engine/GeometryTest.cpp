@@ -289,6 +289,8 @@ TEST(Geometry, FloatToDWordGivesBitPattern) {
     EXPECT_EQ(FloatToDWord(&start), 0x44070000u);
 }
 
+// Every case holds whatever the width of long double: each value is exact in
+// a double, the narrowest long double there is.
 TEST(Geometry, TruncToIntRoundsTowardZeroAndSaturatesToMinimum) {
     const int64_t lowest = std::numeric_limits<int64_t>::min();
     const struct {
@@ -299,7 +301,8 @@ TEST(Geometry, TruncToIntRoundsTowardZeroAndSaturatesToMinimum) {
         {-2.9L, -2},
         {0.0L, 0},
         {-0.5L, 0},
-        {9223372036854775807.0L, std::numeric_limits<int64_t>::max()},
+        {9223372036854774784.0L, 9223372036854774784},  // 2^63 - 1024, the largest double below 2^63
+        {-9223372036854774784.0L, -9223372036854774784},
         {9223372036854775808.0L, lowest},
         {-9223372036854775808.0L, lowest},
         {-1e30L, lowest},
@@ -308,6 +311,10 @@ TEST(Geometry, TruncToIntRoundsTowardZeroAndSaturatesToMinimum) {
         {std::numeric_limits<long double>::infinity(), lowest},
     };
     for (const auto& k : cases) EXPECT_EQ(TruncToInt(k.x), k.expected) << static_cast<double>(k.x);
+    // The largest long double below 2^63 is still in range: it truncates to a
+    // value at least as large as the largest double below 2^63.
+    const long double belowLimit = 0x1p63L - 0x1p63L * std::numeric_limits<long double>::epsilon() / 2;
+    EXPECT_GE(TruncToInt(belowLimit), 9223372036854774784);
 }
 
 TEST(Geometry, ClockStartsAtZeroAndGrows) {

@@ -9,6 +9,7 @@
 #include "Icon.h"
 #include "Jpeg.h"
 #include "Metafile.h"
+#include "PictureRegistrations.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ protected:
     void TearDown() override {
         list_.Clear();
     }
+    const TPictureRegistrationsScope registrations_;
     TFileFormatList list_;
 };
 
@@ -199,6 +201,7 @@ TEST_F(Registry, UnregisteringAClassRemovesAllItsExtensions) {
 }
 
 TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
+    const TPictureRegistrationsScope registrations;
     GraphicFormatsInitialization();
     ASSERT_NE(FileFormatList, nullptr);
     // The rows of the classes that exist today; the other readers' rows are
@@ -290,6 +293,7 @@ TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
 }
 
 TEST(RegistryUnit, PictureLoadsTargaFilesByExtension) {
+    const TPictureRegistrationsScope registrations;
     GraphicFormatsInitialization();
     char name[] = "/tmp/pictureXXXXXX.VdA";
     const int fd = mkstemps(name, 4);

@@ -141,7 +141,10 @@ TEST(CopyScanLines, NeverReadsPastTheBitmap) {
     EXPECT_EQ(0, std::memcmp(out.data(), mono.ScanLine(0), mono.RowBytes()));
     EXPECT_EQ(out[mono.RowBytes()], 0xEE);
 
+    const std::vector<uint8_t> before(80, 0xEE);
+    out = before;
     CopyScanLines(TBitmap(), 16, out.data());
+    EXPECT_EQ(out, before) << "an empty bitmap copies nothing";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DibBuilder.h"
+#include "PictureRegistrations.h"
 #include "SysUtils.h"
 
 namespace {
@@ -110,6 +111,7 @@ const TGraphicClassDesc TFakePng::Desc = {"TFakePng", [] { return std::unique_pt
                                           &TBitmap::ClassDesc};
 
 TEST(Icon, PngImagesNeedARegisteredPngClass) {
+    const TPictureRegistrationsScope registrations;
     const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
                        0,    0,   0,   3,   0,    0,    0,    2,    8, 6, 0, 0,  0,   0,   0,   0};
     const Bytes file = MakeIco({{3, 2, 32, png}});
@@ -121,7 +123,6 @@ TEST(Icon, PngImagesNeedARegisteredPngClass) {
     }
     TPicture::RegisterFileFormat("png", "Fake PNG", &TFakePng::Desc);
     const TIcon icon = Load(file);
-    TPicture::UnregisterGraphicClass(&TFakePng::Desc);
     EXPECT_EQ(icon.Width(), 3);
     EXPECT_EQ(icon.Bitmap().PixelFormat(), pf32bit);
     EXPECT_EQ(icon.Bitmap().Pixel(2, 1), RGB(1, 2, 3));

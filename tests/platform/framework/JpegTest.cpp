@@ -11,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include "PictureRegistrations.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -175,6 +176,7 @@ TEST(Jpeg, DamagedFilesNeverCrash) {
 }
 
 TEST(Jpeg, PictureLoadsJpgAndJpegFiles) {
+    const TPictureRegistrationsScope registrations;
     InitializeFrameworkGraphics();
     const std::string base = (std::filesystem::temp_directory_path() / ("jpeg-" + std::to_string(::getpid()))).string();
     const Bytes bytes = Compress(TwoColours());

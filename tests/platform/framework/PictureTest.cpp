@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "Graphics.h"
+#include "PictureRegistrations.h"
 #include "SysUtils.h"
 
 namespace {
@@ -35,12 +36,8 @@ const TGraphicClassDesc TNamedGraphic::Desc = {
 
 class PictureTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        TPicture::UnregisterGraphicClass(&TNamedGraphic::Desc);
-        TPicture::UnregisterGraphicClass(&TFakeGraphic::Desc);
-        TPicture::UnregisterGraphicClass(&TFakeGraphic::Other);
-        std::filesystem::remove(path_);
-    }
+    void TearDown() override { std::filesystem::remove(path_); }
+    const TPictureRegistrationsScope registrations_;
     std::string path_ = (std::filesystem::temp_directory_path() / ("picture-" + std::to_string(::getpid()))).string();
 };
 

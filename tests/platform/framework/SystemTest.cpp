@@ -9,6 +9,7 @@
 #include "Icon.h"
 #include "Jpeg.h"
 #include "Metafile.h"
+#include "PictureRegistrations.h"
 #include "Windows.h"
 
 namespace {
@@ -48,6 +49,7 @@ TEST(ShowMessage, IsAPlainMessageBox) {
 }
 
 TEST(FrameworkGraphics, RegistersTheFrameworksOwnClasses) {
+    const TPictureRegistrationsScope registrations;
     InitializeFrameworkGraphics();
     EXPECT_EQ(TPicture::FindGraphicClass("BMP"), TBitmap::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("ico"), TIcon::StaticClass());

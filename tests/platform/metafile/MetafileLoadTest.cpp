@@ -1,6 +1,7 @@
 #include <filesystem>
 
 #include "MetafileTestSupport.h"
+#include "PictureRegistrations.h"
 #include "SysUtils.h"
 
 namespace {
@@ -83,6 +84,7 @@ TEST(MetafileLoad, ProbeRecognisesAllThreeKindsAndLeavesPosition) {
 }
 
 TEST(MetafileLoad, RegisteredWithThePictureByExtension) {
+    const TPictureRegistrationsScope registrations;
     RegisterMetafileFormats();
     EXPECT_EQ(TPicture::FindGraphicClass("WMF"), TMetafile::StaticClass());
     EXPECT_EQ(TPicture::FindGraphicClass("emf"), TMetafile::StaticClass());
@@ -103,7 +105,6 @@ TEST(MetafileLoad, RegisteredWithThePictureByExtension) {
     std::filesystem::remove(file);
     EXPECT_EQ(picture.Width(), 12);
     EXPECT_EQ(picture.Height(), 7);
-    TPicture::UnregisterGraphicClass(TMetafile::StaticClass());
 }
 
 }  // namespace
