@@ -174,10 +174,16 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
     if (colors > 256 && bits <= 8) Invalid(Format("a colour table of %lld entries", static_cast<long long>(colors)));
     TLogPalette palette;
     if (bits <= 8) {
-        std::vector<uint8_t> table(static_cast<size_t>(colors * entrySize));
+        // Some writers store fewer entries than the bit depth allows: the
+        // table then ends where the pixels begin, and the indices without an
+        // entry are black.
+        const int64_t tableStart = stream.Position();
+        const int64_t stored =
+            bitsOffset >= tableStart ? std::min(colors, (bitsOffset - tableStart) / entrySize) : colors;
+        std::vector<uint8_t> table(static_cast<size_t>(stored * entrySize));
         if (stream.Read(table.data(), static_cast<int64_t>(table.size())) != static_cast<int64_t>(table.size()))
             Invalid("the colour table is truncated");
-        for (int64_t i = 0; i < std::min(colors, defaultColors); ++i) {
+        for (int64_t i = 0; i < std::min(stored, defaultColors); ++i) {
             const uint8_t* e = table.data() + i * entrySize;
             palette.palPalEntry.push_back({e[2], e[1], e[0], 0});
         }

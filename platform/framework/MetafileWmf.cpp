@@ -65,11 +65,8 @@ private:
     }
     // A packed bitmap (header, colours, bits) from byteOffset to the end.
     std::shared_ptr<TMetafileDib> Dib(size_t byteOffset) const {
-        const uint8_t* info = p_.Bytes(byteOffset, 0);
-        const size_t available = p_.Size() - byteOffset;
-        const size_t infoSize = TMetafileDib::InfoSize(info, available);
         auto dib = std::make_shared<TMetafileDib>();
-        if (!infoSize || !dib->Parse(info, infoSize, info + infoSize, available - infoSize)) return nullptr;
+        if (!dib->ParsePacked(p_.Bytes(byteOffset, 0), p_.Size() - byteOffset)) return nullptr;
         return dib;
     }
     void CreateObject(const TMetafileObject& object) { device_.PutObject(device_.FreeSlot(), object); }

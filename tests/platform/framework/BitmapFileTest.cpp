@@ -92,6 +92,41 @@ TEST(BitmapFile, ShortPaletteAndWrongOffset) {
     EXPECT_EQ(bitmap.Pixel(2, 0), RGB(255, 0, 0));
 }
 
+// OS/2 and Windows writers may store fewer colour table entries than the bit
+// depth allows: the table ends where the pixel offset says, the entries
+// present give their colours and the other indices are black.
+TEST(BitmapFile, ColourTablesEndWhereThePixelsBegin) {
+    struct Case {
+        uint32_t headerSize;
+        uint16_t bits;
+        int entries;
+    };
+    for (const Case& c : {Case{12, 8, 2}, Case{12, 4, 3}, Case{12, 1, 1}, Case{40, 8, 5}, Case{40, 4, 2},
+                          Case{64, 8, 3}}) {
+        SCOPED_TRACE(testing::Message() << c.headerSize << "-byte header, " << c.bits << " bits, " << c.entries);
+        DibLayout layout;
+        layout.headerSize = c.headerSize;
+        layout.width = 3, layout.height = 1, layout.bits = c.bits;
+        const int entrySize = c.headerSize == 12 ? 3 : 4;
+        for (int i = 0; i < c.entries; ++i)
+            for (int k = 0; k < entrySize; ++k) layout.palette.push_back(k < 3 ? uint8_t(40 + 50 * i + k) : 0);
+        // Indices 0, the last entry and the first index without one.
+        const unsigned indices[3] = {0, unsigned(c.entries - 1), unsigned(c.entries)};
+        layout.pixels.assign(4, 0);
+        for (int x = 0; x < 3; ++x) {
+            const int bit = x * c.bits;
+            layout.pixels[bit / 8] |= uint8_t(indices[x] << (8 - c.bits - bit % 8));
+        }
+        const TBitmap bitmap = Load(MakeBmp(layout));
+        EXPECT_EQ(bitmap.Palette().palPalEntry.size(), size_t(c.entries));
+        for (int x = 0; x < 2; ++x) {
+            const int i = int(indices[x]);
+            EXPECT_EQ(bitmap.Pixel(x, 0), RGB(uint8_t(42 + 50 * i), uint8_t(41 + 50 * i), uint8_t(40 + 50 * i))) << x;
+        }
+        EXPECT_EQ(bitmap.Pixel(2, 0), RGB(0, 0, 0));
+    }
+}
+
 TEST(BitmapFile, Rle8RunsAbsoluteDeltaAndEnds) {
     DibLayout layout;
     layout.width = 6, layout.height = 3, layout.bits = 8, layout.compression = 1, layout.colorsUsed = 16;

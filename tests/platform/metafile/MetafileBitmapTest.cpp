@@ -64,8 +64,10 @@ TEST(MetafileBitmap, EveryPixelLayoutDecodes) {
          [&](int x, int y) { return grey[(x * 7 + y * 13) % 256]; }},
         {"16-bit 5-5-5", 16, {}, false, 0, {},
          [&](int x, int y) { return TColor(expand5[x % 4] << 10 | expand5[y % 4] << 5 | 31); },
+         // Five bits widen to eight by repeating their top bits.
          [&](int x, int y) {
-             return RGB(uint8_t(expand5[x % 4] * 255 / 31), uint8_t(expand5[y % 4] * 255 / 31), 255);
+             const auto widen = [](int v) { return uint8_t(v << 3 | v >> 2); };
+             return RGB(widen(expand5[x % 4]), widen(expand5[y % 4]), 255);
          }},
         {"16-bit 5-6-5 fields", 16, {}, false, 3, {0xF800, 0x07E0, 0x001F},
          [](int x, int y) { return TColor((x == 1 ? 0xF800 : 0) | (y == 1 ? 0x07E0 : 0)); },
@@ -80,6 +82,45 @@ TEST(MetafileBitmap, EveryPixelLayoutDecodes) {
         for (int y = 0; y < 3; ++y)
             for (int x = 0; x < 5; ++x) EXPECT_EQ(b.Pixel(x, y), c.expected(x, y)) << c.name << " " << x << "," << y;
     }
+}
+
+// Bitmaps inside metafiles decode as bitmap files do: run-length data, and
+// colour tables shorter than the bit depth allows.
+TEST(MetafileBitmap, RunLengthAndShortTableBitmapsDecodeAsBitmapFilesDo) {
+    const auto header = [](int width, int height, int bits, uint32_t compression, int colors) {
+        TBytes b;
+        for (const int64_t v : {int64_t(40), int64_t(width), int64_t(height)}) Put32(b, v);
+        Put16(b, 1);
+        Put16(b, bits);
+        for (const int64_t v : {int64_t(compression), int64_t(0), int64_t(0), int64_t(0), int64_t(colors), int64_t(0)})
+            Put32(b, v);
+        return b;
+    };
+    const TBytes redAndBlue = {0, 0, 255, 0, 255, 0, 0, 0};
+
+    // 4 x 2, 8 bits a pixel run-length encoded: red below, blue above.
+    TBytes rle8 = header(4, 2, 8, 1, 2);
+    Append(rle8, redAndBlue);
+    Append(rle8, {4, 0, 0, 0, 4, 1, 0, 1});
+    TBytes stretch;
+    Put32(stretch, kSrcCopy);
+    Append(stretch, Words({0, 2, 4, 0, 0, 2, 4, 0, 0}));
+    Append(stretch, rle8);
+    EXPECT_EQ(Picture(Render(TWmfWriter().Window(0, 0, 4, 2).Record(kStretchDib, stretch).Plain(), 4, 2)),
+              "BBBB\nRRRR\n");
+
+    // The same with 4 bits a pixel, in an enhanced metafile.
+    TBytes rle4 = header(4, 2, 4, 2, 2);
+    Append(rle4, redAndBlue);
+    Append(rle4, {4, 0x00, 0, 0, 4, 0x11, 0, 1});
+    EXPECT_EQ(Picture(Render(TEmfWriter().StretchDib(0, 0, 4, 2, rle4, 4, 2).Build(4, 2), 4, 2)), "BBBB\nRRRR\n");
+
+    // 8 bits a pixel with two of 256 entries: index 2 has none and is black.
+    TBytes shortTable = header(3, 1, 8, 0, 0);
+    Append(shortTable, redAndBlue);
+    Append(shortTable, {0, 1, 2, 0});
+    EXPECT_EQ(Picture(Render(TEmfWriter().StretchDib(0, 0, 3, 1, shortTable, 3, 1, kSrcCopy, 48).Build(3, 1), 3, 1)),
+              "RB#\n");
 }
 
 TEST(MetafileBitmap, OlderBlitRecordsCopyTheBitmap) {

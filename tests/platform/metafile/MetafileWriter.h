@@ -212,9 +212,10 @@ public:
         return Record(type, p);
     }
     // StretchDIBits of a whole bitmap onto (x, y, width, height).
+    // infoSize 0: the header and colour table are as long as the header says.
     TEmfWriter& StretchDib(int x, int y, int width, int height, const TBytes& dib, int srcWidth, int srcHeight,
-                           uint32_t rop = 0x00CC0020) {
-        const size_t info = DibInfoSize(dib);
+                           uint32_t rop = 0x00CC0020, size_t infoSize = 0) {
+        const size_t info = infoSize ? infoSize : DibInfoSize(dib);
         TBytes p;
         for (int i = 0; i < 4; ++i) Put32(p, 0);
         for (int64_t v : {int64_t(x), int64_t(y), int64_t(0), int64_t(0), int64_t(srcWidth), int64_t(srcHeight)}) Put32(p, v);
