@@ -120,13 +120,21 @@ void TMetafile::LoadWindowsMetafile(std::vector<uint8_t> data) {
         if (inch == 0) InvalidMetafile();
         width = MulDivRound(std::abs(window.Width()), kPixelsPerInch, inch);
         height = MulDivRound(std::abs(window.Height()), kPixelsPerInch, inch);
-    } else {
-        // Without a placeable header only the window the records set tells
-        // the picture's extent; its logical units count as pixels.
-        if (!scan.HasExtent) InvalidMetafile();
+    } else if (scan.HasExtent) {
+        // Without a placeable header the window the records set tells the
+        // picture's extent; its logical units count as pixels.
         window = Rect(scan.OriginX, scan.OriginY, scan.OriginX + scan.ExtentX, scan.OriginY + scan.ExtentY);
         width = std::abs(scan.ExtentX);
         height = std::abs(scan.ExtentY);
+    } else {
+        // Without either, what the records draw makes the picture.
+        const std::optional<TRect> bounds = WindowsMetafileBounds(p, data.size());
+        if (!bounds) InvalidMetafile();
+        window = *bounds;
+        width = std::max(window.Width(), 1);
+        height = std::max(window.Height(), 1);
+        window.Right = window.Left + width;
+        window.Bottom = window.Top + height;
     }
     data_ = std::move(data);
     enhanced_ = false;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "MetafileDevice.h"
 
@@ -47,6 +48,9 @@ private:
 // 18-byte header (after any placeable header); the file's structure has
 // been checked by the loader.
 void PlayWindowsMetafile(const uint8_t* data, size_t size, TMetafileDevice& device);
+// The logical rectangle the drawing records of an older metafile cover (data
+// as for PlayWindowsMetafile), or none when no record draws.
+std::optional<TRect> WindowsMetafileBounds(const uint8_t* data, size_t size);
 // Plays the records of an enhanced metafile, data starting at its header
 // record; the file's structure has been checked by the loader.
 void PlayEnhancedMetafile(const uint8_t* data, size_t size, TMetafileDevice& device);

@@ -1,6 +1,9 @@
 // Records of the older (16-bit) metafiles. Parameters are stored in the
 // reverse order of the calls' arguments, so the last argument comes first.
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <optional>
 
 #include "MetafilePlayer.h"
 
@@ -47,13 +50,15 @@ enum : uint16_t {
 
 constexpr uint16_t DIB_PAL_COLORS = 1;
 
-class TWmfPlayer {
+// The fields of one record, and the geometry the drawing records carry.
+class TWmfRecord {
 public:
-    TWmfPlayer(const TRecordReader& params, uint16_t function, TMetafileDevice& device)
-        : p_(params), function_(function), device_(device) {}
-    void Play();
+    TWmfRecord(const TRecordReader& params, uint16_t function) : p_(params), function_(function) {}
+    // The logical points that bound what the record draws; none for records
+    // that draw nothing.
+    TPolygonF DrawnPoints() const;
 
-private:
+protected:
     double W(size_t index) const { return p_.S16(2 * index); }
     // A point stored as y then x, from word index.
     TPointF YX(size_t index) const { return {W(index + 1), W(index)}; }
@@ -63,21 +68,110 @@ private:
         for (size_t i = 0; i < count; ++i) points[i] = {double(p_.S16(byteOffset + 4 * i)), double(p_.S16(byteOffset + 4 * i + 2))};
         return points;
     }
+    std::vector<TPolygonF> PolyPolygonPoints() const;
     // A packed bitmap (header, colours, bits) from byteOffset to the end.
     std::shared_ptr<TMetafileDib> Dib(size_t byteOffset) const {
         auto dib = std::make_shared<TMetafileDib>();
         if (!dib->ParsePacked(p_.Bytes(byteOffset, 0), p_.Size() - byteOffset)) return nullptr;
         return dib;
     }
-    void CreateObject(const TMetafileObject& object) { device_.PutObject(device_.FreeSlot(), object); }
-    void CreatePatternBrush();
-    void PolyPolygon();
-    void Blit(size_t ropWords, bool stretch, bool bottomUp);
+    // A blit's rectangles, and where its bitmap starts (0: it has none).
+    struct TBlitRecord {
+        TMetafileDevice::TBlit Blit;
+        size_t BitmapOffset = 0;
+    };
+    TBlitRecord ReadBlit(size_t ropWords, bool stretch, bool bottomUp) const;
+    TMetafileDevice::TBlit DibToDevice() const {
+        return {YX(7), {W(6), W(5)}, W(4), W(3), W(6), W(5), SRCCOPY, true};
+    }
 
     const TRecordReader& p_;
     uint16_t function_;
+};
+
+class TWmfPlayer : public TWmfRecord {
+public:
+    TWmfPlayer(const TRecordReader& params, uint16_t function, TMetafileDevice& device)
+        : TWmfRecord(params, function), device_(device) {}
+    void Play();
+
+private:
+    void CreateObject(const TMetafileObject& object) { device_.PutObject(device_.FreeSlot(), object); }
+    void CreatePatternBrush();
+    void Blit(size_t ropWords, bool stretch, bool bottomUp);
+
     TMetafileDevice& device_;
 };
+
+std::vector<TPolygonF> TWmfRecord::PolyPolygonPoints() const {
+    const size_t count = p_.U16(0);
+    std::vector<TPolygonF> polygons;
+    size_t offset = 2 + 2 * count;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t points = p_.U16(2 + 2 * i);
+        polygons.push_back(Points(offset, points));
+        offset += 4 * points;
+    }
+    return polygons;
+}
+
+// ropWords: the words before the source height (the operation, and for
+// StretchDIBits its colour use too). The forms without a bitmap carry one
+// reserved word more than their parameter count implies.
+TWmfRecord::TBlitRecord TWmfRecord::ReadBlit(size_t ropWords, bool stretch, bool bottomUp) const {
+    const size_t recordWords = p_.Size() / 2 + 3;
+    const bool withBitmap = function_ == META_STRETCHDIB || recordWords != size_t(function_ >> 8) + 3;
+    size_t i = ropWords;
+    TMetafileDevice::TBlit blit;
+    blit.Rop = p_.U32(0);
+    blit.BottomUpSource = bottomUp;
+    if (stretch) {
+        blit.SrcHeight = W(i++);
+        blit.SrcWidth = W(i++);
+    }
+    blit.SrcY = W(i++);
+    blit.SrcX = W(i++);
+    if (!withBitmap) ++i;
+    blit.DestExtent.Y = W(i++);
+    blit.DestExtent.X = W(i++);
+    blit.DestOrigin.Y = W(i++);
+    blit.DestOrigin.X = W(i++);
+    if (!stretch) {
+        blit.SrcWidth = blit.DestExtent.X;
+        blit.SrcHeight = blit.DestExtent.Y;
+    }
+    return {blit, withBitmap ? 2 * i : 0};
+}
+
+TPolygonF TWmfRecord::DrawnPoints() const {
+    const auto rectangle = [](const TMetafileDevice::TBlit& blit) {
+        const TPointF corner{blit.DestOrigin.X + blit.DestExtent.X, blit.DestOrigin.Y + blit.DestExtent.Y};
+        return TPolygonF{blit.DestOrigin, corner};
+    };
+    switch (function_) {
+        case META_MOVETO:
+        case META_LINETO: return {YX(0)};
+        case META_SETPIXEL: return {YX(2)};
+        case META_POLYLINE:
+        case META_POLYGON: return Points(2, p_.U16(0));
+        case META_POLYPOLYGON: {
+            TPolygonF all;
+            for (const TPolygonF& polygon : PolyPolygonPoints()) all.insert(all.end(), polygon.begin(), polygon.end());
+            return all;
+        }
+        case META_RECTANGLE:
+        case META_ELLIPSE: return {YX(2), YX(0)};
+        case META_ROUNDRECT: return {YX(4), YX(2)};
+        case META_ARC:
+        case META_CHORD:
+        case META_PIE: return {YX(6), YX(4)};
+        case META_STRETCHDIB: return rectangle(ReadBlit(3, true, true).Blit);
+        case META_DIBSTRETCHBLT: return rectangle(ReadBlit(2, true, false).Blit);
+        case META_DIBBITBLT: return rectangle(ReadBlit(2, false, false).Blit);
+        case META_SETDIBTODEV: return rectangle(DibToDevice());
+        default: return {};
+    }
+}
 
 void TWmfPlayer::Play() {
     TDeviceState& state = device_.State();
@@ -117,7 +211,7 @@ void TWmfPlayer::Play() {
         case META_LINETO: device_.LineTo(YX(0)); break;
         case META_POLYLINE: device_.Polyline(Points(2, p_.U16(0))); break;
         case META_POLYGON: device_.Polygon(Points(2, p_.U16(0))); break;
-        case META_POLYPOLYGON: PolyPolygon(); break;
+        case META_POLYPOLYGON: device_.PolyPolygon(PolyPolygonPoints()); break;
         case META_RECTANGLE: device_.Rectangle(YX(2), YX(0)); break;
         case META_ROUNDRECT: device_.RoundRect(YX(4), YX(2), {W(1), W(0)}); break;
         case META_ELLIPSE: device_.Ellipse(YX(2), YX(0)); break;
@@ -134,9 +228,7 @@ void TWmfPlayer::Play() {
         case META_SETDIBTODEV: {
             if (p_.U16(0) == DIB_PAL_COLORS) break;
             const auto dib = Dib(18);
-            if (!dib) break;
-            TMetafileDevice::TBlit blit{YX(7), {W(6), W(5)}, W(4), W(3), W(6), W(5), SRCCOPY, true};
-            device_.StretchBlt(dib.get(), blit);
+            if (dib) device_.StretchBlt(dib.get(), DibToDevice());
             break;
         }
         default: break;  // text, palettes, escapes and the rest draw nothing here
@@ -150,55 +242,24 @@ void TWmfPlayer::CreatePatternBrush() {
     CreateObject(brush);
 }
 
-void TWmfPlayer::PolyPolygon() {
-    const size_t count = p_.U16(0);
-    std::vector<TPolygonF> polygons;
-    size_t offset = 2 + 2 * count;
-    for (size_t i = 0; i < count; ++i) {
-        const size_t points = p_.U16(2 + 2 * i);
-        polygons.push_back(Points(offset, points));
-        offset += 4 * points;
-    }
-    device_.PolyPolygon(polygons);
-}
-
-// ropWords: the words before the source height (the operation, and for
-// StretchDIBits its colour use too). The forms without a bitmap carry one
-// reserved word more than their parameter count implies.
 void TWmfPlayer::Blit(size_t ropWords, bool stretch, bool bottomUp) {
-    const uint32_t rop = p_.U32(0);
-    const size_t recordWords = p_.Size() / 2 + 3;
-    const bool withBitmap = function_ == META_STRETCHDIB || recordWords != size_t(function_ >> 8) + 3;
-    size_t i = ropWords;
-    TMetafileDevice::TBlit blit;
-    blit.Rop = rop;
-    blit.BottomUpSource = bottomUp;
-    if (stretch) {
-        blit.SrcHeight = W(i++);
-        blit.SrcWidth = W(i++);
-    }
-    blit.SrcY = W(i++);
-    blit.SrcX = W(i++);
-    if (!withBitmap) ++i;
-    blit.DestExtent.Y = W(i++);
-    blit.DestExtent.X = W(i++);
-    blit.DestOrigin.Y = W(i++);
-    blit.DestOrigin.X = W(i++);
-    if (!stretch) {
-        blit.SrcWidth = blit.DestExtent.X;
-        blit.SrcHeight = blit.DestExtent.Y;
-    }
-    if (!withBitmap) {
-        device_.StretchBlt(nullptr, blit);
+    const TBlitRecord record = ReadBlit(ropWords, stretch, bottomUp);
+    if (!record.BitmapOffset) {
+        device_.StretchBlt(nullptr, record.Blit);
         return;
     }
-    const auto dib = Dib(2 * i);
-    if (dib) device_.StretchBlt(dib.get(), blit);
+    const auto dib = Dib(record.BitmapOffset);
+    if (dib) device_.StretchBlt(dib.get(), record.Blit);
 }
 
 }  // namespace
 
-void PlayWindowsMetafile(const uint8_t* data, size_t size, TMetafileDevice& device) {
+namespace {
+
+// Calls visit with the parameters and function of every record up to the
+// end record; a record that reads past its end is left out.
+template <class TVisit>
+void ForEachRecord(const uint8_t* data, size_t size, TVisit visit) {
     size_t offset = 18;
     while (offset + 6 <= size) {
         const TRecordReader record(data + offset, size - offset);
@@ -207,9 +268,29 @@ void PlayWindowsMetafile(const uint8_t* data, size_t size, TMetafileDevice& devi
         if (bytes < 6 || bytes > size - offset || function == META_EOF) break;
         const TRecordReader params(data + offset + 6, size_t(bytes) - 6);
         try {
-            TWmfPlayer(params, function, device).Play();
+            visit(params, function);
         } catch (const TShortRecord&) {
         }
         offset += size_t(bytes);
     }
+}
+
+}  // namespace
+
+void PlayWindowsMetafile(const uint8_t* data, size_t size, TMetafileDevice& device) {
+    ForEachRecord(data, size, [&](const TRecordReader& params, uint16_t function) {
+        TWmfPlayer(params, function, device).Play();
+    });
+}
+
+std::optional<TRect> WindowsMetafileBounds(const uint8_t* data, size_t size) {
+    double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
+    ForEachRecord(data, size, [&](const TRecordReader& params, uint16_t function) {
+        for (const TPointF& p : TWmfRecord(params, function).DrawnPoints()) {
+            left = std::min(left, p.X), right = std::max(right, p.X);
+            top = std::min(top, p.Y), bottom = std::max(bottom, p.Y);
+        }
+    });
+    if (left > right) return std::nullopt;
+    return Rect(int(left), int(top), int(right), int(bottom));
 }

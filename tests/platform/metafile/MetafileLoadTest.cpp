@@ -29,6 +29,38 @@ TEST(MetafileLoad, PlainSizeIsTheWindowTheRecordsSet) {
     EXPECT_EQ(m.Height(), 30);
 }
 
+// A plain metafile that sets no window extent is as large as what its
+// drawing records cover, with their top-left corner at the picture's.
+TEST(MetafileLoad, PlainSizeWithoutAWindowIsWhatTheRecordsDraw) {
+    TBytes dibBlit;
+    Put32(dibBlit, 0x00CC0020);
+    for (const int w : {0, 0, 3, 4, 6, 12}) Put16(dibBlit, w);  // source origin, 3 x 4 at (12, 6)
+    Append(dibBlit, MakeDib(4, 3, 24, [](int, int) { return kGreen; }));
+    const struct {
+        const char* name;
+        TBytes file;
+        int width, height;
+        int insideX, insideY;    // a picture pixel the drawing covers
+        int outsideX, outsideY;  // and one it leaves alone, if any (-1: none)
+    } cases[] = {
+        {"rectangle and polyline",
+         TWmfWriter().Brush(0, kRed).Select(0).Rectangle(10, 20, 50, 40).Poly(0x0325, {{5, 25}, {30, 60}}).Plain(),
+         45, 40, 20, 10, 44, 39},
+        {"a bitmap", TWmfWriter().Record(0x0940, dibBlit).Plain(), 4, 3, 1, 1, -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TMetafile m = LoadMetafile(c.file);
+        EXPECT_EQ(m.Width(), c.width);
+        EXPECT_EQ(m.Height(), c.height);
+        const TBitmap b = Render(c.file, c.width, c.height);
+        EXPECT_NE(b.Pixel(c.insideX, c.insideY), kPaper);
+        if (c.outsideX >= 0) {
+            EXPECT_EQ(b.Pixel(c.outsideX, c.outsideY), kPaper);
+        }
+    }
+}
+
 TEST(MetafileLoad, EnhancedSizeComesFromFrameOrElseBounds) {
     const TMetafile framed = LoadMetafile(TEmfWriter().Build(20, 10));
     EXPECT_TRUE(framed.Enhanced());
