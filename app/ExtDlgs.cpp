@@ -1,8 +1,9 @@
 #include "ExtDlgs.h"
 
-#include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <Graphics.h>
@@ -84,24 +85,111 @@ void TPicturePreview::ShowFile(const QString& fileName) {
     }
 }
 
+TPictureFileDialog::TPictureFileDialog(QWidget* parent, const QString& directory, const QStringList& nameFilters)
+    : QDialog(parent),
+      model_(new QFileSystemModel(this)),
+      folder_(new QLabel(this)),
+      files_(new QListView(this)),
+      name_(new QLineEdit(this)),
+      types_(new QComboBox(this)),
+      preview_(new TPicturePreview(this)) {
+    setWindowTitle(QStringLiteral("Open"));
+    model_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
+    model_->setNameFilterDisables(false);
+    files_->setModel(model_);
+    types_->addItems(nameFilters);
+
+    auto* up = new QPushButton(QStringLiteral("Up"), this);
+    auto* open = new QPushButton(QStringLiteral("Open"), this);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    open->setDefault(true);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(folder_, 0, 0, 1, 2);
+    grid->addWidget(up, 0, 2);
+    grid->addWidget(files_, 1, 0, 1, 3);
+    grid->addWidget(preview_, 0, 3, 2, 1);
+    grid->addWidget(new QLabel(QStringLiteral("File name:"), this), 2, 0);
+    grid->addWidget(name_, 2, 1, 1, 2);
+    grid->addWidget(open, 2, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Files of type:"), this), 3, 0);
+    grid->addWidget(types_, 3, 1, 1, 2);
+    grid->addWidget(cancel, 3, 3);
+    grid->setColumnStretch(1, 1);
+    resize(640, 400);
+
+    connect(up, &QPushButton::clicked, this, [this] { SetDirectory(QFileInfo(directory_).absolutePath()); });
+    connect(open, &QPushButton::clicked, this, &TPictureFileDialog::OpenTypedName);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(types_, &QComboBox::currentIndexChanged, this, &TPictureFileDialog::SetNameFilter);
+    connect(files_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TPictureFileDialog::CurrentChanged);
+    connect(files_, &QListView::activated, this, &TPictureFileDialog::Activated);
+
+    SetNameFilter(0);
+    SetDirectory(directory.isEmpty() ? QDir::currentPath() : directory);
+    name_->setFocus();
+}
+
+void TPictureFileDialog::SelectFile(const QString& fileName) {
+    const QFileInfo file(QDir(directory_), fileName);
+    SetDirectory(file.absolutePath());
+    name_->setText(file.fileName());
+}
+
+void TPictureFileDialog::SetDirectory(const QString& path) {
+    directory_ = QDir(path).absolutePath();
+    folder_->setText(QDir::toNativeSeparators(directory_));
+    files_->setRootIndex(model_->setRootPath(directory_));
+    preview_->ShowFile({});
+}
+
+// Qt's filter text ends with its patterns in parentheses, blank-separated.
+void TPictureFileDialog::SetNameFilter(int index) {
+    const QString filter = types_->itemText(index);
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('(')), close = filter.lastIndexOf(QLatin1Char(')'));
+    model_->setNameFilters(open >= 0 && close > open
+                               ? filter.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+                               : QStringList());
+}
+
+void TPictureFileDialog::CurrentChanged(const QModelIndex& index) {
+    if (!index.isValid() || model_->isDir(index)) {
+        preview_->ShowFile({});
+        return;
+    }
+    name_->setText(model_->fileName(index));
+    preview_->ShowFile(model_->filePath(index));
+}
+
+void TPictureFileDialog::Activated(const QModelIndex& index) {
+    if (model_->isDir(index)) {
+        SetDirectory(model_->filePath(index));
+        return;
+    }
+    name_->setText(model_->fileName(index));
+    OpenTypedName();
+}
+
+void TPictureFileDialog::OpenTypedName() {
+    const QString typed = name_->text().trimmed();
+    if (typed.isEmpty()) return;
+    const QFileInfo target(QDir(directory_), typed);
+    if (target.isDir()) {
+        SetDirectory(target.absoluteFilePath());
+        name_->clear();
+    } else if (target.isFile()) {
+        selected_ = target.absoluteFilePath();
+        accept();
+    }
+}
+
 TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
 
 bool TOpenPictureDialog::Execute() {
-    QFileDialog dialog(owner_, QStringLiteral("Open"), directory_);
+    TPictureFileDialog dialog(owner_, directory_, PictureNameFilters());
     dialog.setObjectName(objectName());
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(PictureNameFilters());
-
-    auto* preview = new TPicturePreview(&dialog);
-    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
-        grid->addWidget(preview, 0, grid->columnCount(), grid->rowCount(), 1);
-    connect(&dialog, &QFileDialog::currentChanged, preview, &TPicturePreview::ShowFile);
-
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
-    const QString chosen = dialog.selectedFiles().constFirst();
-    directory_ = QFileInfo(chosen).absolutePath();
-    FileName = chosen.toStdString();
+    if (dialog.exec() != QDialog::Accepted) return false;
+    directory_ = QFileInfo(dialog.SelectedFile()).absolutePath();
+    FileName = dialog.SelectedFile().toStdString();
     return true;
 }

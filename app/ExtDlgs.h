@@ -2,8 +2,13 @@
 // selected picture, read through the registered picture formats.
 #pragma once
 
+#include <QComboBox>
+#include <QDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QObject>
 #include <QStringList>
 #include <QWidget>
@@ -25,6 +30,38 @@ public:
 private:
     QLabel* image_;
     QLabel* dimensions_;
+};
+
+// The open dialog itself: the pictures of one folder (as the chosen type
+// selects them) with their subfolders, a name box that also takes a folder
+// or a whole path, and the preview pane. It keeps no history and writes no
+// settings, as the program keeps none.
+class TPictureFileDialog : public QDialog {
+    Q_OBJECT
+public:
+    TPictureFileDialog(QWidget* parent, const QString& directory, const QStringList& nameFilters);
+
+    // Shows fileName's folder with fileName chosen in the name box.
+    void SelectFile(const QString& fileName);
+    // The chosen file once the dialog was accepted.
+    QString SelectedFile() const { return selected_; }
+    QString Directory() const { return directory_; }
+
+private:
+    void SetDirectory(const QString& path);
+    void SetNameFilter(int index);
+    void CurrentChanged(const QModelIndex& index);
+    void Activated(const QModelIndex& index);
+    // Opens what the name box names: a folder is entered, a file accepted.
+    void OpenTypedName();
+
+    QFileSystemModel* model_;
+    QLabel* folder_;
+    QListView* files_;
+    QLineEdit* name_;
+    QComboBox* types_;
+    TPicturePreview* preview_;
+    QString directory_, selected_;
 };
 
 class TOpenPictureDialog : public QObject {

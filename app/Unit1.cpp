@@ -133,7 +133,8 @@ void TForm1::FormCreate(QObject*) {
     FogColor = {128, 128, 128};
     if (!StartDirect3D()) {
         ShowMessage("There is not DX8.1 support in your videocard");
-        Halt();
+        // A script or a desktop launcher sees that the program failed.
+        Halt(1);
     }
     Camera = new TGLCamera;
     Viewport = new TGLViewport;

@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QFileDialog>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -7,6 +6,7 @@
 #include <QTimer>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 
 #include <GraphicFormats.h>
@@ -36,14 +36,14 @@ void MoveOverPanel(int x, int y, Qt::MouseButtons buttons, Qt::KeyboardModifiers
 // Answers the next file dialog with fileName, or cancels it when empty.
 void AnswerFileDialog(const QString& fileName) {
     QTimer::singleShot(0, [fileName] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<TPictureFileDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
         if (fileName.isEmpty()) {
             dialog->reject();
             return;
         }
-        dialog->selectFile(fileName);
-        static_cast<QDialog*>(dialog)->accept();
+        dialog->SelectFile(fileName);
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
     });
 }
 
@@ -327,6 +327,19 @@ TEST(ProgramUnits, StartBeforeTheWindowAndEndInReverse) {
     EXPECT_EQ(Direct3D.get(), nullptr);
     EXPECT_EQ(FileFormatList, nullptr);
     EXPECT_EQ(TPicture::FindGraphicClass("tga"), nullptr);
+}
+
+// Without Direct3D the program says so and, once the message is dismissed,
+// ends with a failure status; the units' end steps still run.
+TEST(ProgramUnits, WithoutDirect3DTheProgramSaysSoAndFails) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            FinalizeUnits();  // the runtime is unloaded: Direct3D cannot start
+            InitializeUnit("Probe", {}, [] { std::fputs("end steps ran\n", stderr); });
+            new TForm1;
+        },
+        ::testing::ExitedWithCode(1), "There is not DX8.1 support in your videocard.*end steps ran");
 }
 
 void StartProgram() {

@@ -1,5 +1,8 @@
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
-#include <QFileDialog>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTemporaryDir>
@@ -165,6 +168,18 @@ TEST(PictureDialog, FiltersListAllFirstOnlyWhenThereAreSeveral) {
     EXPECT_EQ(PictureNameFilters(), expected);
 }
 
+// Answers the next picture dialog with fileName, after checking that it has
+// its preview pane.
+void AnswerPictureDialog(const QString& fileName) {
+    QTimer::singleShot(0, [fileName] {
+        auto* dialog = qobject_cast<TPictureFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_NE(dialog->findChild<TPicturePreview*>(), nullptr);
+        dialog->SelectFile(fileName);
+        QTest::keyClick(dialog->focusWidget(), Qt::Key_Return);
+    });
+}
+
 class PicturePreviewTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -231,15 +246,59 @@ TEST_F(PicturePreviewTest, DialogReturnsTheChosenFileAndForgetsNothingOnCancel) 
     EXPECT_FALSE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, "before");
 
-    QTimer::singleShot(0, [&] {
-        auto* fileDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(fileDialog, nullptr);
-        EXPECT_NE(fileDialog->findChild<TPicturePreview*>(), nullptr);
-        fileDialog->selectFile(chosen);
-        static_cast<QDialog*>(fileDialog)->accept();
-    });
+    AnswerPictureDialog(chosen);
     EXPECT_TRUE(dialog.Execute());
     EXPECT_EQ(QString::fromStdString(dialog.FileName), chosen);
+}
+
+// The list shows the folders and the files of the chosen type; the name box
+// enters a folder it names and accepts only a file that exists.
+TEST_F(PicturePreviewTest, DialogListsTheChosenTypeAndEntersTypedFolders) {
+    WriteBitmap("a.bmp", 2, 2, RGB(1, 2, 3));
+    WriteBytes("b.txt", "text");
+    ASSERT_TRUE(QDir(folder_.path()).mkdir("sub"));
+    TPictureFileDialog dialog(nullptr, folder_.path(), {"Bitmaps (*.bmp)", "All (*.bmp *.txt)"});
+    dialog.show();
+    auto* list = dialog.findChild<QListView*>();
+    ASSERT_NE(list, nullptr);
+    const auto shown = [list] {
+        QStringList names;
+        for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+            names << list->model()->index(row, 0, list->rootIndex()).data().toString();
+        names.sort();
+        return names;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QStringList{"a.bmp", "sub"}; }, 2000))
+        << shown().join(' ').toStdString();
+    dialog.findChild<QComboBox*>()->setCurrentIndex(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == QStringList{"a.bmp", "b.txt", "sub"}; }, 2000));
+
+    auto* name = dialog.findChild<QLineEdit*>();
+    for (const QString& typed : {QString("missing.bmp"), QString("sub")}) {
+        name->setText(typed);
+        QTest::keyClick(name, Qt::Key_Return);
+    }
+    EXPECT_EQ(dialog.result(), QDialog::Rejected) << "nothing was chosen";
+    EXPECT_EQ(dialog.Directory().toStdString(), QDir(folder_.filePath("sub")).absolutePath().toStdString());
+    EXPECT_TRUE(name->text().isEmpty());
+}
+
+// The program keeps no settings: choosing a picture and cancelling the
+// dialog leave nothing in the configuration folder.
+TEST_F(PicturePreviewTest, DialogWritesNoSettings) {
+    QDir configuration(qEnvironmentVariable("XDG_CONFIG_HOME"));
+    ASSERT_TRUE(configuration.exists());
+    ASSERT_TRUE(configuration.removeRecursively() && configuration.mkpath("."));
+    const QString chosen = WriteBitmap("chosen.bmp", 4, 4, RGB(9, 9, 9));
+    {
+        TOpenPictureDialog dialog(nullptr);
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        EXPECT_FALSE(dialog.Execute());
+        AnswerPictureDialog(chosen);
+        EXPECT_TRUE(dialog.Execute());
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(configuration.isEmpty()) << configuration.entryList().join(' ').toStdString();
 }
 
 }  // namespace
