@@ -427,7 +427,8 @@ HRESULT TDevice::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL
 // ---- Targets -------------------------------------------------------------
 
 TSurface* TDevice::OwnSurface(IDirect3DSurface8* surface) const {
-    return dynamic_cast<TSurface*>(surface);
+    auto* own = dynamic_cast<TSurface*>(surface);
+    return own != nullptr && own->BelongsTo(token_) ? own : nullptr;
 }
 
 HRESULT TDevice::SetRenderTarget(IDirect3DSurface8* renderTarget, IDirect3DSurface8* newZStencil) {
@@ -438,9 +439,9 @@ HRESULT TDevice::SetRenderTarget(IDirect3DSurface8* renderTarget, IDirect3DSurfa
     TSurface* depth = newZStencil != nullptr ? OwnSurface(newZStencil) : nullptr;
     const bool colorOk = color != nullptr && BytesPerPixel(color->Format()) == 4 &&
                          !IsDepthFormat(color->Format());
-    const bool depthOk = newZStencil == nullptr ||
-                         (depth != nullptr && IsDepthFormat(depth->Format()) &&
-                          depth->Width() >= color->Width() && depth->Height() >= color->Height());
+    const bool depthOk = colorOk && (newZStencil == nullptr ||
+                                     (depth != nullptr && IsDepthFormat(depth->Format()) &&
+                                      depth->Width() >= color->Width() && depth->Height() >= color->Height()));
     if (!colorOk || !depthOk) return Logged(std::move(record), D3DERR_INVALIDCALL);
     renderTarget_.Set(color, this);
     depthTarget_.Set(depth, this);
@@ -702,7 +703,15 @@ TPixelState TDevice::BuildPixelState() const {
     p.DepthWrite = p.DepthTest && s.Render[D3DRS_ZWRITEENABLE] != FALSE;
     p.DepthFunc = s.Render[D3DRS_ZFUNC];
 
-    const bool alpha = p.AlphaTest || p.Blend || p.TargetHasAlpha;
+    // A stage that replicates the current alpha into its colour needs the
+    // alpha the stages before it computed, whatever happens to the pixel's.
+    bool replicatesCurrent = false;
+    for (int stage = 1; stage < p.StageCount; ++stage) {
+        const TStageSetup& st = p.Stages[stage];
+        for (const DWORD arg : {st.ColorArg1, st.ColorArg2})
+            replicatesCurrent |= (arg & D3DTA_ALPHAREPLICATE) != 0 && (arg & D3DTA_SELECTMASK) == D3DTA_CURRENT;
+    }
+    const bool alpha = p.AlphaTest || p.Blend || p.TargetHasAlpha || replicatesCurrent;
     if (alpha) p.Needs |= kNeedAlpha;
     if (p.SpecularAdd) p.Needs |= kNeedSpecular;
     if (p.Fog) p.Needs |= kNeedFog;

@@ -386,11 +386,11 @@ struct TStageInputs {
         const int32_t* r = replicate ? source.A : source.R;
         const int32_t* g = replicate ? source.A : source.G;
         const int32_t* b = replicate ? source.A : source.B;
+        // Colour operations read the three colours only.
         for (int i = 0; i < n; ++i) {
             out.R[i] = flip + sign * r[i];
             out.G[i] = flip + sign * g[i];
             out.B[i] = flip + sign * b[i];
-            out.A[i] = flip + sign * source.A[i];
         }
         return out;
     }

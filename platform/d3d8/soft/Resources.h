@@ -59,6 +59,7 @@ public:
     HRESULT UnlockRect() override;
 
     IUnknown* Container() const { return container_; }
+    bool BelongsTo(const TDeviceToken& device) const { return device_ == device; }
     D3DFORMAT Format() const { return format_; }
     int Width() const { return width_; }
     int Height() const { return height_; }

@@ -186,6 +186,58 @@ TEST_F(ObjectTest, AdditionalSwapChainPresentsIntoItsOwnWindow) {
     ASSERT_EQ(device_->SetRenderTarget(own.get(), depth.get()), D3D_OK);
 }
 
+// A surface that is not one of this device's.
+class TForeignSurface final : public IDirect3DSurface8 {
+public:
+    ULONG AddRef() override { return 1; }
+    ULONG Release() override { return 1; }
+    HRESULT GetDevice(IDirect3DDevice8**) override { return D3DERR_INVALIDCALL; }
+    HRESULT GetDesc(D3DSURFACE_DESC* desc) override {
+        *desc = D3DSURFACE_DESC{};
+        desc->Format = D3DFMT_X8R8G8B8;
+        desc->Width = desc->Height = 4;
+        return D3D_OK;
+    }
+    HRESULT LockRect(D3DLOCKED_RECT*, const RECT*, DWORD) override { return D3DERR_INVALIDCALL; }
+    HRESULT UnlockRect() override { return D3DERR_INVALIDCALL; }
+};
+
+// Render targets and depth buffers are this device's own surfaces; anything
+// else is refused, and the target stays as it was.
+TEST_F(ObjectTest, RenderTargetsFromElsewhereAreRefused) {
+    MakeDevice(4, 4);
+    TComRef<IDirect3DDevice8> other;
+    D3DPRESENT_PARAMETERS p = WindowedParameters(target_->Handle());
+    ASSERT_EQ(d3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_REF, target_->Handle(),
+                                 D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, other.ReleaseAndGetAddressOf()),
+              D3D_OK);
+    TComRef<IDirect3DSurface8> own, depth, otherBack, otherDepth;
+    ASSERT_EQ(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, own.ReleaseAndGetAddressOf()), D3D_OK);
+    ASSERT_EQ(device_->GetDepthStencilSurface(depth.ReleaseAndGetAddressOf()), D3D_OK);
+    ASSERT_EQ(other->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, otherBack.ReleaseAndGetAddressOf()), D3D_OK);
+    ASSERT_EQ(other->GetDepthStencilSurface(otherDepth.ReleaseAndGetAddressOf()), D3D_OK);
+    TForeignSurface foreign;
+
+    const struct {
+        const char* name;
+        IDirect3DSurface8 *color, *depth;
+        HRESULT expected;
+    } cases[] = {
+        {"not a surface of ours", &foreign, depth.get(), D3DERR_INVALIDCALL},
+        {"not a surface of ours, no depth", &foreign, nullptr, D3DERR_INVALIDCALL},
+        {"another device's back buffer", otherBack.get(), depth.get(), D3DERR_INVALIDCALL},
+        {"another device's depth buffer", own.get(), otherDepth.get(), D3DERR_INVALIDCALL},
+        {"the current target kept", nullptr, depth.get(), D3D_OK},
+        {"our own", own.get(), depth.get(), D3D_OK},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(device_->SetRenderTarget(c.color, c.depth), c.expected) << c.name;
+        TComRef<IDirect3DSurface8> current;
+        ASSERT_EQ(device_->GetRenderTarget(current.ReleaseAndGetAddressOf()), D3D_OK);
+        EXPECT_EQ(current.get(), own.get()) << c.name;
+    }
+}
+
 TEST_F(ObjectTest, ReferencesAreCountedOnEveryObject) {
     MakeDevice(4, 4);
     const int live = control_->LiveObjects();

@@ -63,6 +63,53 @@ TEST_F(ShadingTest, EachOperationAndModifierOnKnownColours) {
     }
 }
 
+// A later stage that replicates the current alpha gets the alpha the
+// stages before it computed, though nothing else needs the pixel's alpha;
+// a stage whose alpha operation is DISABLE passes that alpha on. Each case
+// follows a draw that left other alphas behind.
+TEST_F(ShadingTest, LaterStagesReadTheAlphaEarlierStagesComputed) {
+    struct Case {
+        const char* name;
+        DWORD stage1AlphaOp, stage2ColorArg;  // stage 2 disabled for 0
+        DWORD replicate;                      // stage 1's colour argument, or stage 2's
+        bool blend;
+        uint32_t expected;
+    };
+    const DWORD current = D3DTA_CURRENT | D3DTA_ALPHAREPLICATE;
+    const Case cases[] = {
+        {"stage 1 replicates", D3DTOP_SELECTARG1, 0, current, false, 0x404040},
+        {"complemented", D3DTOP_SELECTARG1, 0, current | D3DTA_COMPLEMENT, false, 0xBFBFBF},
+        {"through a disabled alpha operation", D3DTOP_DISABLE, current, D3DTA_DIFFUSE, false, 0x404040},
+        // White at alpha 0x40 over black.
+        {"disabled alpha operation into the blend", D3DTOP_DISABLE, 0, D3DTA_TFACTOR, true, 0x404040},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Stage 0: the diffuse colour with the factor's alpha.
+        device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+        device_->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
+        device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+        device_->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TFACTOR);
+        SetStage(1, D3DTOP_SELECTARG1, c.replicate);
+        device_->SetTextureStageState(1, D3DTSS_ALPHAOP, c.stage1AlphaOp);
+        device_->SetTextureStageState(1, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
+        SetStage(2, c.stage2ColorArg ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE, c.stage2ColorArg);
+        device_->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        device_->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+
+        // Alphas of 0xC0 everywhere, with the blend on.
+        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+        device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0xC0FFFFFF);
+        ASSERT_EQ(DrawTL(Rect(0, 0, 4, 4, 0xC0FFFFFF)), D3D_OK);
+
+        device_->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0);
+        device_->SetRenderState(D3DRS_ALPHABLENDENABLE, c.blend);
+        device_->SetRenderState(D3DRS_TEXTUREFACTOR, 0x40FFFFFF);
+        ASSERT_EQ(DrawTL(Rect(0, 0, 4, 4, 0x80FFFFFF)), D3D_OK);
+        EXPECT_EQ(Rgb(1, 1), c.expected);
+    }
+}
+
 TEST_F(ShadingTest, CascadeStopsAtTheFirstDisabledStage) {
     SetStage(0, D3DTOP_SELECTARG1, D3DTA_DIFFUSE);
     SetStage(1, D3DTOP_DISABLE, D3DTA_TFACTOR);
