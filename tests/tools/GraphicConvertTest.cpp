@@ -106,6 +106,18 @@ TEST_F(GraphicConvert, WritesBitmapsThatReadBack) {
     EXPECT_EQ(Read("c.pam"), Pam(1, 1, {30, 20, 10, 255}));
 }
 
+TEST_F(GraphicConvert, HelpListsTheRegisteredExtensions) {
+    for (const char* option : {"--help", "-h"}) {
+        SCOPED_TRACE(option);
+        EXPECT_EQ(Run(option), 0) << err_;
+        EXPECT_EQ(out_.rfind("usage: graphic-convert FILE", 0), 0u) << out_;
+        for (const char* line : {"  .bmp    Windows bitmaps\n", "  .tga    Truevision images\n",
+                                 "  .png    Portable network graphic images\n", "  .jpeg   JPEG images\n"})
+            EXPECT_NE(out_.find(line), std::string::npos) << line;
+        EXPECT_TRUE(err_.empty()) << err_;
+    }
+}
+
 TEST_F(GraphicConvert, UnreadableFilesExitWithTheMessage) {
     EXPECT_EQ(Run(Write("bad.bmp", {'B', 'M', 1, 2})), 1);
     EXPECT_EQ(err_, "Bitmap image is not valid: the file header is truncated\n");

@@ -169,6 +169,18 @@ void Convert(const TGraphic& graphic, const std::string& output) {
         throw EInvalidGraphicOperation(Format("Cannot write \"%s\" files", extension));
 }
 
+// The usage, and every registered extension with the description the
+// open-picture dialog shows for it.
+void PrintHelp() {
+    std::printf("usage: graphic-convert FILE      prints the properties of the picture in FILE\n"
+                "       graphic-convert IN OUT    writes the picture read from IN as OUT (.pam, .bmp or .tga)\n"
+                "\nPicture files it reads:\n");
+    for (const auto& entry : FileFormatList->Extensions()) {
+        const std::string& description = entry->Description.empty() ? entry->Class->Description : entry->Description;
+        std::printf("  .%-6s %s\n", entry->Extension.c_str(), description.c_str());
+    }
+}
+
 void StartUnits() {
     InitializeUnit("Graphics", InitializeFrameworkGraphics, nullptr);
     InitializeUnit("GraphicFormats", GraphicFormatsInitialization, GraphicFormatsFinalization);
@@ -182,6 +194,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     StartUnits();
+    const std::string first = argv[1];
+    if (argc == 2 && (first == "--help" || first == "-h")) {
+        PrintHelp();
+        FinalizeUnits();
+        return 0;
+    }
     int status = 0;
     try {
         TPicture picture;
