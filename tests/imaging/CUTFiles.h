@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "ImageFiles.h"
+
 namespace imagefiles {
 
-using CutBytes = std::vector<uint8_t>;
-
-inline void PutLittle16(CutBytes& out, uint16_t v) {
+inline void PutLittle16(Bytes& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
     out.push_back(static_cast<uint8_t>(v >> 8));
 }
@@ -20,8 +20,8 @@ inline void PutLittle16(CutBytes& out, uint16_t v) {
 // One packed row: its length (the bytes after the length word), run packets
 // (0x80 | n, value) for three or more equal bytes, literal packets (n,
 // bytes) for the rest, n up to 127, and the end byte 0.
-inline CutBytes PackCutRow(const uint8_t* row, size_t width) {
-    CutBytes codes(2);  // the length, filled in at the end
+inline Bytes PackCutRow(const uint8_t* row, size_t width) {
+    Bytes codes(2);  // the length, filled in at the end
     size_t x = 0;
     while (x < width) {
         size_t run = 1;
@@ -48,13 +48,13 @@ inline CutBytes PackCutRow(const uint8_t* row, size_t width) {
 }
 
 // A CUT file of width x height indices, rows from the top.
-inline CutBytes MakeCut(uint16_t width, uint16_t height, const CutBytes& indices) {
-    CutBytes out;
+inline Bytes MakeCut(uint16_t width, uint16_t height, const Bytes& indices) {
+    Bytes out;
     PutLittle16(out, width);
     PutLittle16(out, height);
     PutLittle16(out, 0);
     for (uint16_t y = 0; y < height; ++y) {
-        const CutBytes row = PackCutRow(indices.data() + size_t(y) * width, width);
+        const Bytes row = PackCutRow(indices.data() + size_t(y) * width, width);
         out.insert(out.end(), row.begin(), row.end());
     }
     return out;
@@ -65,9 +65,9 @@ inline CutBytes MakeCut(uint16_t width, uint16_t height, const CutBytes& indices
 // a 16-bit value with highByte above the component; the reader takes the
 // low byte, so that only a high byte of 0 keeps the values within the
 // largest value of 255 the header states.
-inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1,
+inline Bytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1,
                                 uint8_t highByte = 0xA5) {
-    CutBytes out{'A', 'H'};
+    Bytes out{'A', 'H'};
     PutLittle16(out, 0xE3);  // version
     PutLittle16(out, 0);     // size
     out.push_back(10);       // a palette file
@@ -91,6 +91,6 @@ inline CutBytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entri
 }
 
 // A 4 x 2 image of the indices 0 to 7.
-inline CutBytes SmallCut() { return MakeCut(4, 2, {0, 1, 2, 3, 4, 5, 6, 7}); }
+inline Bytes SmallCut() { return MakeCut(4, 2, {0, 1, 2, 3, 4, 5, 6, 7}); }
 
 }  // namespace imagefiles

@@ -11,12 +11,12 @@
 namespace {
 
 namespace fs = std::filesystem;
-using imagefiles::CutBytes;
+using imagefiles::Bytes;
 using imagefiles::MakeCut;
 using imagefiles::MakeHaloPalette;
 using Entries = std::vector<std::array<uint8_t, 3>>;
 
-void Write(const fs::path& path, const CutBytes& bytes) {
+void Write(const fs::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
@@ -53,7 +53,7 @@ TEST_F(CUTFiles, ThePictureTakesThePaletteBesideTheImage) {
     Entries short50(hundred.begin(), hundred.begin() + 50);
     struct Case {
         const char* name;
-        CutBytes palette;  // empty: no palette file
+        Bytes palette;  // empty: no palette file
         const char* paletteName;
         size_t size;
         size_t fromFile;  // leading entries taken from the palette file; the rest are grey
@@ -66,9 +66,9 @@ TEST_F(CUTFiles, ThePictureTakesThePaletteBesideTheImage) {
         {"shorter than its index", MakeHaloPalette(short50, 99), "x.pal", 100, 50},
         {"index beyond 255", MakeHaloPalette(Colours(20), 1000), "x.pal", 256, 20},
         {"upper-case name", MakeHaloPalette(Colours(16)), "x.PAL", 16, 16},
-        {"header only", CutBytes(10, 0), "x.pal", 256, 0},
+        {"header only", Bytes(10, 0), "x.pal", 256, 0},
     };
-    CutBytes indices(300 * 3);
+    Bytes indices(300 * 3);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i / 7 % 5 == 0 ? 9 : i * 13);
     Write(dir_ / "x.Cut", MakeCut(300, 3, indices));
     for (const Case& c : cases) {
@@ -89,13 +89,13 @@ TEST_F(CUTFiles, ThePictureTakesThePaletteBesideTheImage) {
         ASSERT_EQ(graphic->Width(), 300);
         ASSERT_EQ(graphic->Height(), 3);
         for (int y = 0; y < 3; ++y)
-            ASSERT_EQ(CutBytes(graphic->ScanLine(y), graphic->ScanLine(y) + 300),
-                      CutBytes(indices.begin() + y * 300, indices.begin() + (y + 1) * 300));
+            ASSERT_EQ(Bytes(graphic->ScanLine(y), graphic->ScanLine(y) + 300),
+                      Bytes(indices.begin() + y * 300, indices.begin() + (y + 1) * 300));
     }
 }
 
 TEST_F(CUTFiles, StreamsFindAPaletteOnlyAfterAFileLoadNamedOne) {
-    const CutBytes image = imagefiles::SmallCut();
+    const Bytes image = imagefiles::SmallCut();
     Write(dir_ / "y.cut", image);
     Write(dir_ / "y.pal", MakeHaloPalette(Colours(8)));
     TCUTGraphic graphic;
@@ -115,7 +115,7 @@ TEST(CUT, LoadsThePixelsImageMagickReads) {
     if (!imagefiles::ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
     const imagefiles::ScratchFolder folder;
     const int width = 300, height = 5;
-    CutBytes indices(width * height);
+    Bytes indices(width * height);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i % 40 < 25 ? i / 40 % 100 : i * 7 % 100);
     imagefiles::WriteFileBytes(folder / "x.cut", MakeCut(width, height, indices));
     imagefiles::WriteFileBytes(folder / "x.pal", MakeHaloPalette(Colours(100), -1, 0));
@@ -135,15 +135,15 @@ TEST(CUT, LoadsThePixelsImageMagickReads) {
 }
 
 TEST(CUT, HostileFilesRaiseTheInvalidFormatMessage) {
-    CutBytes rowOutside = imagefiles::SmallCut();
+    Bytes rowOutside = imagefiles::SmallCut();
     rowOutside[6 + 7 + 0] = 0xFF;  // the second row's length points past the end
     rowOutside[6 + 7 + 1] = 0x00;
-    CutBytes huge = imagefiles::SmallCut();
+    Bytes huge = imagefiles::SmallCut();
     huge[0] = huge[1] = huge[2] = huge[3] = 0xFF;
-    CutBytes empty = imagefiles::SmallCut();
+    Bytes empty = imagefiles::SmallCut();
     empty[0] = empty[1] = 0;
-    const CutBytes cases[] = {rowOutside, huge, empty, CutBytes{4, 0, 2, 0, 0, 0, 2}};
-    for (const CutBytes& file : cases) {
+    const Bytes cases[] = {rowOutside, huge, empty, Bytes{4, 0, 2, 0, 0, 0, 2}};
+    for (const Bytes& file : cases) {
         TCUTGraphic graphic;
         TMemoryStream stream(file.data(), file.size());
         try {
@@ -160,9 +160,9 @@ TEST(CUT, HostileFilesRaiseTheInvalidFormatMessage) {
 TEST(CUT, DataEndingAfterARowLeavesTheLastRowsEmpty) {
     // Rows of literal packets are longer than the shortest possible rows, so
     // the file still holds enough bytes for the size it states.
-    CutBytes indices(20 * 4);
+    Bytes indices(20 * 4);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i + 1);
-    const CutBytes file = MakeCut(20, 4, indices);
+    const Bytes file = MakeCut(20, 4, indices);
     const size_t rowSize = 2 + 1 + 20 + 1;
     TCUTGraphic graphic;
     TMemoryStream twoRows(file.data(), 6 + 2 * rowSize);

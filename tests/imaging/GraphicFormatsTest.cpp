@@ -200,12 +200,10 @@ TEST_F(Registry, UnregisteringAClassRemovesAllItsExtensions) {
     EXPECT_EQ(TPicture::FindGraphicClass("png"), nullptr);
 }
 
-TEST(RegistryUnit, StartUpMakesTheLiveRowsInOrderAndShutdownRemovesThem) {
+TEST(RegistryUnit, StartUpMakesEveryRowInOrderAndShutdownRemovesThem) {
     const TPictureRegistrationsScope registrations;
     GraphicFormatsInitialization();
     ASSERT_NE(FileFormatList, nullptr);
-    // The rows of the classes that exist today; the other readers' rows are
-    // made as they are written.
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"bmp", "Windows bitmaps"},
         {"ico", "Windows icons"},

@@ -8,9 +8,9 @@
 #include <functional>
 #include <vector>
 
-namespace imagefiles {
+#include "ImageFiles.h"
 
-using PcdBytes = std::vector<uint8_t>;
+namespace imagefiles {
 
 inline constexpr uint32_t PcdWidth = 768, PcdHeight = 512;
 inline constexpr size_t PcdSector = 2048;
@@ -41,10 +41,10 @@ inline PcdImage MakePcdImage(const std::function<uint8_t(uint32_t, uint32_t)>& l
 // A file with the image at sector 96 ("PCD" at 2048) or, for an overview
 // pack, at sector 5 ("PCD_OPA" at 0). rotation goes into the low bits of
 // byte 3586.
-inline PcdBytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overview = false,
+inline Bytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overview = false,
                         uint16_t overviewCount = 0) {
     const size_t dataStart = (overview ? 5 : 96) * PcdSector;
-    PcdBytes file(dataStart);
+    Bytes file(dataStart);
     if (overview) {
         std::memcpy(file.data(), "PCD_OPA", 7);
         file[10] = static_cast<uint8_t>(overviewCount >> 8);
@@ -64,7 +64,7 @@ inline PcdBytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overvi
 }
 
 // The smallest file that loads: a grey ramp image pack.
-inline PcdBytes SmallPcd() {
+inline Bytes SmallPcd() {
     return MakePcd(MakePcdImage([](uint32_t x, uint32_t) { return static_cast<uint8_t>(x); },
                                 [](uint32_t, uint32_t) { return uint8_t{156}; },
                                 [](uint32_t, uint32_t) { return uint8_t{137}; }));

@@ -11,12 +11,12 @@ namespace {
 
 using imagefiles::MakePcd;
 using imagefiles::MakePcdImage;
-using imagefiles::PcdBytes;
+using imagefiles::Bytes;
 using imagefiles::PcdHeight;
 using imagefiles::PcdImage;
 using imagefiles::PcdWidth;
 
-void Load(TPCDGraphic& graphic, const PcdBytes& file) {
+void Load(TPCDGraphic& graphic, const Bytes& file) {
     TMemoryStream stream(file.data(), file.size());
     graphic.LoadFromStream(stream);
 }
@@ -114,10 +114,10 @@ TEST(PCD, ChromaPlanesColourTheirRowPairs) {
 }
 
 TEST(PCD, PropertiesReportTheAskedResolution) {
-    const PcdBytes pack = MakePcd(PcdImage{}, 3);
-    const PcdBytes overview = MakePcd(PcdImage{}, 0, true, 0x1234);
+    const Bytes pack = MakePcd(PcdImage{}, 3);
+    const Bytes overview = MakePcd(PcdImage{}, 0, true, 0x1234);
     struct Case {
-        const PcdBytes* file;
+        const Bytes* file;
         int index;
         uint32_t width, height;
         TCompressionKind compression;
@@ -142,12 +142,12 @@ TEST(PCD, PropertiesReportTheAskedResolution) {
 }
 
 TEST(PCD, ProbeAndHostileFiles) {
-    const PcdBytes pack = imagefiles::SmallPcd();
-    PcdBytes header(pack.begin(), pack.begin() + 6145);
-    PcdBytes tooShort(pack.begin(), pack.begin() + 6144);
-    PcdBytes foreign(pack.size(), 'x');
-    PcdBytes truncated(pack.begin(), pack.end() - 1);
-    const auto probe = [](const PcdBytes& file) {
+    const Bytes pack = imagefiles::SmallPcd();
+    Bytes header(pack.begin(), pack.begin() + 6145);
+    Bytes tooShort(pack.begin(), pack.begin() + 6144);
+    Bytes foreign(pack.size(), 'x');
+    Bytes truncated(pack.begin(), pack.end() - 1);
+    const auto probe = [](const Bytes& file) {
         TMemoryStream stream(file.data(), file.size());
         stream.SetPosition(0);
         const bool answer = TPCDGraphic::ProbeStream(stream);
@@ -170,7 +170,7 @@ TEST(PCD, ProbeAndHostileFiles) {
         EXPECT_STREQ(error.what(), "Cannot load image. Invalid or unexpected PCD image format.");
     }
     EXPECT_THROW(Load(graphic, tooShort), EInvalidGraphic);
-    EXPECT_THROW(Load(graphic, PcdBytes(pack.begin(), pack.begin() + 3000)), EReadError) << "no whole header";
+    EXPECT_THROW(Load(graphic, Bytes(pack.begin(), pack.begin() + 3000)), EReadError) << "no whole header";
 }
 
 // ---------------------------------------------------------------------------
@@ -185,7 +185,7 @@ TEST_P(PCDImageMagick, LoadsWhatImageMagickReadsAsYCC) {
     std::string ppm = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) ppm += {char(x * 255 / width), char((x ^ y) & 0xFF), char(y * 255 / height)};
-    imagefiles::WriteFileBytes(folder / "x.ppm", PcdBytes(ppm.begin(), ppm.end()));
+    imagefiles::WriteFileBytes(folder / "x.ppm", Bytes(ppm.begin(), ppm.end()));
     ASSERT_TRUE(imagefiles::RunTool("/usr/bin/convert " + folder / "x.ppm" + " " + folder / "x.pcd"));
     // "PCDS:" keeps ImageMagick's samples in PhotoYCC: luma, blue and red
     // difference in place of red, green and blue.

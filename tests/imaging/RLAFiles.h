@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-namespace imagefiles {
+#include "ImageFiles.h"
 
-using RlaBytes = std::vector<uint8_t>;
+namespace imagefiles {
 
 // Packs bytes: a count c >= 0 repeats the next byte c + 1 times, c < 0
 // copies the -c bytes that follow.
-inline RlaBytes PackRla(const RlaBytes& data) {
-    RlaBytes out;
+inline Bytes PackRla(const Bytes& data) {
+    Bytes out;
     size_t x = 0;
     while (x < data.size()) {
         size_t run = 1;
@@ -54,13 +54,13 @@ struct RlaLayout {
     uint32_t Height() const { return uint32_t(std::abs(ActiveBottom - ActiveTop) + 1); }
 };
 
-inline void PutBig16(RlaBytes& out, size_t at, uint16_t v) {
+inline void PutBig16(Bytes& out, size_t at, uint16_t v) {
     out[at] = static_cast<uint8_t>(v >> 8);
     out[at + 1] = static_cast<uint8_t>(v);
 }
 
-inline RlaBytes MakeRla(const RlaLayout& layout) {
-    RlaBytes out(740);
+inline Bytes MakeRla(const RlaLayout& layout) {
+    Bytes out(740);
     PutBig16(out, 2, static_cast<uint16_t>(layout.ActiveRight));  // the window
     PutBig16(out, 6, static_cast<uint16_t>(layout.ActiveTop));
     PutBig16(out, 8, static_cast<uint16_t>(layout.ActiveLeft));
@@ -85,11 +85,11 @@ inline RlaBytes MakeRla(const RlaLayout& layout) {
         for (size_t c = 0; c < layout.Channels.size(); ++c) {
             const int bits = c < 3 ? layout.ColorBits : layout.MatteBits;
             const uint16_t* samples = layout.Channels[c].data() + size_t(row) * width;
-            RlaBytes planes;
+            Bytes planes;
             if (bits > 8)
                 for (uint32_t x = 0; x < width; ++x) planes.push_back(static_cast<uint8_t>(samples[x] >> 8));
             for (uint32_t x = 0; x < width; ++x) planes.push_back(static_cast<uint8_t>(samples[x]));
-            const RlaBytes packed = PackRla(planes);
+            const Bytes packed = PackRla(planes);
             out.resize(out.size() + 2);
             PutBig16(out, out.size() - 2, static_cast<uint16_t>(packed.size()));
             out.insert(out.end(), packed.begin(), packed.end());
@@ -99,7 +99,7 @@ inline RlaBytes MakeRla(const RlaLayout& layout) {
 }
 
 // A 5 x 3 image with a matte, stored bottom row first.
-inline RlaBytes SmallRla() {
+inline Bytes SmallRla() {
     RlaLayout layout;
     layout.ActiveRight = 4;
     layout.ActiveTop = 2;

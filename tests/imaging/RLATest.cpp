@@ -8,10 +8,10 @@
 namespace {
 
 using imagefiles::MakeRla;
-using imagefiles::RlaBytes;
+using imagefiles::Bytes;
 using imagefiles::RlaLayout;
 
-void Load(TRLAGraphic& graphic, const RlaBytes& file) {
+void Load(TRLAGraphic& graphic, const Bytes& file) {
     TMemoryStream stream(file.data(), file.size());
     graphic.LoadFromStream(stream);
 }
@@ -112,22 +112,22 @@ TEST(RLA, GammaTextDecidesTheCorrection) {
 }
 
 TEST(RLA, ProbeAndChannelSpaces) {
-    const RlaBytes good = imagefiles::SmallRla();
-    const auto probe = [](const RlaBytes& file) {
+    const Bytes good = imagefiles::SmallRla();
+    const auto probe = [](const Bytes& file) {
         TMemoryStream stream(file.data(), file.size());
         const bool answer = TRLAGraphic::ProbeStream(stream);
         EXPECT_EQ(stream.Position(), 0);
         return answer;
     };
     EXPECT_TRUE(probe(good));
-    EXPECT_FALSE(probe(RlaBytes(good.begin(), good.begin() + 740)));
-    RlaBytes oldRevision = good;
+    EXPECT_FALSE(probe(Bytes(good.begin(), good.begin() + 740)));
+    Bytes oldRevision = good;
     oldRevision[27] = 0;
     EXPECT_FALSE(probe(oldRevision));
-    RlaBytes xyz = good;
+    Bytes xyz = good;
     std::memcpy(xyz.data() + 580, "XYZ", 3);
     EXPECT_TRUE(probe(xyz));
-    RlaBytes other = good;
+    Bytes other = good;
     std::memcpy(other.data() + 580, "cmy", 3);
     EXPECT_FALSE(probe(other));
 
@@ -139,13 +139,13 @@ TEST(RLA, ProbeAndChannelSpaces) {
 }
 
 TEST(RLA, HostileHeadersRaiseTheInvalidFormatMessage) {
-    const RlaBytes good = imagefiles::SmallRla();
+    const Bytes good = imagefiles::SmallRla();
     const auto patched = [&](size_t at, std::initializer_list<uint8_t> bytes) {
-        RlaBytes file = good;
+        Bytes file = good;
         for (uint8_t b : bytes) file.at(at++) = b;
         return file;
     };
-    const RlaBytes cases[] = {
+    const Bytes cases[] = {
         patched(740, {0x00, 0x10, 0x00, 0x00}),  // the first row's offset lies past the end
         patched(10, {0x7F, 0xFF}),               // far wider than the file holds
         patched(10, {0xFF, 0x00}),               // right of the active window left of its left
@@ -154,7 +154,7 @@ TEST(RLA, HostileHeadersRaiseTheInvalidFormatMessage) {
         patched(658, {0x00, 0x20}),              // 32-bit samples
         patched(662, {0x00, 0x11}),              // a 17-bit matte
     };
-    for (const RlaBytes& file : cases) {
+    for (const Bytes& file : cases) {
         TRLAGraphic graphic;
         try {
             Load(graphic, file);
@@ -164,7 +164,7 @@ TEST(RLA, HostileHeadersRaiseTheInvalidFormatMessage) {
         }
     }
     TRLAGraphic graphic;
-    EXPECT_THROW(Load(graphic, RlaBytes(good.begin(), good.end() - 3)), EReadError) << "a record cut short";
+    EXPECT_THROW(Load(graphic, Bytes(good.begin(), good.end() - 3)), EReadError) << "a record cut short";
 }
 
 }  // namespace

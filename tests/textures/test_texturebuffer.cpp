@@ -201,7 +201,7 @@ TEST_F(TextureBufferTest, DarkToBlackBlackensDarkTexels) {
 
 TEST_F(TextureBufferTest, CUTImagesTakeThePaletteFileBesideThem) {
     GraphicFormatsInitialization();
-    const auto write = [&](const std::string& name, const imagefiles::CutBytes& bytes) {
+    const auto write = [&](const std::string& name, const imagefiles::Bytes& bytes) {
         return WriteBytes(name, std::string(bytes.begin(), bytes.end()));
     };
     const std::string path = write("halo.cut", imagefiles::MakeCut(2, 2, {0, 1, 1, 0}));
