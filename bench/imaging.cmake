@@ -6,6 +6,7 @@ if(PNG_FOUND AND STB_LIBRARY)
   dot3_add_bench(bench_imaging SOURCES ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchImaging.cpp
                  ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchSGIPCXPPM.cpp
                  ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchPSD.cpp
+                 ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTargaWriter.cpp
                  LIBS imaging PNG::PNG ${STB_LIBRARY})
   target_include_directories(bench_imaging PRIVATE ${PROJECT_SOURCE_DIR}/tests/imaging)
   # libtiff writes the TIFF files and reads them as the baseline; it is

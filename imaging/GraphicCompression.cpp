@@ -43,6 +43,7 @@ void FillPixels(uint8_t* target, const uint8_t* pixel, uint32_t bytesPerPixel, u
 
 void TTargaRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
     const uint32_t bytesPerPixel = BytesPerPixel();
+    missingPixels_ = static_cast<uint32_t>(std::max(unpackedSize, 0));
     if (bytesPerPixel == 0 || unpackedSize <= 0) return;
 
     uint8_t* in = source;
@@ -80,6 +81,7 @@ void TTargaRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSi
         missing -= count;
         pendingCount_ -= count;
     }
+    missingPixels_ = missing;
     source = in;
 }
 
@@ -91,12 +93,16 @@ void TTargaRLEDecoder::Encode(const uint8_t* source, uint8_t* dest, uint32_t cou
     const auto same = [p](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, p) == 0; };
     uint32_t left = count;
     while (left > 0) {
-        // Both counts are taken at the same position before anything is written.
+        // Both counts are taken at the same position before anything is
+        // written. A packet holds at most 128 pixels, so the search for the
+        // first repeat looks no further: a row without repeats costs linear
+        // time.
         uint32_t rawCount = 0;
         if (left == 1) {
             rawCount = 1;
         } else {
-            while (rawCount < left - 1 && !same(source + rawCount * p, source + (rawCount + 1) * p)) ++rawCount;
+            const uint32_t limit = std::min(left - 1, 128u);
+            while (rawCount < limit && !same(source + rawCount * p, source + (rawCount + 1) * p)) ++rawCount;
             if (rawCount == left - 1) rawCount = left;
         }
         rawCount = std::min(rawCount, 128u);

@@ -53,10 +53,13 @@ public:
 
     // Bytes of one pixel value, 0 for a pixel size this decoder cannot handle.
     uint32_t BytesPerPixel() const;
+    // The pixels the last Decode call left out because its data ended.
+    uint32_t MissingPixels() const { return missingPixels_; }
 
     uint32_t PixelBits;
 
 private:
+    uint32_t missingPixels_ = 0;
     // The part of a packet that did not fit into the previous call's pixels.
     uint32_t pendingCount_ = 0;
     bool pendingRun_ = false;

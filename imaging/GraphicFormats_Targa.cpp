@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "GraphicFormats.h"
 
@@ -26,7 +27,9 @@ struct TTargaHeader {
 static_assert(sizeof(TTargaHeader) == 18);
 static_assert(std::endian::native == std::endian::little, "Targa headers are read as they lie in memory");
 
-constexpr uint8_t TopDownBit = 0x20;
+constexpr uint8_t TopDownBit = 0x20, RightToLeftBit = 0x10;
+// The header's sides are 16 bits wide.
+constexpr int MaxTargaSide = 65535;
 
 bool IsGrayType(uint8_t imageType) { return imageType == 3 || imageType == 11; }
 bool IsRLEType(uint8_t imageType) { return imageType >= 9 && imageType <= 11; }
@@ -45,6 +48,31 @@ TLogPalette PaletteFromWords(const uint8_t* map, uint32_t count) {
     return palette;
 }
 
+// Pixel index i names map entry i - origin; the indices below the origin
+// name no entry and stay black.
+TLogPalette ShiftPalette(TLogPalette palette, uint16_t origin) {
+    auto& entries = palette.palPalEntry;
+    entries.insert(entries.begin(), std::min<size_t>(origin, 256), TPaletteEntry{});
+    entries.resize(std::min<size_t>(entries.size(), 256));
+    return palette;
+}
+
+// Rows stored right to left are turned round in place.
+void MirrorRow(uint8_t* row, uint32_t width, uint32_t bytesPerPixel) {
+    for (uint32_t left = 0, right = width - 1; left < right; ++left, --right)
+        std::swap_ranges(row + left * bytesPerPixel, row + (left + 1) * bytesPerPixel, row + right * bytesPerPixel);
+}
+
+// Widens the gray and alpha byte pairs at the start of row to the four bytes
+// of a 32-bit pixel, last pixel first so that nothing is overwritten unread.
+void ExpandGrayAlpha(uint8_t* row, uint32_t width) {
+    for (uint32_t x = width; x-- > 0;) {
+        const uint8_t gray = row[2 * x], alpha = row[2 * x + 1];
+        row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = gray;
+        row[4 * x + 3] = alpha;
+    }
+}
+
 uint32_t TargaBytesPerPixel(TPixelFormat format) {
     switch (format) {
         case pf1bit:
@@ -61,6 +89,9 @@ uint32_t TargaBytesPerPixel(TPixelFormat format) {
 // Writes a bitmap of 8 or more bits per pixel, rows from the top.
 void WriteTarga(const TBitmap& bitmap, TStream& stream, bool compressed) {
     if (bitmap.Empty()) return;
+    if (bitmap.Width() > MaxTargaSide || bitmap.Height() > MaxTargaSide)
+        throw EInvalidGraphic(Format("Cannot save a %d x %d image as Targa: its sides are limited to %d pixels",
+                                     bitmap.Width(), bitmap.Height(), MaxTargaSide));
     const uint32_t bytesPerPixel = TargaBytesPerPixel(bitmap.PixelFormat());
     const bool indexed = bytesPerPixel == 1;
 
@@ -136,8 +167,15 @@ bool TTargaGraphic::ReadProperties(TStream& stream, int imageIndex) {
             p.ColorScheme = IsGrayType(header.ImageType) ? csGray : csIndexed;
             p.SamplesPerPixel = 1;
             break;
-        case 15:
         case 16:
+            // Gray files use the second byte for alpha, as common encoders write them.
+            if (IsGrayType(header.ImageType)) {
+                p.ColorScheme = csGrayAlpha;
+                p.SamplesPerPixel = 2;
+                break;
+            }
+            [[fallthrough]];
+        case 15:
             p.ColorScheme = csRGB;
             p.BitsPerSample = 5;
             p.SamplesPerPixel = 3;
@@ -167,15 +205,17 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     stream.SetPosition(StartPosition);
     TTargaHeader header;
     stream.ReadBuffer(&header, sizeof(header));
-    const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
     stream.Seek(header.IDLength, TSeekOrigin::soCurrent);
 
+    // Gray and alpha pairs become 32-bit pixels; every other layout is
+    // stored as the bitmap holds it.
+    const bool grayAlpha = Properties.ColorScheme == csGrayAlpha;
     TColorManager& manager = *ColorConverter;
     manager.SetSourceSamplesPerPixel(Properties.SamplesPerPixel);
-    manager.SetTargetSamplesPerPixel(Properties.SamplesPerPixel);
+    manager.SetTargetSamplesPerPixel(grayAlpha ? 4 : Properties.SamplesPerPixel);
     manager.SetSourceScheme(Properties.ColorScheme);
     manager.SourceMode = TConversionOptions{};
-    manager.SetTargetScheme(csBGR);
+    manager.SetTargetScheme(grayAlpha ? csBGRA : csBGR);
     manager.SetSourceBitsPerSample(Properties.BitsPerSample);
     manager.SetTargetBitsPerSample(Properties.BitsPerSample);
     SetPixelFormat(manager.GetPixelFormat(1));
@@ -186,31 +226,57 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     if (IsGrayType(header.ImageType)) {
         // A map in a gray file has no use, but its bytes are not pixels.
         stream.Seek(mapBytes, TSeekOrigin::soCurrent);
-        SetPalette(manager.CreateGrayscalePalette(false));
+        if (!grayAlpha) SetPalette(manager.CreateGrayscalePalette(false));
     } else if (header.ColorMapType == 1) {
         std::vector<uint8_t> map(mapBytes);
         stream.ReadBuffer(map.data(), mapBytes);
+        const auto setMap = [&](TLogPalette palette) { SetPalette(ShiftPalette(std::move(palette), header.ColorMapOrigin)); };
         switch (header.ColorMapEntrySize) {
-            case 24: SetPalette(manager.CreateColorPalette({map.data()}, 0, header.ColorMapLength, true)); break;
-            case 32: SetPalette(manager.CreateColorPalette({map.data()}, 1, header.ColorMapLength, true)); break;
+            case 24: setMap(manager.CreateColorPalette({map.data()}, 0, header.ColorMapLength, true)); break;
+            case 32: setMap(manager.CreateColorPalette({map.data()}, 1, header.ColorMapLength, true)); break;
             case 15:
-            case 16: SetPalette(PaletteFromWords(map.data(), header.ColorMapLength)); break;
+            case 16: setMap(PaletteFromWords(map.data(), header.ColorMapLength)); break;
             default: break;
         }
     }
 
-    if (uint64_t(header.Width) * header.Height > MaxImagePixels) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+    const uint64_t pixels = uint64_t(header.Width) * header.Height;
+    const uint32_t bytesPerPixel = (header.PixelSize + 1u) / 8;
+    const bool raw = header.ImageType >= 1 && header.ImageType <= 3, rle = IsRLEType(header.ImageType);
+    // Other types than these and 0 (no image data) are compressed in ways
+    // this reader does not know: a blank image would pass for their content.
+    if (!raw && !rle && header.ImageType != 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+    if (pixels > MaxImagePixels) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+    // Nothing is allocated for pixels the rest of the file cannot hold:
+    // uncompressed rows need all their bytes, and a run-length packet of one
+    // pixel value stands for at most 128 pixels. A file without image data
+    // gets a blank image no larger than run-length data of its length could
+    // fill.
+    const uint64_t available = uint64_t(std::max<int64_t>(0, stream.Size() - stream.Position()));
+    const uint64_t fileSize = uint64_t(std::max<int64_t>(0, stream.Size() - StartPosition));
+    const auto packedFits = [&](uint64_t bytes) { return bytes >= (pixels + 127) / 128 * (1 + bytesPerPixel); };
+    if (raw && available < pixels * bytesPerPixel) throw EReadError("Stream read error");
+    if ((rle && !packedFits(available)) || (header.ImageType == 0 && !packedFits(fileSize)))
+        RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
     SetSize(header.Width, header.Height);
     if (Empty()) return;
 
-    const uint32_t bytesPerPixel = (header.PixelSize + 1u) / 8;
     const uint32_t rowSize = uint32_t(header.Width) * bytesPerPixel;
     const int height = header.Height;
+    const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
+    const bool rightToLeft = (header.ImageDescriptor & RightToLeftBit) != 0;
     const auto bitmapRow = [&](int fileRow) { return ScanLine(topDown ? fileRow : height - 1 - fileRow); };
+    const auto finishRow = [&](uint8_t* row) {
+        if (grayAlpha) ExpandGrayAlpha(row, header.Width);
+        if (rightToLeft) MirrorRow(row, header.Width, grayAlpha ? 4 : bytesPerPixel);
+    };
 
-    if (header.ImageType >= 1 && header.ImageType <= 3) {
-        for (int i = 0; i < height; ++i) stream.ReadBuffer(bitmapRow(i), rowSize);
-    } else if (IsRLEType(header.ImageType)) {
+    if (raw) {
+        for (int i = 0; i < height; ++i) {
+            stream.ReadBuffer(bitmapRow(i), rowSize);
+            finishRow(bitmapRow(i));
+        }
+    } else if (rle) {
         TTargaRLEDecoder decoder(header.PixelSize);
         std::vector<uint8_t> buffer(2 * size_t(rowSize));
         for (int i = 0; i < height; ++i) {
@@ -219,6 +285,10 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
             uint8_t* dest = bitmapRow(i);
             decoder.Decode(source, dest, static_cast<int32_t>(bytesRead), header.Width);
             stream.Seek((source - buffer.data()) - bytesRead, TSeekOrigin::soCurrent);
+            // Data that ends early leaves the rows after it blank, but a file
+            // without one whole row holds no image.
+            if (i == 0 && decoder.MissingPixels() > 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+            finishRow(dest);
         }
     }
 }

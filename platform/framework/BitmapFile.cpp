@@ -17,7 +17,16 @@ constexpr uint32_t BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_AL
 constexpr int64_t kMaxPixels = int64_t{1} << 28;
 constexpr uint32_t kFileHeaderSize = 14, kInfoHeaderSize = 40;
 
-[[noreturn]] void Invalid(const std::string& reason) { throw EInvalidGraphic("Bitmap image is not valid: " + reason); }
+// Why a bitmap is refused. The entry points below raise it as
+// EInvalidGraphic with the message of the file it came from: a bitmap's or
+// an icon's.
+struct TDibFault {
+    std::string Reason;
+};
+
+[[noreturn]] void Invalid(const std::string& reason) { throw TDibFault{reason}; }
+
+const std::string kBitmapInvalid = "Bitmap image is not valid: ", kIconInvalid = "Icon image is not valid: ";
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
@@ -141,9 +150,7 @@ void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4) {
     }
 }
 
-}  // namespace
-
-TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool iconImage) {
+TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool iconImage) {
     const Header h = ReadHeader(stream);
     const int bits = h.bitCount;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
@@ -267,6 +274,16 @@ TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool icon
     return {bits, topDown};
 }
 
+}  // namespace
+
+TDibInfo ReadDib(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool iconImage) {
+    try {
+        return ReadDibImage(stream, bitmap, bitsOffset, iconImage);
+    } catch (const TDibFault& fault) {
+        throw EInvalidGraphic((iconImage ? kIconInvalid : kBitmapInvalid) + fault.Reason);
+    }
+}
+
 void WriteDib(TStream& stream, const TBitmap& bitmap) {
     TPixelFormat format = bitmap.PixelFormat();
     if (format == pfDevice || format == pfCustom) format = pf24bit;
@@ -316,8 +333,10 @@ void WriteDib(TStream& stream, const TBitmap& bitmap) {
 void TBitmap::LoadFromStream(TStream& stream) {
     const int64_t start = stream.Position();
     uint8_t file[kFileHeaderSize];
-    if (stream.Read(file, sizeof file) != sizeof file) Invalid("the file header is truncated");
-    if (file[0] != 'B' || file[1] != 'M') Invalid("the file does not start with \"BM\"");
+    if (stream.Read(file, sizeof file) != sizeof file)
+        throw EInvalidGraphic(kBitmapInvalid + "the file header is truncated");
+    if (file[0] != 'B' || file[1] != 'M')
+        throw EInvalidGraphic(kBitmapInvalid + "the file does not start with \"BM\"");
     ReadDib(stream, *this, start + U32(file + 10), false);
 }
 

@@ -126,9 +126,9 @@ TBitmap LoadBitmapImage(TMemoryStream& data) {
 
     const int width = image.Width(), height = image.Height();
     const int64_t stride = (static_cast<int64_t>(width) + 31) / 32 * 4;
+    if (data.Size() - data.Position() < stride * height) Invalid("the transparency mask is truncated");
     std::vector<uint8_t> mask(static_cast<size_t>(stride * height));
-    if (data.Read(mask.data(), static_cast<int64_t>(mask.size())) != static_cast<int64_t>(mask.size()))
-        Invalid("the transparency mask is truncated");
+    data.ReadBuffer(mask.data(), static_cast<int64_t>(mask.size()));
     for (int i = 0; i < height; ++i) {
         const uint8_t* bits = mask.data() + stride * i;
         uint8_t* row = image.ScanLine(info.TopDown ? i : height - 1 - i);

@@ -18,6 +18,11 @@ constexpr int64_t kMaxPixels = int64_t{1} << 28;
 // A progressive file can repeat scans without end; real files use a few
 // dozen at most.
 constexpr int kMaxScans = 1000;
+// Every 8 x 8 block of every component costs at least one bit of Huffman
+// code (its DC difference in the first scan that carries it); arithmetic
+// coding can spend less, and is allowed 64 blocks a byte. A file with fewer
+// bytes than its blocks need is refused before the bitmap is allocated.
+constexpr uint64_t kHuffmanBlocksPerByte = 8, kArithmeticBlocksPerByte = 64;
 
 // libjpeg reports fatal errors through error_exit, which must not return:
 // it jumps back to DecodeJpeg, which turns the message into an exception
@@ -28,10 +33,13 @@ struct ErrorManager {
     char message[JMSG_LENGTH_MAX];
 };
 
+// Ends decoding with the message already in errors.message.
+[[noreturn]] void Escape(ErrorManager& errors) { std::longjmp(errors.escape, 1); }
+
 void ErrorExit(j_common_ptr info) {
     auto* manager = reinterpret_cast<ErrorManager*>(info->err);
     (*info->err->format_message)(info, manager->message);
-    std::longjmp(manager->escape, 1);
+    Escape(*manager);
 }
 
 // Warnings (such as data that ends early) are not errors here; libjpeg
@@ -40,12 +48,19 @@ void EmitMessage(j_common_ptr info, int level) {
     if (level < 0) ++info->err->num_warnings;
 }
 
+uint64_t BlockCount(const jpeg_decompress_struct& info) {
+    uint64_t blocks = 0;
+    for (int i = 0; i < info.num_components; ++i)
+        blocks += uint64_t(info.comp_info[i].width_in_blocks) * info.comp_info[i].height_in_blocks;
+    return blocks;
+}
+
 void CountScans(j_common_ptr info) {
     auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
     if (decompress->input_scan_number > kMaxScans) {
-        std::snprintf(reinterpret_cast<ErrorManager*>(info->err)->message, JMSG_LENGTH_MAX,
-                      "Too many progressive scans");
-        std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->escape, 1);
+        auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+        std::snprintf(manager->message, JMSG_LENGTH_MAX, "Too many progressive scans");
+        Escape(*manager);
     }
 }
 
@@ -107,7 +122,13 @@ bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<u
     if (static_cast<int64_t>(d.info.image_width) * d.info.image_height > kMaxPixels) {
         std::snprintf(d.errors.message, JMSG_LENGTH_MAX, "Image of %u x %u pixels is too large", d.info.image_width,
                       d.info.image_height);
-        std::longjmp(d.errors.escape, 1);
+        Escape(d.errors);
+    }
+    const uint64_t blocksPerByte = d.info.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
+    if (BlockCount(d.info) > data.size() * blocksPerByte) {
+        std::snprintf(d.errors.message, JMSG_LENGTH_MAX, "Image of %u x %u pixels is larger than its data can hold",
+                      d.info.image_width, d.info.image_height);
+        Escape(d.errors);
     }
     jpeg_start_decompress(&d.info);
 

@@ -15,6 +15,9 @@ constexpr uint16_t kSetWindowOrg = 0x020B, kSetWindowExt = 0x020C;
 constexpr uint32_t kEnhancedEof = 14;
 // Larger files are refused before anything is allocated for them.
 constexpr int64_t kMaxFileSize = int64_t(1) << 30;
+// Pictures are drawn onto bitmaps of their size; larger ones are refused,
+// as every image reader refuses them.
+constexpr int64_t kMaxPixels = int64_t(1) << 28;
 constexpr int kPixelsPerInch = 96;
 constexpr int kHundredthMmPerInch = 2540;
 
@@ -136,6 +139,7 @@ void TMetafile::LoadWindowsMetafile(std::vector<uint8_t> data) {
         window.Right = window.Left + width;
         window.Bottom = window.Top + height;
     }
+    if (int64_t(width) * height > kMaxPixels) InvalidMetafile();
     data_ = std::move(data);
     enhanced_ = false;
     recordsOffset_ = recordsOffset;
@@ -160,6 +164,7 @@ void TMetafile::LoadEnhancedMetafile(std::vector<uint8_t> data) {
         width = std::max<int64_t>(0, int64_t(bounds.Right) - bounds.Left + 1);
         height = std::max<int64_t>(0, int64_t(bounds.Bottom) - bounds.Top + 1);
     }
+    if (int64_t(width) * height > kMaxPixels) InvalidMetafile();
     data_ = std::move(data);
     enhanced_ = true;
     recordsOffset_ = 0;

@@ -220,10 +220,10 @@ struct TargaLayout {
     uint8_t ImageType = 2;
     uint8_t PixelSize = 24;
     uint16_t Width = 0, Height = 0;
-    bool TopDown = false;
+    bool TopDown = false, RightToLeft = false;
     Bytes ImageID;
     uint8_t ColorMapType = 0;
-    uint16_t ColorMapLength = 0;
+    uint16_t ColorMapOrigin = 0, ColorMapLength = 0;
     uint8_t ColorMapEntrySize = 0;
     Bytes ColorMap;  // written as given
     Bytes PixelData;  // written as given
@@ -235,7 +235,7 @@ inline Bytes MakeTarga(const TargaLayout& layout) {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
     };
-    le16(0);
+    le16(layout.ColorMapOrigin);
     le16(layout.ColorMapLength);
     out.push_back(layout.ColorMapEntrySize);
     le16(0);
@@ -243,7 +243,7 @@ inline Bytes MakeTarga(const TargaLayout& layout) {
     le16(layout.Width);
     le16(layout.Height);
     out.push_back(layout.PixelSize);
-    out.push_back(layout.TopDown ? 0x20 : 0);
+    out.push_back(static_cast<uint8_t>((layout.TopDown ? 0x20 : 0) | (layout.RightToLeft ? 0x10 : 0)));
     out.insert(out.end(), layout.ImageID.begin(), layout.ImageID.end());
     out.insert(out.end(), layout.ColorMap.begin(), layout.ColorMap.end());
     out.insert(out.end(), layout.PixelData.begin(), layout.PixelData.end());

@@ -241,7 +241,8 @@ TEST(BitmapFile, RunLengthDataTooShortForTheSizeIsRefused) {
                 Load(MakeBmp(layout));
                 ADD_FAILURE() << "loaded";
             } catch (const EInvalidGraphic& error) {
-                EXPECT_STREQ(error.what(), "Bitmap image is not valid: the run-length data is too short for the image size");
+                EXPECT_STREQ(error.what(),
+                             "Bitmap image is not valid: the run-length data is too short for the image size");
             }
         }
     }

@@ -146,6 +146,12 @@ TEST(Icon, CorruptFilesRaiseClearErrors) {
     Bytes huge = MakeIco({{2, 1, 24, IconDib(2, 1, 24, 0, {})}});
     huge[22 + 4] = 0xFF, huge[22 + 5] = 0xFF, huge[22 + 6] = 0xFF;  // image header width 16777215
     EXPECT_EQ(message(huge), "Icon image is not valid: the image is too large");
+    DibLayout runs;  // 2048 x 2048 pixels claimed by a few bytes of run-length data
+    runs.width = 2048, runs.height = 2 * 2048, runs.bits = 8, runs.compression = 1, runs.colorsUsed = 2;
+    runs.palette.assign(8, 0);
+    runs.pixels = {255, 1, 0, 1};
+    EXPECT_EQ(message(MakeIco({{0, 0, 8, MakeDib(runs)}})),
+              "Icon image is not valid: the run-length data is too short for the image size");
 
     const Bytes good = MakeIco({{3, 2, 4, IconDib(3, 2, 4, 0x00FF00, {0xA0000000, 0x40000000})}});
     ASSERT_EQ(message(good), "loaded");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 struct JpegLayout {
     int width = 32, height = 16, components = 3;
     J_COLOR_SPACE colorSpace = JCS_RGB;
-    bool progressive = false;
+    bool progressive = false, arithmetic = false;
     // Fills the components of pixel (x, y).
     std::function<void(int x, int y, uint8_t* pixel)> fill;
 };
@@ -42,6 +43,7 @@ Bytes Compress(const JpegLayout& layout) {
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, 95, TRUE);
     if (layout.progressive) jpeg_simple_progression(&info);
+    info.arith_code = layout.arithmetic;
     jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(static_cast<size_t>(layout.width * layout.components));
     while (info.next_scanline < info.image_height) {
@@ -155,23 +157,126 @@ TEST(Jpeg, BrokenDataRaisesLibjpegsMessage) {
     EXPECT_NE(message(huge).find("too large"), std::string::npos) << message(huge);
 }
 
-TEST(Jpeg, DamagedFilesNeverCrash) {
+// Sets the frame header's height and width.
+void SetSize(Bytes& file, uint16_t width, uint16_t height) {
+    for (size_t i = 0; i + 8 < file.size(); ++i)
+        if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2 || file[i + 1] == 0xC9 ||
+                                file[i + 1] == 0xCA)) {
+            file[i + 5] = uint8_t(height >> 8), file[i + 6] = uint8_t(height);
+            file[i + 7] = uint8_t(width >> 8), file[i + 8] = uint8_t(width);
+            return;
+        }
+    FAIL() << "no frame header";
+}
+
+// Every 8 x 8 block costs at least a bit of Huffman code, or a fraction of
+// one when arithmetic coding packs 64 blocks into a byte: a small file
+// claiming a huge image is refused before anything is allocated for it.
+TEST(Jpeg, SizesTheDataCannotHoldAreRefused) {
+    struct Case {
+        bool progressive, arithmetic;
+        uint16_t width, height;
+        bool loads;
+    };
+    for (const Case& c : {Case{false, false, 16384, 16384, false}, Case{true, false, 16384, 16384, false},
+                          Case{false, true, 16384, 16384, false}, Case{true, true, 4000, 4000, false},
+                          Case{true, false, 1024, 1024, true}, Case{false, false, 1024, 1024, true}}) {
+        SCOPED_TRACE(testing::Message() << c.progressive << c.arithmetic << " " << c.width << " x " << c.height);
+        JpegLayout layout;
+        layout.progressive = c.progressive, layout.arithmetic = c.arithmetic;
+        layout.width = 1024, layout.height = 1024;
+        // A blank image: the densest data an encoder writes.
+        layout.fill = [](int, int, uint8_t* p) { p[0] = p[1] = p[2] = 128; };
+        Bytes file = Compress(layout);
+        SetSize(file, c.width, c.height);
+        if (c.loads) {
+            EXPECT_EQ(Load(file).Width(), c.width);
+            continue;
+        }
+        try {
+            Load(file);
+            ADD_FAILURE() << "loaded";
+        } catch (const EInvalidGraphic& error) {
+            EXPECT_EQ(std::string(error.what()),
+                      "JPEG error: Image of " + std::to_string(c.width) + " x " + std::to_string(c.height) +
+                          " pixels is larger than its data can hold");
+        }
+    }
+}
+
+// Where a file's marker segments lie, and the entropy-coded data of each scan.
+struct JpegLayoutMap {
+    struct Range {
+        size_t begin, end;
+    };
+    std::vector<Range> segments, scans;
+
+    explicit JpegLayoutMap(const Bytes& file) {
+        size_t at = 2;
+        while (at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xD9) {
+            const size_t end = at + 2 + (file[at + 2] << 8 | file[at + 3]);
+            segments.push_back({at, end});
+            at = end;
+            if (file[segments.back().begin + 1] != 0xDA) continue;
+            // Scan data ends at the first marker other than a stuffed zero or a restart.
+            while (at + 1 < file.size() && !(file[at] == 0xFF && file[at + 1] != 0 && (file[at + 1] & 0xF8) != 0xD0))
+                ++at;
+            scans.push_back({end, at});
+        }
+    }
+    bool InsideSegment(size_t length) const {
+        return std::any_of(segments.begin(), segments.end(),
+                           [&](const Range& r) { return r.begin < length && length < r.end; });
+    }
+    bool InsideScan(size_t at) const {
+        return std::any_of(scans.begin(), scans.end(), [&](const Range& r) { return r.begin <= at && at < r.end; });
+    }
+};
+
+std::string LoadOutcome(const Bytes& file) {
+    try {
+        const TJPEGImage image = Load(file);
+        return std::to_string(image.Width()) + " x " + std::to_string(image.Height());
+    } catch (const EInvalidGraphic& error) {
+        return std::string(error.what()).rfind("JPEG error: ", 0) == 0 ? "JPEG error" : error.what();
+    }
+}
+
+// A cut before the first scan begins leaves libjpeg without a usable header:
+// its error is raised. A cut inside scan data, or between segments, loads
+// the whole size with what was decoded, and once the first (DC) scan is
+// whole every block has its colour; only a cut inside a later segment may
+// still raise. Damage inside scan data never stops the decoding either.
+TEST(Jpeg, DamagedFilesLoadWhatIsThereOrRaiseLibjpegsError) {
     JpegLayout layout = TwoColours();
     layout.progressive = true;
     const Bytes good = Compress(layout);
-    for (size_t length = 0; length < good.size(); length += 5) {
-        try {
-            Load(Bytes(good.begin(), good.begin() + static_cast<long>(length)));
-        } catch (const EInvalidGraphic&) {
+    const JpegLayoutMap map(good);
+    ASSERT_GE(map.scans.size(), 2u);
+    for (size_t length = 0; length < good.size(); ++length) {
+        SCOPED_TRACE(testing::Message() << "cut at " << length);
+        const Bytes cut(good.begin(), good.begin() + static_cast<long>(length));
+        const std::string outcome = LoadOutcome(cut);
+        if (length < map.scans[0].begin || (outcome == "JPEG error" && map.InsideSegment(length))) {
+            EXPECT_EQ(outcome, "JPEG error");
+            continue;
+        }
+        ASSERT_EQ(outcome, "32 x 16");
+        if (length >= map.scans[0].end) {
+            const TJPEGImage image = Load(cut);
+            ExpectNear(image.Bitmap().Pixel(4, 8), RGB(200, 30, 40), 32, "left");
+            ExpectNear(image.Bitmap().Pixel(27, 8), RGB(20, 60, 220), 32, "right");
         }
     }
-    for (size_t at = 2; at < good.size(); at += 3) {
+    for (size_t at = 2; at < good.size(); ++at) {
         Bytes bad = good;
         bad[at] ^= 0x5A;
-        try {
-            Load(bad);
-        } catch (const EInvalidGraphic&) {
-        }
+        const std::string outcome = LoadOutcome(bad);
+        // Outside scan data a damaged header may still name another size.
+        if (!map.InsideScan(at) || bad[at] == 0xFF || good[at - 1] == 0xFF)
+            EXPECT_TRUE(outcome == "JPEG error" || outcome.find(" x ") != std::string::npos) << at << ": " << outcome;
+        else
+            EXPECT_EQ(outcome, "32 x 16") << at;
     }
 }
 

@@ -36,6 +36,10 @@ TEST(MetafileHostile, RecordsRunningPastTheFileAreRefused) {
         {"enhanced record past end", enhancedPastEnd},
         {"enhanced record of four bytes", enhancedTiny},
         {"enhanced header too small", enhancedHeader},
+        // Pictures of more than 2^28 pixels, which no bitmap could take.
+        {"placeable picture of 3145632 x 3145632 pixels", TWmfWriter().Placeable(0, 0, 32767, 32767, 1)},
+        {"enhanced frame of 3780 x 3780 metres", TEmfWriter().Build(Rect(0, 0, 9, 9), Rect(0, 0, INT_MAX, INT_MAX))},
+        {"enhanced bounds without a frame", TEmfWriter().Build(Rect(0, 0, 1 << 20, 1 << 20), Rect(0, 0, 0, 0))},
     };
     for (const auto& [name, bytes] : cases) EXPECT_THROW(LoadMetafile(bytes), EInvalidGraphic) << name;
 }
