@@ -125,6 +125,27 @@ TEST(RunLengthDecoders, CutWalksABufferRowByRow) {
     EXPECT_EQ(source, packed.data() + packed.size());
 }
 
+// Runs are moved in blocks of 16, 8, 4 and single bytes by length: every
+// length, whole and cut one byte short by the target, must move exactly its
+// bytes.
+TEST(RunLengthDecoders, RunsOfEveryLength) {
+    TPackbitsRLEDecoder decoder;
+    for (size_t n = 1; n <= 128; ++n) {
+        SCOPED_TRACE(n);
+        Bytes packed = {uint8_t(n - 1)}, expected;
+        for (size_t i = 0; i < n; ++i) packed.push_back(uint8_t(i * 37 + n));
+        expected.assign(packed.begin() + 1, packed.end());
+        if (n >= 2) {
+            packed.insert(packed.end(), {uint8_t(1 - int(n)), uint8_t(n)});
+            expected.insert(expected.end(), n, uint8_t(n));
+        }
+        for (size_t room : {expected.size(), expected.size() - 1, n - 1}) {
+            const Bytes cut(expected.begin(), expected.begin() + ptrdiff_t(room));
+            EXPECT_EQ(DecodeBlock(decoder, packed, room).first, Written(cut, room));
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Fax
 
