@@ -8,38 +8,21 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "ImageFiles.h"
 
 namespace imagefiles {
-
-inline void PutLE16(Bytes& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void PutLE32(Bytes& out, uint32_t v) {
-    PutLE16(out, v & 0xFFFF);
-    PutLE16(out, v >> 16);
-}
 
 // Paintshop Pro run-length: 128 + n repeats the next byte n times (n up to
 // 127), a byte below 128 counts the literal bytes after it.
 inline Bytes PackPSPRuns(const Bytes& data) {
     Bytes out;
-    size_t i = 0;
-    while (i < data.size()) {
-        size_t run = 1;
-        while (i + run < data.size() && run < 127 && data[i + run] == data[i]) ++run;
-        if (run >= 2) {
-            out.push_back(static_cast<uint8_t>(128 + run));
-            out.push_back(data[i]);
-        } else {
-            while (i + run < data.size() && run < 127 && data[i + run] != data[i + run - 1]) ++run;
-            if (i + run < data.size() && run > 1) --run;  // leave the pair for a run
-            out.push_back(static_cast<uint8_t>(run));
-            out.insert(out.end(), data.begin() + i, data.begin() + i + run);
-        }
-        i += run;
-    }
+    SplitRuns(
+        data.data(), data.size(), 2, 127, [&](size_t n, uint8_t v) { out.insert(out.end(), {uint8_t(128 + n), v}); },
+        [&](const uint8_t* first, size_t n) {
+            out.push_back(uint8_t(n));
+            out.insert(out.end(), first, first + n);
+        });
     return out;
 }
 
@@ -86,14 +69,6 @@ inline Bytes PspChunk(const PspLayout& layout, const Bytes& data) {
     return out;
 }
 
-inline Bytes PspPackChannel(const PspLayout& layout, const Bytes& rows) {
-    switch (layout.Compression) {
-        case 1: return PackPSPRuns(rows);
-        case 2: return Deflate(rows);
-        default: return rows;
-    }
-}
-
 inline Bytes PspLayerBlock(const PspLayout& layout, const PspLayer& layer) {
     Bytes info(115, 0);
     info[0] = layer.Type;
@@ -115,7 +90,8 @@ inline Bytes PspLayerBlock(const PspLayout& layout, const PspLayer& layer) {
     const Bytes countChunk = PspChunk(layout, counts);
     data.insert(data.end(), countChunk.begin(), countChunk.end());
     for (const PspChannel& channel : layer.Channels) {
-        const Bytes packed = PspPackChannel(layout, channel.Rows);
+        const Bytes& rows = channel.Rows;
+        const Bytes packed = layout.Compression == 1 ? PackPSPRuns(rows) : layout.Compression == 2 ? Deflate(rows) : rows;
         Bytes head;
         PutLE32(head, static_cast<uint32_t>(packed.size()));
         PutLE32(head, static_cast<uint32_t>(channel.Rows.size()));

@@ -18,6 +18,7 @@
 
 #include "Graphics.h"
 #include "PPMFiles.h"
+#include "ReaderTests.h"
 
 namespace imagefiles {
 
@@ -83,19 +84,13 @@ inline RGBImage ReadReferenceMap(const std::vector<uint8_t>& file) {
 // tolerance.
 inline ::testing::AssertionResult ShowsReference(const TBitmap& bitmap, const RGBImage& reference, int tolerance = 0) {
     if (reference.Pixels.empty()) return ::testing::AssertionFailure() << "the tool wrote no readable map";
-    if (bitmap.Width() != reference.Width || bitmap.Height() != reference.Height)
-        return ::testing::AssertionFailure() << "size " << bitmap.Width() << " x " << bitmap.Height();
-    for (int y = 0; y < reference.Height; ++y)
-        for (int x = 0; x < reference.Width; ++x) {
-            const TColor color = bitmap.Pixel(x, y);
-            const uint8_t shown[3] = {GetRValue(color), GetGValue(color), GetBValue(color)};
-            const uint8_t* expected = &reference.Pixels[3 * (size_t(y) * reference.Width + x)];
-            for (int c = 0; c < 3; ++c)
-                if (std::abs(shown[c] - expected[c]) > tolerance)
-                    return ::testing::AssertionFailure() << "pixel " << x << "," << y << " component " << c << " is "
-                                                         << int(shown[c]) << ", not " << int(expected[c]);
-        }
-    return ::testing::AssertionSuccess();
+    return ShowsPixels(
+        bitmap, reference.Width, reference.Height,
+        [&](int x, int y) {
+            const uint8_t* rgb = &reference.Pixels[3 * (size_t(y) * reference.Width + x)];
+            return RGB(rgb[0], rgb[1], rgb[2]);
+        },
+        tolerance);
 }
 
 // A picture for the tools to write: flat stretches (for run-length packing)
