@@ -133,7 +133,8 @@ TEST(PSD, RefusesHostileFiles) {
         {"layers overrun", Patched(good, LayersAt, {0xFF, 0xFF, 0xFF, 0xF0}), invalid},
         {"huge width", Patched(good, WidthAt, {0x20, 0, 0, 0}), invalid},
         {"zero height", changed([](PsdLayout& l) { l.Height = 0; }), invalid},
-        {"RGB with two channels", changed([](PsdLayout& l) { l.Channels = 2, l.Planes.resize(13 * 5 * 4); }, 0), invalid},
+        {"RGB with two channels", changed([](PsdLayout& l) { l.Channels = 2, l.Planes.resize(13 * 5 * 4); }, 0),
+         invalid},
         {"float samples", changed([](PsdLayout& l) { l.Depth = 32; }), color},
         {"one-bit RGB", changed([](PsdLayout& l) { l.Depth = 1; }), color},
         {"zip", changed([](PsdLayout& l) { l.Compression = 2; }),
@@ -178,7 +179,9 @@ TEST(PSD, DecodesToThePixelsImageMagickStored) {
     for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width; ++x)
             for (uint32_t c = 0; c < 4; ++c)
-                source.push_back(static_cast<uint8_t>(c == 3 ? (x + y) * 7 : x < 10 ? c * 60 + y : x * 41 + y * 13 + c * 77));
+                source.push_back(static_cast<uint8_t>(c == 3   ? (x + y) * 7
+                                                      : x < 10 ? c * 60 + y
+                                                               : x * 41 + y * 13 + c * 77));
     WriteFileBytes(folder / "source.pam", source);
     const std::pair<const char*, int> writers[] = {
         {"-alpha off -depth 8 -compress None", 0}, {"-alpha off -depth 8 -compress RLE", 0},
@@ -197,9 +200,8 @@ TEST(PSD, DecodesToThePixelsImageMagickStored) {
         TPSDGraphic graphic;
         Load(graphic, ReadFileBytes(folder / "image.psd"));
         const auto theirs = [&](int x, int y) { return &pixels[(size_t(y) * width + x) * 4]; };
-        EXPECT_TRUE(ShowsPixels(
-            graphic, width, height, [&](int x, int y) { return RGB(theirs(x, y)[0], theirs(x, y)[1], theirs(x, y)[2]); },
-            tolerance));
+        const auto color = [&](int x, int y) { return RGB(theirs(x, y)[0], theirs(x, y)[1], theirs(x, y)[2]); };
+        EXPECT_TRUE(ShowsPixels(graphic, width, height, color, tolerance));
         const bool alpha = graphic.PixelFormat() == pf32bit;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x)

@@ -91,7 +91,9 @@ inline Bytes PspLayerBlock(const PspLayout& layout, const PspLayer& layer) {
     data.insert(data.end(), countChunk.begin(), countChunk.end());
     for (const PspChannel& channel : layer.Channels) {
         const Bytes& rows = channel.Rows;
-        const Bytes packed = layout.Compression == 1 ? PackPSPRuns(rows) : layout.Compression == 2 ? Deflate(rows) : rows;
+        const Bytes packed = layout.Compression == 1   ? PackPSPRuns(rows)
+                             : layout.Compression == 2 ? Deflate(rows)
+                                                       : rows;
         Bytes head;
         PutLE32(head, static_cast<uint32_t>(packed.size()));
         PutLE32(head, static_cast<uint32_t>(channel.Rows.size()));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
+
 namespace imagefiles {
 
 struct SgiImage {
@@ -27,25 +29,16 @@ inline void PutSample(std::vector<uint8_t>& out, uint16_t value, uint8_t bytesPe
 // samples between them are copied; a zero control item ends the row.
 inline std::vector<uint8_t> PackSgiRow(const uint16_t* samples, uint32_t count, uint8_t bytesPerSample) {
     std::vector<uint8_t> out;
-    uint32_t x = 0;
-    while (x < count) {
-        uint32_t run = 1;
-        while (x + run < count && run < 127 && samples[x + run] == samples[x]) ++run;
-        if (run >= 3) {
-            PutSample(out, static_cast<uint16_t>(run), bytesPerSample);
-            PutSample(out, samples[x], bytesPerSample);
-            x += run;
-            continue;
-        }
-        uint32_t literal = 0;
-        while (x + literal < count && literal < 127 &&
-               !(x + literal + 2 < count && samples[x + literal] == samples[x + literal + 1] &&
-                 samples[x + literal] == samples[x + literal + 2]))
-            ++literal;
-        PutSample(out, static_cast<uint16_t>(0x80 | literal), bytesPerSample);
-        for (uint32_t i = 0; i < literal; ++i) PutSample(out, samples[x + i], bytesPerSample);
-        x += literal;
-    }
+    SplitRuns(
+        samples, count, 3, 127,
+        [&](size_t n, uint16_t v) {
+            PutSample(out, static_cast<uint16_t>(n), bytesPerSample);
+            PutSample(out, v, bytesPerSample);
+        },
+        [&](const uint16_t* first, size_t n) {
+            PutSample(out, static_cast<uint16_t>(0x80 | n), bytesPerSample);
+            for (size_t i = 0; i < n; ++i) PutSample(out, first[i], bytesPerSample);
+        });
     PutSample(out, 0, bytesPerSample);
     return out;
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "GraphicFormats.h"
 #include "SGIFiles.h"
 #include "ToolFiles.h"
@@ -10,141 +8,91 @@ namespace {
 
 using namespace imagefiles;
 
-void Load(TSGIGraphic& graphic, const std::vector<uint8_t>& file) {
-    TMemoryStream stream(file.data(), file.size());
-    graphic.LoadFromStream(stream);
-}
-
 // Samples with runs and noise, so that packed rows hold both kinds of item.
 SgiImage Pattern(uint16_t channels, uint8_t bytesPerSample, bool runLength) {
     SgiImage image{150, 4, channels, bytesPerSample, runLength, 3, "pattern", {}};
     const uint32_t maximum = bytesPerSample == 2 ? 65535 : 255;
-    for (uint32_t i = 0; i < 150u * 4 * channels; ++i) {
-        const uint32_t x = i % 150;
-        image.Samples.push_back(static_cast<uint16_t>(x < 60 ? (i / 150) * 40 % (maximum + 1) : i * 2654435761u % (maximum + 1)));
-    }
+    for (uint32_t i = 0; i < 150u * 4 * channels; ++i)
+        image.Samples.push_back(uint16_t(i % 150 < 60 ? i / 150 * 40 : i * 2654435761u) % (maximum + 1));
     return image;
 }
 
-struct LayoutCase {
-    uint16_t channels;
-    uint8_t bytesPerSample;
-    bool runLength;
-};
-
-class SGILayouts : public ::testing::TestWithParam<LayoutCase> {};
-
-TEST_P(SGILayouts, LoadBottomUpChannelsAsStored) {
-    const LayoutCase c = GetParam();
-    const SgiImage image = Pattern(c.channels, c.bytesPerSample, c.runLength);
-    const auto file = MakeSgi(image);
-    TMemoryStream probe(file.data(), file.size());
-    EXPECT_TRUE(TSGIGraphic::ProbeStream(probe));
-
-    TSGIGraphic graphic;
-    Load(graphic, file);
-    ASSERT_EQ(graphic.Width(), image.Width);
-    ASSERT_EQ(graphic.Height(), image.Height);
-    EXPECT_EQ(graphic.PixelFormat(), c.channels == 4 ? pf32bit : (c.channels == 3 ? pf24bit : pf8bit));
-    EXPECT_EQ(graphic.Properties.Compression, c.runLength ? ckRLE : ckNone);
-    EXPECT_EQ(graphic.ImageName(), "pattern");
-    const auto shown = [&](uint16_t channel, uint32_t x, uint32_t fileRow) {
-        const uint16_t v = image.Samples[(size_t(channel) * image.Height + fileRow) * image.Width + x];
-        return static_cast<uint8_t>(c.bytesPerSample == 2 ? v * 255 / 65535 : v);
+TEST(SGI, EveryLayoutLoadsBottomUpChannelsAsStored) {
+    struct Layout {
+        uint16_t channels;
+        uint8_t bytesPerSample;
+        bool runLength;
     };
-    for (uint32_t y = 0; y < image.Height; ++y)
-        for (uint32_t x = 0; x < image.Width; ++x) {
-            const uint32_t fileRow = image.Height - 1 - y;  // the first row stored is the bottom one
-            const uint8_t red = shown(0, x, fileRow);
-            const TColor expected = c.channels >= 3 ? RGB(red, shown(1, x, fileRow), shown(2, x, fileRow))
-                                                    : RGB(red, red, red);
-            ASSERT_EQ(graphic.Pixel(int(x), int(y)), expected) << x << "," << y;
-            if (c.channels == 4) {
-                ASSERT_EQ(graphic.ScanLine(int(y))[4 * x + 3], shown(3, x, fileRow));
-            }
-        }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllLayouts, SGILayouts,
-                         ::testing::Values(LayoutCase{1, 1, false}, LayoutCase{1, 1, true}, LayoutCase{1, 2, false},
-                                           LayoutCase{1, 2, true}, LayoutCase{2, 1, true}, LayoutCase{2, 2, false},
-                                           LayoutCase{3, 1, false}, LayoutCase{3, 1, true}, LayoutCase{3, 2, false},
-                                           LayoutCase{3, 2, true}, LayoutCase{4, 1, false}, LayoutCase{4, 1, true},
-                                           LayoutCase{4, 2, true}));
-
-void Put32(std::vector<uint8_t>& file, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-TEST(SGIFailures, HostileHeadersAndTablesRaiseTheFormatError) {
-    const auto rle = MakeSgi(Pattern(3, 1, true));
-    const auto raw = MakeSgi(Pattern(1, 1, false));
-    const size_t rows = 3 * 4;
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> file;
-    };
-    std::vector<Case> cases;
-    const auto patched = [&](const char* what, std::vector<uint8_t> file, size_t at, std::vector<uint8_t> bytes) {
-        std::copy(bytes.begin(), bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(at));
-        cases.push_back({what, file});
-    };
-    patched("magic", raw, 0, {0x01, 0xDB});
-    patched("sample size", raw, 3, {3});
-    patched("no channels", raw, 10, {0, 0});
-    patched("five channels", raw, 10, {0, 5});
-    patched("no width", raw, 6, {0, 0});
-    patched("raw data beyond the file", raw, 8, {0x10, 0});
-    patched("tables beyond the file", rle, 8, {0xFF, 0xFF});
-    patched("wider than the data can hold", rle, 6, {0xFF, 0xFF});
-    cases.push_back({"short header", std::vector<uint8_t>(raw.begin(), raw.begin() + 300)});
-    auto outside = rle;
-    Put32(outside, 512 + 4 * 5, static_cast<uint32_t>(rle.size()) + 10);
-    cases.push_back({"row start outside the file", outside});
-    auto longRow = rle;
-    Put32(longRow, 512 + 4 * (rows + rows - 1), 1000);
-    cases.push_back({"row length beyond the end", longRow});
-
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+    const Layout layouts[] = {{1, 1, false}, {1, 1, true},  {1, 2, false}, {1, 2, true}, {2, 1, true},
+                              {2, 2, false}, {3, 1, false}, {3, 1, true},  {3, 2, false}, {3, 2, true},
+                              {4, 1, false}, {4, 1, true},  {4, 2, true}};
+    for (const Layout& c : layouts) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels of " << int(c.bytesPerSample)
+                                        << " bytes, run-length " << c.runLength);
+        const SgiImage image = Pattern(c.channels, c.bytesPerSample, c.runLength);
+        const Bytes file = MakeSgi(image);
+        EXPECT_TRUE(Probe<TSGIGraphic>(file));
         TSGIGraphic graphic;
-        try {
-            Load(graphic, c.file);
-            ADD_FAILURE() << "no error";
-        } catch (const EInvalidGraphic& error) {
-            EXPECT_STREQ(error.what(), "Cannot load image. Invalid or unexpected sgi, bw or rgb(a) image format.");
-        }
+        Load(graphic, file);
+        EXPECT_EQ(graphic.PixelFormat(), c.channels == 4 ? pf32bit : (c.channels == 3 ? pf24bit : pf8bit));
+        EXPECT_EQ(graphic.ImageName(), "pattern");
+        // The first row stored is the bottom one.
+        const auto shown = [&](int channel, int x, int y) {
+            const uint16_t v = image.Samples[(size_t(channel) * image.Height + image.Height - 1 - y) * image.Width + x];
+            return static_cast<uint8_t>(c.bytesPerSample == 2 ? v * 255 / 65535 : v);
+        };
+        EXPECT_TRUE(ShowsPixels(graphic, image.Width, image.Height, [&](int x, int y) {
+            return c.channels >= 3 ? RGB(shown(0, x, y), shown(1, x, y), shown(2, x, y))
+                                   : RGB(shown(0, x, y), shown(0, x, y), shown(0, x, y));
+        }));
+        for (int y = 0; y < image.Height && c.channels == 4; ++y)
+            for (int x = 0; x < image.Width; ++x) ASSERT_EQ(graphic.ScanLine(y)[4 * x + 3], shown(3, x, y));
     }
 }
 
-TEST(SGIFailures, MalformedRowsStayInsideTheirRow) {
+TEST(SGI, RefusesHostileHeadersAndTables) {
+    const Bytes rle = MakeSgi(Pattern(3, 1, true)), raw = MakeSgi(Pattern(1, 1, false));
+    const uint32_t rows = 3 * 4, tooFar = uint32_t(rle.size()) + 10;
+    // Rows as wide as the data holds, packed at best, if a run took one byte.
+    const uint32_t wide = 127 * ((uint32_t(rle.size()) - 512 - 8 * rows) / rows / 2 + 1);
+    const std::string invalid = "Cannot load image. Invalid or unexpected sgi, bw or rgb(a) image format.";
+    ExpectRefusals<TSGIGraphic>({
+        {"magic", Patched(raw, 0, {0x01, 0xDB}), invalid},
+        {"sample size", Patched(raw, 3, {3}), invalid},
+        {"no channels", Patched(raw, 10, {0, 0}), invalid},
+        {"five channels", Patched(raw, 10, {0, 5}), invalid},
+        {"no width", Patched(raw, 6, {0, 0}), invalid},
+        {"raw data beyond the file", Patched(raw, 8, {0x10, 0}), invalid},
+        {"tables beyond the file", Patched(rle, 8, {0xFF, 0xFF}), invalid},
+        {"wider than the data can hold", Patched(rle, 6, {uint8_t(wide >> 8), uint8_t(wide)}), invalid},
+        {"short header", Cut(raw, 300), invalid},
+        {"row start outside the file", Patched(rle, 512 + 4 * 5, {0, 0, uint8_t(tooFar >> 8), uint8_t(tooFar)}),
+         invalid},
+        {"row length beyond the end", Patched(rle, 512 + 4 * (2 * rows - 1), {0, 0, 0x03, 0xE8}), invalid},
+    });
+    EXPECT_FALSE(Probe<TSGIGraphic>(Patched(raw, 0, {0x01, 0xDB})));
+}
+
+TEST(SGI, MalformedRowsStayInsideTheirRow) {
     // Runs longer than the row, a row without its end marker and a table
     // length beyond the row's own bytes: the rows stop at their ends.
-    SgiImage image{5, 3, 1, 1, true, 2, "", {}};
-    image.Samples.assign(15, 7);
-    auto file = MakeSgi(image);
-    const size_t data = 512 + 8 * 3;
-    file.resize(data);
-    file.insert(file.end(), {0x7F, 9, 0, 0x83, 1, 2, 3, 0x05, 4, 0});  // row 0: a run of 127
-    Put32(file, 512, uint32_t(data));
-    Put32(file, 516, uint32_t(data + 3));  // row 1: literals, then a run past the end
-    Put32(file, 520, uint32_t(data + 9));  // row 2: just the end marker
-    Put32(file, 524, 3);
-    Put32(file, 528, 7);
-    Put32(file, 532, 1);
+    SgiImage image{5, 3, 1, 1, true, 2, "", std::vector<uint16_t>(15, 7)};
+    Bytes file = Cut(MakeSgi(image), 512 + 8 * 3);
+    // The rows bottom first: a run of 127; literals, then a run past the end;
+    // just the end marker. The tables give their starts and lengths 3, 7, 1.
+    file.insert(file.end(), {0x7F, 9, 0, 0x83, 1, 2, 3, 0x05, 4, 0});
+    file = Patched(file, 512, {0, 0, 2, 24, 0, 0, 2, 27, 0, 0, 2, 33, 0, 0, 0, 3, 0, 0, 0, 7, 0, 0, 0, 1});
     TSGIGraphic graphic;
     Load(graphic, file);
-    const uint8_t expected[3][5] = {{0, 0, 0, 0, 0}, {1, 2, 3, 4, 4}, {9, 9, 9, 9, 9}};
-    for (int y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(graphic.ScanLine(y), expected[y], 5), 0) << y;
+    EXPECT_TRUE(ShowsRows(graphic, {{0, 0, 0, 0, 0}, {1, 2, 3, 4, 4}, {9, 9, 9, 9, 9}}));
 }
 
 // ImageMagick writes the picture as SGI in several layouts; each loads to the
 // pixels ImageMagick reads back from it.
-TEST(SGICrossCheck, ImageMagickFilesLoadAsImageMagickReadsThem) {
+TEST(SGI, ImageMagickFilesLoadAsImageMagickReadsThem) {
     if (!ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is missing";
     ScratchFolder folder;
     WriteFileBytes(folder / "base.ppm", MakePortableMap(ToolPicture(201, 9)));
-
     const std::pair<const char*, const char*> variants[] = {
         {"rgb.sgi", "-depth 8"},
         {"rgb-rle.sgi", "-depth 8 -compress RLE"},

@@ -101,7 +101,8 @@ inline PortableMap ToolPicture(uint32_t width, uint32_t height) {
     picture.Height = height;
     const uint32_t rowSamples = 3 * width;
     for (uint32_t i = 0; i < rowSamples * height; ++i)
-        picture.Samples.push_back(i % rowSamples < rowSamples / 3 ? (i / rowSamples) * 30 % 256 : (i * 97 + i / 7) % 256);
+        picture.Samples.push_back(i % rowSamples < rowSamples / 3 ? (i / rowSamples) * 30 % 256
+                                                                  : (i * 97 + i / 7) % 256);
     return picture;
 }
 
