@@ -88,6 +88,85 @@ bool ConvertPlain8(const uint8_t* source, size_t sourceStep, bool exchange, uint
     return true;
 }
 
+// The byte shuffles that spread 16 samples of each of three planes over 48
+// interleaved bytes: Masks[j][c] picks plane c's samples for output block j
+// (0x80 leaves a byte zero).
+struct TInterleave3Masks {
+    alignas(16) uint8_t Masks[3][3][16];
+    constexpr TInterleave3Masks() : Masks() {
+        for (int j = 0; j < 3; ++j)
+            for (int c = 0; c < 3; ++c)
+                for (int b = 0; b < 16; ++b) {
+                    const int k = 16 * j + b;
+                    Masks[j][c][b] = uint8_t(k % 3 == c ? k / 3 : 0x80);
+                }
+    }
+};
+
+// Interleaves three 8-bit planes 16 pixels at a time, on processors with
+// SSSE3; answers the pixels done.
+__attribute__((target("ssse3"))) size_t Interleave3Shuffled(const uint8_t* const (&planes)[4], uint8_t* target,
+                                                            size_t count) {
+    static constexpr TInterleave3Masks masks;
+    const auto mask = [](int j, int c) { return _mm_load_si128(reinterpret_cast<const __m128i*>(masks.Masks[j][c])); };
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m128i samples[3];
+        for (int c = 0; c < 3; ++c) samples[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + i));
+        for (int j = 0; j < 3; ++j) {
+            const __m128i block = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(samples[0], mask(j, 0)),
+                                                            _mm_shuffle_epi8(samples[1], mask(j, 1))),
+                                               _mm_shuffle_epi8(samples[2], mask(j, 2)));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 3 * i + 16 * j), block);
+        }
+    }
+    return i;
+}
+
+// Interleaves four 8-bit planes 16 pixels at a time; answers the pixels
+// done.
+size_t Interleave4Unpacked(const uint8_t* const (&planes)[4], uint8_t* target, size_t count) {
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m128i samples[4];
+        for (int c = 0; c < 4; ++c) samples[c] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(planes[c] + i));
+        const __m128i low01 = _mm_unpacklo_epi8(samples[0], samples[1]), high01 = _mm_unpackhi_epi8(samples[0], samples[1]);
+        const __m128i low23 = _mm_unpacklo_epi8(samples[2], samples[3]), high23 = _mm_unpackhi_epi8(samples[2], samples[3]);
+        const __m128i blocks[4] = {_mm_unpacklo_epi16(low01, low23), _mm_unpackhi_epi16(low01, low23),
+                                   _mm_unpacklo_epi16(high01, high23), _mm_unpackhi_epi16(high01, high23)};
+        for (int j = 0; j < 4; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 4 * i + 16 * j), blocks[j]);
+    }
+    return i;
+}
+
+// Planar 8-bit rows without gamma, every pixel, into pixels of three samples
+// or of four with the alpha plane. Answers false for any other layout (a
+// target alpha without a plane to fill it is left as it is, pixel by pixel).
+bool Interleave8(const TRGBRow& row) {
+    const TTargetPixels& t = row.Target;
+    const size_t samples = t.Step;
+    if (samples == 4 && !row.CarryAlpha) return false;
+    // The planes in the order their samples take in a target pixel.
+    const uint8_t* planes[4] = {};
+    planes[t.Red] = row.Source.Component[0];
+    planes[t.Green] = row.Source.Component[1];
+    planes[t.Blue] = row.Source.Component[2];
+    if (samples == 4) planes[t.Alpha] = row.Source.Component[3];
+
+    static const bool shuffle = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    size_t done = 0;
+    if (samples == 4)
+        done = Interleave4Unpacked(planes, t.Row, row.Count);
+    else if (shuffle)
+        done = Interleave3Shuffled(planes, t.Row, row.Count);
+    for (size_t i = done; i < row.Count; ++i)
+        for (size_t c = 0; c < samples; ++c) t.Row[i * samples + c] = planes[c][i];
+    return true;
+}
+
 // Interleaved 16-bit rows reduced to 8 bits without gamma, every pixel: the
 // layout is fixed at compile time so the loop needs no offsets or masks.
 template <size_t SourceSamples, size_t TargetSamples, bool Exchange, class ScaleFn>
@@ -149,9 +228,11 @@ void ConvertRGBFamily(const TColorManager& manager, TColorManager::TSourceRows S
         if (gamma) {
             ConvertPixels<uint8_t, uint8_t>(
                 row, [table](uint8_t v) { return table[v]; }, copy8);
-        } else if (planar || Mask != 0xFF ||
-                   !ConvertPlain8(static_cast<const uint8_t*>(Source[0]), row.Source.Step,
-                                  sourceBlueFirst != targetBlueFirst, row.Target.Row, row.Target.Step, Count)) {
+        } else if (Mask != 0xFF ||
+                   !(planar ? Interleave8(row)
+                            : ConvertPlain8(static_cast<const uint8_t*>(Source[0]), row.Source.Step,
+                                            sourceBlueFirst != targetBlueFirst, row.Target.Row, row.Target.Step,
+                                            Count))) {
             ConvertPixels<uint8_t, uint8_t>(row, copy8, copy8);
         }
     } else if (s == 8) {

@@ -295,7 +295,9 @@ private:
 // and decodes as if an end-of-image marker followed (the rest gray).
 class TTIFFJPEGDecoder : public TDecoder {
 public:
-    explicit TTIFFJPEGDecoder(TImageProperties& properties);
+    // blueFirst: YCbCr pixels are delivered as blue, green, red rather than
+    // red, green, blue.
+    explicit TTIFFJPEGDecoder(TImageProperties& properties, bool blueFirst = false);
     ~TTIFFJPEGDecoder() override;
     TTIFFJPEGDecoder(const TTIFFJPEGDecoder&) = delete;
     TTIFFJPEGDecoder& operator=(const TTIFFJPEGDecoder&) = delete;
@@ -321,6 +323,7 @@ private:
     uint32_t tablesLength_ = 0;
     uint16_t horizontalSubsampling_ = 1;
     uint16_t verticalSubsampling_ = 1;
+    bool blueFirst_;
 };
 
 // ThunderScan 4-bit gray rows (TIFF compression 32809), two pixels a byte,

@@ -124,7 +124,8 @@ struct TTIFFJPEGDecoder::Library {
     static void TermSource(j_decompress_ptr) {}
 };
 
-TTIFFJPEGDecoder::TTIFFJPEGDecoder(TImageProperties& properties) : properties_(properties) {
+TTIFFJPEGDecoder::TTIFFJPEGDecoder(TImageProperties& properties, bool blueFirst)
+    : properties_(properties), blueFirst_(blueFirst) {
     if (!properties.JPEGTables.empty()) {
         tables_ = properties.JPEGTables.data();
         tablesLength_ = static_cast<uint32_t>(properties.JPEGTables.size());
@@ -182,7 +183,7 @@ void TTIFFJPEGDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSi
     // components of unknown meaning, so all else comes out as stored.
     const bool convert = p.ColorScheme == csYCbCr && info.num_components == 3;
     info.jpeg_color_space = convert ? JCS_YCbCr : JCS_UNKNOWN;
-    info.out_color_space = convert ? JCS_RGB : JCS_UNKNOWN;
+    info.out_color_space = !convert ? JCS_UNKNOWN : blueFirst_ ? JCS_EXT_BGR : JCS_RGB;
     library.Call([&info] { jpeg_start_decompress(&info); });
 
     const uint32_t lineBytes = p.BytesPerLine;

@@ -66,6 +66,12 @@ uint32_t BestRatio(TCompressionKind kind) {
     }
 }
 
+// libjpeg converts interleaved 8-bit YCbCr strips to any order of red, green
+// and blue.
+bool JPEGDeliversBGR(const TImageProperties& p) {
+    return p.ColorScheme == csYCbCr && p.PlanarConfig == 1 && p.SamplesPerPixel == 3 && p.BitsPerSample == 8;
+}
+
 // Undoes horizontal differencing on one row of 8- or 16-bit samples; 16-bit
 // samples are added in the file's byte order.
 void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t samples, uint8_t bits, bool bigEndian) {
@@ -100,8 +106,10 @@ void TTIFFGraphic::ConfigureColorManager() {
     manager.SourceMode = (p.Flags & ifBigEndian) ? cvByteSwap : TConversionOptions{};
 
     TColorScheme source = p.ColorScheme;
-    // The JPEG decoder delivers colour as red, green, blue.
-    if (p.Compression == ckJPEG && (source == csRGB || source == csYCbCr)) source = csRGB;
+    // The JPEG decoder delivers colour as red, green, blue, and YCbCr pixels
+    // it converts itself in the bitmap's order.
+    if (p.Compression == ckJPEG && (source == csRGB || source == csYCbCr))
+        source = JPEGDeliversBGR(p) ? csBGR : csRGB;
     // Gray levels and indices with an extra sample: the first is the pixel.
     if ((source == csGray || source == csIndexed) && p.SamplesPerPixel >= 2) source = csGrayAlpha;
     if (p.SamplesPerPixel < SamplesNeeded(source)) throw EColorConversionError(gsInvalidPixelDepth);
@@ -309,7 +317,7 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
             return;
         case ckJPEG:
             p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
-            decoder_ = std::make_unique<TTIFFJPEGDecoder>(JPEGProperties());
+            decoder_ = std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_));
             return;
         case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
         default: break;

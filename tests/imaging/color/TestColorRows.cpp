@@ -262,4 +262,42 @@ TEST(ColorManagerRGB, EveryLayoutMatchesThePerPixelRules) {
                     }
 }
 
+// The 8-bit whole-row loops work in blocks of 5 and 16 pixels with a
+// per-pixel tail: on random rows of every width around those blocks they must
+// agree with the rules, from interleaved rows and from planes.
+TEST(ColorManagerRGB, WholeRowLoopsOnRowsOfEveryWidth) {
+    const TColorScheme schemes[] = {csRGB, csRGBA, csBGR, csBGRA};
+    const auto blueFirst = [](TColorScheme s) { return s == csBGR || s == csBGRA; };
+    const auto alpha = [](TColorScheme s) { return s == csRGBA || s == csBGRA; };
+    uint32_t noise = 1;
+    for (TColorScheme from : schemes)
+        for (TColorScheme to : schemes)
+            for (uint32_t width = 0; width <= 40; ++width) {
+                SCOPED_TRACE(testing::Message() << int(from) << " -> " << int(to) << ", " << width << " pixels");
+                const size_t sourceSamples = alpha(from) ? 4 : 3, targetSamples = alpha(to) ? 4 : 3;
+                TColorManager manager =
+                    MakeManager({from, 8, uint8_t(sourceSamples)}, {to, 8, uint8_t(targetSamples)});
+                std::vector<uint8_t> source(width * sourceSamples);
+                for (auto& b : source) b = uint8_t((noise = noise * 1103515245u + 12345u) >> 24);
+                // Planes hold the samples in their stored order.
+                std::vector<uint8_t> planes[4];
+                for (size_t c = 0; c < sourceSamples; ++c)
+                    for (uint32_t i = 0; i < width; ++i) planes[c].push_back(source[i * sourceSamples + c]);
+                std::vector<uint8_t> expected(width * targetSamples, 0xEE);
+                const auto place = [&](size_t c, bool exchange) { return c < 3 && exchange ? 2 - c : c; };
+                for (uint32_t i = 0; i < width; ++i)
+                    for (size_t c = 0; c < (alpha(from) && alpha(to) ? 4 : 3); ++c)
+                        expected[i * targetSamples + place(c, blueFirst(to))] =
+                            source[i * sourceSamples + place(c, blueFirst(from))];
+
+                std::vector<uint8_t> target(expected.size(), 0xEE);
+                manager.ConvertRow({source.data()}, target.data(), width, 0xFF);
+                EXPECT_EQ(target, expected) << "interleaved";
+                std::fill(target.begin(), target.end(), 0xEE);
+                const void* rows[4] = {planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()};
+                manager.ConvertRow(TColorManager::TSourceRows(rows, alpha(from) ? 4 : 3), target.data(), width, 0xFF);
+                EXPECT_EQ(target, expected) << "planar";
+            }
+}
+
 }  // namespace
