@@ -3,44 +3,26 @@
 // never straddle a block.
 #pragma once
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
 
+#include "FileBytes.h"
 #include "ImageFiles.h"
 
 namespace imagefiles {
-
-inline void PutLittle16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
 
 // One packed row: its length (the bytes after the length word), run packets
 // (0x80 | n, value) for three or more equal bytes, literal packets (n,
 // bytes) for the rest, n up to 127, and the end byte 0.
 inline Bytes PackCutRow(const uint8_t* row, size_t width) {
     Bytes codes(2);  // the length, filled in at the end
-    size_t x = 0;
-    while (x < width) {
-        size_t run = 1;
-        while (x + run < width && run < 127 && row[x + run] == row[x]) ++run;
-        if (run >= 3) {
-            codes.insert(codes.end(), {static_cast<uint8_t>(0x80 | run), row[x]});
-            x += run;
-            continue;
-        }
-        size_t literal = 0;
-        while (x + literal < width && literal < 127 &&
-               !(x + literal + 2 < width && row[x + literal] == row[x + literal + 1] &&
-                 row[x + literal] == row[x + literal + 2]))
-            ++literal;
-        literal = std::max<size_t>(literal, 1);
-        codes.push_back(static_cast<uint8_t>(literal));
-        codes.insert(codes.end(), row + x, row + x + literal);
-        x += literal;
-    }
+    SplitRuns(
+        row, width, 3, 127, [&](size_t n, uint8_t v) { codes.insert(codes.end(), {uint8_t(0x80 | n), v}); },
+        [&](const uint8_t* first, size_t n) {
+            codes.push_back(uint8_t(n));
+            codes.insert(codes.end(), first, first + n);
+        });
     codes.push_back(0);
     codes[0] = static_cast<uint8_t>(codes.size() - 2);
     codes[1] = static_cast<uint8_t>((codes.size() - 2) >> 8);
@@ -50,9 +32,9 @@ inline Bytes PackCutRow(const uint8_t* row, size_t width) {
 // A CUT file of width x height indices, rows from the top.
 inline Bytes MakeCut(uint16_t width, uint16_t height, const Bytes& indices) {
     Bytes out;
-    PutLittle16(out, width);
-    PutLittle16(out, height);
-    PutLittle16(out, 0);
+    PutLE16(out, width);
+    PutLE16(out, height);
+    PutLE16(out, 0);
     for (uint16_t y = 0; y < height; ++y) {
         const Bytes row = PackCutRow(indices.data() + size_t(y) * width, width);
         out.insert(out.end(), row.begin(), row.end());
@@ -68,14 +50,14 @@ inline Bytes MakeCut(uint16_t width, uint16_t height, const Bytes& indices) {
 inline Bytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1,
                                 uint8_t highByte = 0xA5) {
     Bytes out{'A', 'H'};
-    PutLittle16(out, 0xE3);  // version
-    PutLittle16(out, 0);     // size
+    PutLE16(out, 0xE3);  // version
+    PutLE16(out, 0);     // size
     out.push_back(10);       // a palette file
     out.push_back(0);
-    PutLittle16(out, 0);  // board
-    PutLittle16(out, 0);  // graphics mode
-    PutLittle16(out, static_cast<uint16_t>(highestIndex < 0 ? int(entries.size()) - 1 : highestIndex));
-    for (int i = 0; i < 3; ++i) PutLittle16(out, 255);  // largest red, green, blue
+    PutLE16(out, 0);  // board
+    PutLE16(out, 0);  // graphics mode
+    PutLE16(out, static_cast<uint16_t>(highestIndex < 0 ? int(entries.size()) - 1 : highestIndex));
+    for (int i = 0; i < 3; ++i) PutLE16(out, 255);  // largest red, green, blue
     const char id[20] = "Dr. Halo";
     out.insert(out.end(), id, id + sizeof(id));
     size_t offset = out.size();
@@ -84,7 +66,7 @@ inline Bytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries,
             out.resize(out.size() + 512 - offset);
             offset = 0;
         }
-        for (uint8_t c : entry) PutLittle16(out, static_cast<uint16_t>(highByte << 8 | c));
+        for (uint8_t c : entry) PutLE16(out, static_cast<uint16_t>(highByte << 8 | c));
         offset += 6;
     }
     return out;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
 #include "ImageFiles.h"
 
 namespace imagefiles {
@@ -19,23 +20,12 @@ namespace imagefiles {
 // copies the -c bytes that follow.
 inline Bytes PackRla(const Bytes& data) {
     Bytes out;
-    size_t x = 0;
-    while (x < data.size()) {
-        size_t run = 1;
-        while (x + run < data.size() && run < 128 && data[x + run] == data[x]) ++run;
-        if (run >= 2) {
-            out.insert(out.end(), {static_cast<uint8_t>(run - 1), data[x]});
-            x += run;
-            continue;
-        }
-        size_t literal = 1;
-        while (x + literal < data.size() && literal < 128 &&
-               !(x + literal + 1 < data.size() && data[x + literal] == data[x + literal + 1]))
-            ++literal;
-        out.push_back(static_cast<uint8_t>(-int(literal)));
-        out.insert(out.end(), data.begin() + x, data.begin() + x + literal);
-        x += literal;
-    }
+    SplitRuns(
+        data.data(), data.size(), 2, 128, [&](size_t n, uint8_t v) { out.insert(out.end(), {uint8_t(n - 1), v}); },
+        [&](const uint8_t* first, size_t n) {
+            out.push_back(static_cast<uint8_t>(-int(n)));
+            out.insert(out.end(), first, first + n);
+        });
     return out;
 }
 
