@@ -1,7 +1,7 @@
 // The decoders of GraphicCompression on hand-made packed data with known
 // output, cut-off data, runs that pass the end of the target and random
-// bytes; the fax, LZW and JPEG decoders also against data written by
-// libtiff where it is available.
+// bytes; the fax, LZW, ThunderScan and JPEG decoders also against data
+// written or read by libtiff where it is available.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -56,14 +56,25 @@ Bytes Written(Bytes bytes, size_t room) {
     return bytes;
 }
 
-struct RunLengthCase {
-    const char* Name;
+// Packed data, the room the target has and what must land there; only the
+// CUT decoder moves the source cursor.
+struct DecodeCase {
+    std::string Name;
     DecoderFactory Factory;
     Bytes Packed;
     size_t Room;
     Bytes Expected;
     ptrdiff_t SourceMoved = 0;
 };
+
+void ExpectDecodes(const std::vector<DecodeCase>& cases) {
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const auto [target, moved] = DecodeBlock(*c.Factory(), c.Packed, c.Room);
+        EXPECT_EQ(target, Written(c.Expected, c.Room));
+        EXPECT_EQ(moved, c.SourceMoved);
+    }
+}
 
 TEST(RunLengthDecoders, KnownDataCutOffDataAndOverlongRuns) {
     const auto packbits = Make<TPackbitsRLEDecoder>();
@@ -73,7 +84,7 @@ TEST(RunLengthDecoders, KnownDataCutOffDataAndOverlongRuns) {
     const auto cut = Make<TCUTRLEDecoder>();
     const auto psp = Make<TPSPRLEDecoder>();
     const auto rla = Make<TRLADecoder>();
-    const RunLengthCase cases[] = {
+    ExpectDecodes({
         {"packbits literal, repeat, no-op", packbits, {0x02, 1, 2, 3, 0xFE, 9, 0x80, 0x00, 7}, 7, {1, 2, 3, 9, 9, 9, 7}},
         {"packbits literal cut at the data end", packbits, {0x05, 1, 2}, 6, {1, 2}},
         {"packbits literal cut at the target end", packbits, {0x05, 1, 2, 3, 4, 5, 6}, 3, {1, 2, 3}},
@@ -100,26 +111,17 @@ TEST(RunLengthDecoders, KnownDataCutOffDataAndOverlongRuns) {
         {"rla fill and copy", rla, {0x02, 9, 0xFD, 1, 2, 3}, 8, {9, 9, 9, 1, 2, 3}},
         {"rla run cut at the target end", rla, {0x7F, 4}, 2, {4, 4}},
         {"rla copy cut at the data end", rla, {0xFB, 1}, 6, {1}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        auto decoder = c.Factory();
-        const auto [target, moved] = DecodeBlock(*decoder, c.Packed, c.Room);
-        EXPECT_EQ(target, Written(c.Expected, c.Room));
-        EXPECT_EQ(moved, c.SourceMoved);
-    }
+    });
 }
 
 TEST(RunLengthDecoders, CutWalksABufferRowByRow) {
     Bytes packed = {0, 0, 0x82, 1, 0x01, 2, 0, 9, 9, 0x02, 3, 4, 0};
     TCUTRLEDecoder decoder;
     uint8_t* source = packed.data();
-    Bytes rows;
-    for (int r = 0; r < 2; ++r) {
-        Bytes row(3);
-        uint8_t* dest = row.data();
-        decoder.Decode(source, dest, static_cast<int32_t>(packed.data() + packed.size() - source), 3);
-        rows.insert(rows.end(), row.begin(), row.end());
+    Bytes rows(6);
+    for (uint8_t* dest = rows.data(); dest < rows.data() + rows.size(); dest += 3) {
+        uint8_t* row = dest;
+        decoder.Decode(source, row, static_cast<int32_t>(packed.data() + packed.size() - source), 3);
     }
     EXPECT_EQ(rows, (Bytes{1, 1, 2, 3, 4, 0}));
     EXPECT_EQ(source, packed.data() + packed.size());
@@ -182,14 +184,6 @@ constexpr std::string_view EOL = "000000000001", W0 = "00110101", W1 = "000111",
 // Two-dimensional mode codes: pass, horizontal, vertical 0 and right 1.
 constexpr std::string_view P = "0001", H = "001", V0 = "1", VR1 = "011";
 
-struct FaxCase {
-    const char* Name;
-    DecoderFactory Factory;
-    Bytes Packed;
-    size_t Room;
-    Bytes Expected;
-};
-
 TEST(FaxDecoders, HandMadeRows) {
     const auto fax3 = Make<TCCITTFax3Decoder>(0u, 8u, false, false);
     const auto mh = Make<TCCITTMHDecoder>(0u, 8u, false, false);
@@ -212,7 +206,7 @@ TEST(FaxDecoders, HandMadeRows) {
     }
     Bytes cutOff = withEOL.Done();
     cutOff.resize(cutOff.size() - 4);
-    const FaxCase cases[] = {
+    ExpectDecodes({
         {"fax3 rows", fax3, withEOL.Done(), 4, image},
         {"fax3 garbage and fill bits before the end of line", fax3,
          (BitWriter() << "1101 000000000000000001" << W8 << "11111" << EOL << B3).Done(), 2, {0x00, 0x00}},
@@ -234,24 +228,17 @@ TEST(FaxDecoders, HandMadeRows) {
         {"mh word-aligned rows", mhw, wordAligned.Done(), 4, image},
         {"mh runs of 64 and more", Make<TCCITTMHDecoder>(0u, 80u, false, false),
          (BitWriter() << W1 << B64 << B7 << W8).Done(), 10, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        auto decoder = c.Factory();
-        EXPECT_EQ(DecodeBlock(*decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
-    }
+    });
 }
 
 TEST(FaxDecoders, SwapBitsLeavesTheBlockReversed) {
-    Bytes packed = (BitWriter() << EOL << W2 << B3 << "1000").Done();
-    Bytes reversed = packed;
-    for (auto& b : reversed) {
-        uint8_t r = 0;
-        for (int bit = 0; bit < 8; ++bit)
-            if (b & (1 << bit)) r |= static_cast<uint8_t>(0x80 >> bit);
-        b = r;
+    const Bytes packed = (BitWriter() << EOL << W2 << B3 << "1000").Done();
+    Bytes input = packed;
+    for (uint8_t& byte : input) {
+        const uint8_t b = byte;
+        byte = 0;
+        for (int bit = 0; bit < 8; ++bit) byte |= static_cast<uint8_t>((b >> bit & 1) << (7 - bit));
     }
-    Bytes input = reversed;
     Bytes out(1);
     uint8_t* source = input.data();
     uint8_t* dest = out.data();
@@ -265,7 +252,7 @@ TEST(FaxDecoders, SwapBitsLeavesTheBlockReversed) {
 
 TEST(ThunderDecoder, RunsDeltasAndRawPixels) {
     const auto thunder5 = Make<TThunderDecoder>(5u);
-    const RunLengthCase cases[] = {
+    ExpectDecodes({
         // Raw 7, a run of 2, 2-bit deltas +1, none, -1.
         {"one row", thunder5, {0xC7, 0x02, 0x5B}, 3, {0x77, 0x78, 0x70}},
         // Raw 7; 2-bit deltas none, +0, +1; 3-bit deltas +3, -3.
@@ -277,15 +264,28 @@ TEST(ThunderDecoder, RunsDeltasAndRawPixels) {
         {"run cut at the row end", Make<TThunderDecoder>(3u), {0xC9, 0x3F, 0xC1}, 4, {0x99, 0x90, 0x10}},
         {"deltas cut at the target end", thunder5, {0xC9, 0x3F}, 2, {0x99, 0x99}},
         {"data ends inside a row", thunder5, {0xC2}, 3, {0x20}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        auto decoder = c.Factory();
-        EXPECT_EQ(DecodeBlock(*decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
-    }
+    });
 }
 
 #ifdef DOT3_HAVE_LIBTIFF
+
+// Opens path for writing a one-strip image with the fields every strip here
+// has and those that setFields adds.
+TIFF* LibtiffWriter(const std::string& path, uint32_t width, uint32_t height, uint16_t bitsPerSample,
+                    uint16_t samples, const std::function<void(TIFF*)>& setFields) {
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    TIFF* out = TIFFOpen(path.c_str(), "w");
+    EXPECT_NE(out, nullptr);
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
+    setFields(out);
+    return out;
+}
 
 // A TIFF strip as libtiff wrote it and as libtiff decodes it, with the
 // JPEG tables of the file.
@@ -301,18 +301,8 @@ struct LibtiffStrip {
 LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSample, uint16_t samples,
                             const Bytes& pixels, const std::function<void(TIFF*)>& setFields,
                             const std::function<void(TIFF*)>& readFields = [](TIFF*) {}) {
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandler(nullptr);
     const std::string path = testing::TempDir() + "/decoder-test.tif";
-    TIFF* out = TIFFOpen(path.c_str(), "w");
-    EXPECT_NE(out, nullptr);
-    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, bitsPerSample);
-    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(out, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
-    setFields(out);
+    TIFF* out = LibtiffWriter(path, width, height, bitsPerSample, samples, setFields);
     EXPECT_GE(TIFFWriteEncodedStrip(out, 0, const_cast<uint8_t*>(pixels.data()), tmsize_t(pixels.size())), 0);
     TIFFClose(out);
 
@@ -330,6 +320,24 @@ LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSam
     TIFFReadEncodedStrip(in, 0, strip.Decoded.data(), tmsize_t(strip.Decoded.size()));
     TIFFClose(in);
     return strip;
+}
+
+// What libtiff decodes from a strip of gray rows that it is handed raw:
+// codes it cannot write itself, or that our own encoder wrote.
+Bytes LibtiffDecodes(const Bytes& packed, uint32_t width, uint32_t height, uint16_t bitsPerSample,
+                     uint16_t compression, size_t size) {
+    const std::string path = testing::TempDir() + "/decoder-raw-test.tif";
+    TIFF* out = LibtiffWriter(path, width, height, bitsPerSample, 1, [&](TIFF* tif) {
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    });
+    TIFFWriteRawStrip(out, 0, const_cast<uint8_t*>(packed.data()), tmsize_t(packed.size()));
+    TIFFClose(out);
+    TIFF* in = TIFFOpen(path.c_str(), "r");
+    Bytes decoded(size, kGuard);
+    EXPECT_GE(TIFFReadEncodedStrip(in, 0, decoded.data(), tmsize_t(size)), 0);
+    TIFFClose(in);
+    return decoded;
 }
 
 // A bilevel page (1 = black): random runs from one pixel to the whole row,
@@ -364,35 +372,34 @@ Bytes FaxPage(uint32_t width, uint32_t height, uint32_t seed) {
     return page;
 }
 
-struct FaxScheme {
-    const char* Name;
-    uint16_t Compression;
-    uint32_t Options;
-    std::function<std::unique_ptr<TDecoder>(uint32_t width, bool swap)> Factory;
-};
+// The fax decoder classes share one constructor; the options are libtiff's
+// own Group 3 options.
+template <class T>
+std::unique_ptr<TDecoder> MakeFax(uint32_t options, uint32_t width, bool wordAligned, bool swap) {
+    return std::make_unique<T>(options, width, wordAligned, swap);
+}
 
 TEST(FaxDecoders, DecodeWhatLibtiffWrites) {
-    const FaxScheme schemes[] = {
-        {"group 3", COMPRESSION_CCITTFAX3, 0,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(0, w, false, swap); }},
-        {"group 3 with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(GROUP3OPT_FILLBITS, w, false, swap); }},
-        {"group 3 two-dimensional", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(1, w, false, swap); }},
+    const struct {
+        const char* Name;
+        uint16_t Compression;
+        uint32_t Options;
+        decltype(&MakeFax<TCCITTFax3Decoder>) Factory;
+        bool WordAligned = false;
+    } schemes[] = {
+        {"group 3", COMPRESSION_CCITTFAX3, 0, MakeFax<TCCITTFax3Decoder>},
+        {"group 3 with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_FILLBITS, MakeFax<TCCITTFax3Decoder>},
+        {"group 3 two-dimensional", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING, MakeFax<TCCITTFax3Decoder>},
         {"group 3 two-dimensional with fill bits", COMPRESSION_CCITTFAX3, GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax3Decoder>(5, w, false, swap); }},
-        {"group 4", COMPRESSION_CCITTFAX4, 0,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTFax4Decoder>(0, w, false, swap); }},
-        {"modified Huffman", COMPRESSION_CCITTRLE, 0,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTMHDecoder>(0, w, false, swap); }},
-        {"word-aligned modified Huffman", COMPRESSION_CCITTRLEW, 0,
-         [](uint32_t w, bool swap) { return std::make_unique<TCCITTMHDecoder>(0, w, true, swap); }},
+         MakeFax<TCCITTFax3Decoder>},
+        {"group 4", COMPRESSION_CCITTFAX4, 0, MakeFax<TCCITTFax4Decoder>},
+        {"modified Huffman", COMPRESSION_CCITTRLE, 0, MakeFax<TCCITTMHDecoder>},
+        {"word-aligned modified Huffman", COMPRESSION_CCITTRLEW, 0, MakeFax<TCCITTMHDecoder>, true},
     };
-    for (const auto& scheme : schemes) {
-        for (uint32_t width : {1u, 13u, 1728u, 3000u}) {
+    for (const auto& scheme : schemes)
+        for (uint32_t width : {1u, 13u, 1728u, 3000u})
             for (uint16_t fillOrder : {FILLORDER_MSB2LSB, FILLORDER_LSB2MSB}) {
-                SCOPED_TRACE(std::string(scheme.Name) + ", width " + std::to_string(width) + ", fill order " +
-                             std::to_string(fillOrder));
+                SCOPED_TRACE(testing::Message() << scheme.Name << ", width " << width << ", fill order " << fillOrder);
                 const uint32_t height = 40;
                 const Bytes page = FaxPage(width, height, width + fillOrder);
                 LibtiffStrip strip = ThroughLibtiff(width, height, 1, 1, page, [&](TIFF* tif) {
@@ -404,46 +411,28 @@ TEST(FaxDecoders, DecodeWhatLibtiffWrites) {
                 });
                 // (libtiff's own reading of word-aligned rows of one pixel
                 // goes astray, so the page itself is the reference.)
-                auto decoder = scheme.Factory(width, fillOrder == FILLORDER_LSB2MSB);
+                auto decoder = scheme.Factory(scheme.Options, width, scheme.WordAligned, fillOrder == FILLORDER_LSB2MSB);
                 EXPECT_EQ(DecodeBlock(*decoder, strip.Raw, page.size()).first, Written(page, page.size()));
             }
-        }
-    }
 }
 
-// Valid ThunderScan rows of random codes. (libtiff drops a run that ends
-// exactly at the row end, so no row ends with a run here.)
+// Valid ThunderScan rows of random codes: runs, 2-bit and 3-bit deltas
+// (a delta of 2 or 4 respectively sets no pixel) and raw pixels. (libtiff
+// drops a run that ends exactly at the row end, so no row ends with one.)
 Bytes ThunderRows(uint32_t width, uint32_t height, std::mt19937& random) {
     Bytes packed;
-    for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t y = 0; y < height; ++y)
         for (uint32_t x = 0; x < width;) {
-            const uint32_t left = width - x;
-            const uint8_t code = static_cast<uint8_t>(random() & 0x3F);
-            int pixels = 0;
-            switch (random() % 4) {
-                case 0:
-                    if (left < 2) continue;
-                    packed.push_back(static_cast<uint8_t>(1 + code % std::min(left - 1, 63u)));
-                    pixels = packed.back();
-                    break;
-                case 1:
-                    if (left < 3) continue;
-                    packed.push_back(0x40 | code);
-                    for (int shift = 4; shift >= 0; shift -= 2) pixels += ((code >> shift) & 3) != 2;
-                    break;
-                case 2:
-                    if (left < 2) continue;
-                    packed.push_back(0x80 | code);
-                    for (int shift = 3; shift >= 0; shift -= 3) pixels += ((code >> shift) & 7) != 4;
-                    break;
-                default:
-                    packed.push_back(0xC0 | code);
-                    pixels = 1;
-                    break;
-            }
+            const uint32_t left = width - x, code = random() & 0x3F, kind = random() % 4;
+            if ((kind == 0 || kind == 2) && left < 2) continue;
+            if (kind == 1 && left < 3) continue;
+            uint32_t pixels = 1;
+            if (kind == 0) pixels = 1 + code % std::min(left - 1, 63u);
+            if (kind == 1) pixels = ((code >> 4) != 2) + ((code >> 2 & 3) != 2) + ((code & 3) != 2);
+            if (kind == 2) pixels = ((code >> 3) != 4) + ((code & 7) != 4);
+            packed.push_back(static_cast<uint8_t>(kind == 0 ? pixels : kind << 6 | code));
             x += pixels;
         }
-    }
     return packed;
 }
 
@@ -452,25 +441,10 @@ TEST(ThunderDecoder, DecodesAsLibtiff) {
     for (int i = 0; i < 30; ++i) {
         const uint32_t width = 1 + random() % 40, height = 1 + random() % 6;
         const Bytes packed = ThunderRows(width, height, random);
-        // libtiff cannot write ThunderScan: the codes go into the strip raw.
-        const Bytes unused((width + 1) / 2 * height);
-        const std::string path = testing::TempDir() + "/thunder-test.tif";
-        TIFF* out = TIFFOpen(path.c_str(), "w");
-        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
-        TIFFSetField(out, TIFFTAG_IMAGELENGTH, height);
-        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 4);
-        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, height);
-        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_THUNDERSCAN);
-        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFWriteRawStrip(out, 0, const_cast<uint8_t*>(packed.data()), tmsize_t(packed.size()));
-        TIFFClose(out);
-        TIFF* in = TIFFOpen(path.c_str(), "r");
-        Bytes expected(unused.size(), kGuard);
-        ASSERT_GE(TIFFReadEncodedStrip(in, 0, expected.data(), tmsize_t(expected.size())), 0);
-        TIFFClose(in);
-
+        const size_t size = (width + 1) / 2 * height;
+        const Bytes expected = LibtiffDecodes(packed, width, height, 4, COMPRESSION_THUNDERSCAN, size);
         TThunderDecoder decoder(width);
-        EXPECT_EQ(DecodeBlock(decoder, packed, expected.size()).first, Written(expected, expected.size()));
+        EXPECT_EQ(DecodeBlock(decoder, packed, size).first, Written(expected, size));
     }
 }
 
@@ -494,7 +468,8 @@ struct JpegStrip {
 
 // A one-strip JPEG TIFF written by libtiff: YCbCr (subsampled 2 x 2, from
 // RGB), RGB or gray; tables in the JPEGTables field or in the strip.
-JpegStrip MakeJpegStrip(uint16_t photometric, bool separateTables, uint32_t width = 64, uint32_t height = 40) {
+JpegStrip MakeJpegStrip(uint16_t photometric, bool separateTables) {
+    const uint32_t width = 64, height = 40;
     const int samples = photometric == PHOTOMETRIC_MINISBLACK ? 1 : 3;
     JpegStrip result;
     result.Strip = ThroughLibtiff(
@@ -522,6 +497,16 @@ JpegStrip MakeJpegStrip(uint16_t photometric, bool separateTables, uint32_t widt
     p.BytesPerLine = width * samples;
     p.JPEGTables = result.Strip.Tables;
     return result;
+}
+
+// The message of the error that run raises.
+std::string CompressionError(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (const EGraphicCompression& error) {
+        return error.what();
+    }
+    return "no error";
 }
 
 TEST(JPEGDecoder, DecodesStripsAsLibtiff) {
@@ -560,16 +545,10 @@ TEST(JPEGDecoder, RefusesStripsThatDoNotFitTheImage) {
         c.Change(properties);
         TTIFFJPEGDecoder decoder(properties);
         decoder.BeginDecode();
-        Bytes packed = jpeg.Strip.Raw;
-        Bytes out(64 * 40 * 3);
-        uint8_t* source = packed.data();
-        uint8_t* dest = out.data();
-        try {
-            decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), c.Unpacked);
-            ADD_FAILURE() << "no error";
-        } catch (const EGraphicCompression& e) {
-            EXPECT_STREQ(e.what(), c.Message);
-        }
+        Bytes packed = jpeg.Strip.Raw, out(64 * 40 * 3);
+        uint8_t *source = packed.data(), *dest = out.data();
+        EXPECT_EQ(CompressionError([&] { decoder.Decode(source, dest, int32_t(packed.size()), c.Unpacked); }),
+                  c.Message);
         // The decoder starts again after an error.
         properties = jpeg.Properties;
         decoder.EndDecode();
@@ -585,13 +564,7 @@ TEST(JPEGDecoder, BadTablesBadDataAndCutOffStrips) {
     TImageProperties properties = jpeg.Properties;
     // Tables that hold a whole image.
     properties.JPEGTables = MakeJpegStrip(PHOTOMETRIC_YCBCR, false).Strip.Raw;
-    TTIFFJPEGDecoder bogus(properties);
-    try {
-        bogus.BeginDecode();
-        ADD_FAILURE() << "no error";
-    } catch (const EGraphicCompression& e) {
-        EXPECT_STREQ(e.what(), "Bogus JPEG tables field.");
-    }
+    EXPECT_EQ(CompressionError([&] { TTIFFJPEGDecoder(properties).BeginDecode(); }), "Bogus JPEG tables field.");
 
     // Data that is no JPEG stream raises the library's message.
     TTIFFJPEGDecoder decoder(jpeg.Properties);
@@ -678,38 +651,29 @@ Bytes RandomBytes(size_t size, uint32_t seed, uint32_t alphabet = 256) {
 }
 
 TEST(LZWDecoder, RoundTripsAndEdgeCases) {
-    const Bytes text(reinterpret_cast<const uint8_t*>("TOBEORNOTTOBEORTOBEORNOT#"),
-                     reinterpret_cast<const uint8_t*>("TOBEORNOTTOBEORTOBEORNOT#") + 25);
+    const std::string_view tobe = "TOBEORNOTTOBEORTOBEORNOT#";
+    const Bytes text(tobe.begin(), tobe.end());
     const Bytes noise = RandomBytes(30000, 1);  // fills the table several times
     const Bytes few = RandomBytes(60000, 2, 4);  // long strings, widths up to 12
     const Bytes same(5000, 'x');                  // every code is the one being defined
-    struct Case {
-        const char* Name;
-        Bytes Packed;
-        size_t Room;
-        Bytes Expected;
-    };
-    std::vector<Case> cases;
+    const auto lzw = Make<TLZWDecoder>();
+    std::vector<DecodeCase> cases;
     for (bool oldStyle : {false, true}) {
         const std::string style = oldStyle ? "old " : "";
         for (const Bytes* data : {&text, &noise, &few, &same})
-            cases.push_back({"round trip", LzwEncode(*data, oldStyle), data->size(), *data});
-        cases.push_back({"table full without clear", LzwEncode(noise, oldStyle, false), noise.size(), noise});
-        cases.push_back({"no end code", LzwEncode(few, oldStyle, true, false), few.size(), few});
-        cases.push_back({"target shorter than the data", LzwEncode(same, oldStyle), 1001, Bytes(1001, 'x')});
+            cases.push_back({style + "round trip", lzw, LzwEncode(*data, oldStyle), data->size(), *data});
+        cases.push_back({style + "table full without clear", lzw, LzwEncode(noise, oldStyle, false), noise.size(), noise});
+        cases.push_back({style + "no end code", lzw, LzwEncode(few, oldStyle, true, false), few.size(), few});
+        cases.push_back({style + "target shorter than the data", lzw, LzwEncode(same, oldStyle), 1001, Bytes(1001, 'x')});
     }
     Bytes cut = LzwEncode(text, false, true, false);
     cut.pop_back();
-    cases.push_back({"data ends inside a code", cut, text.size(), Bytes(text.begin(), text.end() - 1)});
+    cases.push_back({"data ends inside a code", lzw, cut, text.size(), Bytes(text.begin(), text.end() - 1)});
     // 9-bit codes: clear, 'A', 'B', then 300, which the table does not hold.
-    cases.push_back({"code beyond the table", (BitWriter() << "100000000 001000001 001000010 100101100").Done(), 8,
-                     {'A', 'B'}});
-    cases.push_back({"table code right after clear", (BitWriter() << "100000000 100000010 001000001").Done(), 8, {}});
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TLZWDecoder decoder;
-        EXPECT_EQ(DecodeBlock(decoder, c.Packed, c.Room).first, Written(c.Expected, c.Room));
-    }
+    cases.push_back({"code beyond the table", lzw, (BitWriter() << "100000000 001000001 001000010 100101100").Done(),
+                     8, {'A', 'B'}});
+    cases.push_back({"table code right after clear", lzw, (BitWriter() << "100000000 100000010 001000001").Done(), 8, {}});
+    ExpectDecodes(cases);
 }
 
 // Random bytes (mostly 0 bits, so that fax codes come up) and damaged LZW
@@ -733,8 +697,7 @@ TEST(EveryDecoder, RandomDataStaysInBounds) {
             packed = LzwEncode(RandomBytes(random() % 2000, uint32_t(i), 3), swap);
             if (!packed.empty()) packed[random() % packed.size()] ^= 0x10;
         }
-        auto decoder = factories[kind]();
-        const auto [target, moved] = DecodeBlock(*decoder, packed, random() % 3000);
+        const auto [target, moved] = DecodeBlock(*factories[kind](), packed, random() % 3000);
         ASSERT_EQ(Bytes(target.end() - 8, target.end()), Bytes(8, kGuard));
         ASSERT_LE(size_t(moved), packed.size());
     }
@@ -758,26 +721,10 @@ TEST(LZWDecoder, DecodesWhatLibtiffWritesAndReads) {
     EXPECT_EQ(decoded, Written(picture, picture.size()));
 
     // The encoder above, both variants, read by libtiff.
-    for (bool oldStyle : {false, true}) {
-        SCOPED_TRACE(oldStyle ? "old variant" : "TIFF variant");
-        const Bytes data = RandomBytes(20000, 4, 16);
-        const Bytes packed = LzwEncode(data, oldStyle);
-        const std::string path = testing::TempDir() + "/lzw-test.tif";
-        TIFF* out = TIFFOpen(path.c_str(), "w");
-        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, 200);
-        TIFFSetField(out, TIFFTAG_IMAGELENGTH, 100);
-        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, 100);
-        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-        TIFFWriteRawStrip(out, 0, const_cast<uint8_t*>(packed.data()), tmsize_t(packed.size()));
-        TIFFClose(out);
-        TIFF* in = TIFFOpen(path.c_str(), "r");
-        Bytes expected(data.size());
-        TIFFReadEncodedStrip(in, 0, expected.data(), tmsize_t(expected.size()));
-        TIFFClose(in);
-        EXPECT_EQ(expected, data);
-    }
+    const Bytes data = RandomBytes(20000, 4, 16);
+    for (bool oldStyle : {false, true})
+        EXPECT_EQ(LibtiffDecodes(LzwEncode(data, oldStyle), 200, 100, 8, COMPRESSION_LZW, data.size()), data)
+            << (oldStyle ? "old variant" : "TIFF variant");
 }
 
 #endif  // DOT3_HAVE_LIBTIFF
