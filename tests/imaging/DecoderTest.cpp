@@ -411,7 +411,8 @@ TEST(FaxDecoders, DecodeWhatLibtiffWrites) {
                 });
                 // (libtiff's own reading of word-aligned rows of one pixel
                 // goes astray, so the page itself is the reference.)
-                auto decoder = scheme.Factory(scheme.Options, width, scheme.WordAligned, fillOrder == FILLORDER_LSB2MSB);
+                const bool swap = fillOrder == FILLORDER_LSB2MSB;
+                auto decoder = scheme.Factory(scheme.Options, width, scheme.WordAligned, swap);
                 EXPECT_EQ(DecodeBlock(*decoder, strip.Raw, page.size()).first, Written(page, page.size()));
             }
 }
@@ -662,9 +663,11 @@ TEST(LZWDecoder, RoundTripsAndEdgeCases) {
         const std::string style = oldStyle ? "old " : "";
         for (const Bytes* data : {&text, &noise, &few, &same})
             cases.push_back({style + "round trip", lzw, LzwEncode(*data, oldStyle), data->size(), *data});
-        cases.push_back({style + "table full without clear", lzw, LzwEncode(noise, oldStyle, false), noise.size(), noise});
+        cases.push_back({style + "table full without clear", lzw, LzwEncode(noise, oldStyle, false), noise.size(),
+                         noise});
         cases.push_back({style + "no end code", lzw, LzwEncode(few, oldStyle, true, false), few.size(), few});
-        cases.push_back({style + "target shorter than the data", lzw, LzwEncode(same, oldStyle), 1001, Bytes(1001, 'x')});
+        cases.push_back({style + "target shorter than the data", lzw, LzwEncode(same, oldStyle), 1001,
+                         Bytes(1001, 'x')});
     }
     Bytes cut = LzwEncode(text, false, true, false);
     cut.pop_back();
@@ -672,7 +675,8 @@ TEST(LZWDecoder, RoundTripsAndEdgeCases) {
     // 9-bit codes: clear, 'A', 'B', then 300, which the table does not hold.
     cases.push_back({"code beyond the table", lzw, (BitWriter() << "100000000 001000001 001000010 100101100").Done(),
                      8, {'A', 'B'}});
-    cases.push_back({"table code right after clear", lzw, (BitWriter() << "100000000 100000010 001000001").Done(), 8, {}});
+    cases.push_back(
+        {"table code right after clear", lzw, (BitWriter() << "100000000 100000010 001000001").Done(), 8, {}});
     ExpectDecodes(cases);
 }
 

@@ -54,7 +54,7 @@ Bytes SmallTiff() {
     const TiffImage image = PatternTiff(2, 2, 3, 8);
     TiffDirectory directory;
     directory.Fields = TiffBasics(image, 2, 1, image.Height);
-    directory.Chunks = TiffChunks(image, TiffPacking::None, false, image.Height);
+    directory.Chunks = TiffChunks(image, {}, false, image.Height);
     return MakeTiff({directory}, false);
 }
 

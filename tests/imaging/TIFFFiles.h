@@ -8,38 +8,20 @@
 #include <cstdio>
 #include <cstring>
 
+#include "FileBytes.h"
 #include "ImageFiles.h"
 
 namespace imagefiles {
 
 // Field types by their TIFF numbers.
-enum TiffType : uint16_t {
-    tByte = 1,
-    tAscii,
-    tShort,
-    tLong,
-    tRational,
-    tSByte,
-    tUndefined,
-    tSShort,
-    tSLong,
-    tSRational,
-    tFloat,
-    tDouble
-};
+enum TiffType : uint16_t { tByte = 1, tAscii, tShort, tLong, tRational, tSByte, tUndefined, tSShort, tSLong,
+                           tSRational, tFloat, tDouble };
 
+// The size of one item of a type (a rational is two items); unknown types
+// are written as bytes.
 inline uint32_t TiffItemSize(uint16_t type) {
-    switch (type) {
-        case tShort:
-        case tSShort: return 2;
-        case tLong:
-        case tSLong:
-        case tFloat:
-        case tRational:
-        case tSRational: return 4;
-        case tDouble: return 8;
-        default: return 1;
-    }
+    static const uint8_t sizes[] = {1, 1, 1, 2, 4, 4, 1, 1, 2, 4, 4, 4, 8};
+    return type < std::size(sizes) ? sizes[type] : 1;
 }
 
 // A directory entry: its values as items of the type's size (rationals are
@@ -65,103 +47,60 @@ struct TiffDirectory {
     bool WithByteCounts = true;
 };
 
-class TiffWriter {
-public:
-    explicit TiffWriter(bool bigEndian) : big_(bigEndian) {
-        bytes_ = {uint8_t(big_ ? 'M' : 'I'), uint8_t(big_ ? 'M' : 'I')};
-        Put(42, 2);
-        Put(0, 4);  // patched with the first directory's offset
-    }
-
-    // Appends a directory; the previous one (or the header) points at it.
-    TiffWriter& Add(const TiffDirectory& directory) {
+// A file of the directories in turn, each linked from the one before (the
+// first from the header). The strips or tiles of a directory, and the values
+// that do not fit in their entries, go before it.
+inline Bytes MakeTiff(const std::vector<TiffDirectory>& directories, bool bigEndian) {
+    const auto put = [bigEndian](Bytes& out, uint64_t value, uint32_t size) {
+        for (uint32_t i = 0; i < size; ++i) out.push_back(uint8_t(value >> 8 * (bigEndian ? size - 1 - i : i)));
+    };
+    Bytes file = {uint8_t(bigEndian ? 'M' : 'I'), uint8_t(bigEndian ? 'M' : 'I')};
+    const auto align = [&file] { file.resize((file.size() + 1) / 2 * 2); };
+    const auto append = [&file](const Bytes& bytes) { file.insert(file.end(), bytes.begin(), bytes.end()); };
+    put(file, 42, 2);
+    size_t link = file.size();
+    put(file, 0, 4);
+    for (const TiffDirectory& directory : directories) {
         std::vector<TiffField> fields = directory.Fields;
         std::vector<uint64_t> offsets, counts;
         for (const Bytes& chunk : directory.Chunks) {
-            Align();
-            offsets.push_back(bytes_.size());
+            align();
+            offsets.push_back(file.size());
             counts.push_back(chunk.size());
-            bytes_.insert(bytes_.end(), chunk.begin(), chunk.end());
+            append(chunk);
         }
         if (!directory.Chunks.empty()) {
             fields.push_back(Long(directory.Tiled ? 324 : 273, offsets));
             if (directory.WithByteCounts) fields.push_back(Long(directory.Tiled ? 325 : 279, counts));
         }
         std::sort(fields.begin(), fields.end(), [](const TiffField& a, const TiffField& b) { return a.Tag < b.Tag; });
-
-        // Values that do not fit in an entry go before the directory.
-        std::vector<Bytes> values;
-        std::vector<uint32_t> valueOffsets;
+        Bytes entries;
         for (const TiffField& field : fields) {
-            values.push_back(Encode(field));
-            valueOffsets.push_back(0);
-            if (values.back().size() > 4) {
-                Align();
-                valueOffsets.back() = uint32_t(bytes_.size());
-                bytes_.insert(bytes_.end(), values.back().begin(), values.back().end());
-            }
-        }
-        Align();
-        PatchLink(uint32_t(bytes_.size()));
-        Put(fields.size(), 2);
-        for (size_t i = 0; i < fields.size(); ++i) {
-            const TiffField& field = fields[i];
-            Put(field.Tag, 2);
-            Put(field.Type, 2);
-            Put(ValueCount(field), 4);
-            if (values[i].size() > 4) {
-                Put(valueOffsets[i], 4);
+            const bool pairs = field.Type == tRational || field.Type == tSRational;
+            put(entries, field.Tag, 2);
+            put(entries, field.Type, 2);
+            put(entries, field.Count ? field.Count : field.Items.size() / (pairs ? 2 : 1), 4);
+            Bytes value;
+            for (uint64_t item : field.Items) put(value, item, TiffItemSize(field.Type));
+            if (value.size() > 4) {
+                align();
+                put(entries, file.size(), 4);
+                append(value);
             } else {
-                Bytes inside = values[i];
-                inside.resize(4, 0);
-                bytes_.insert(bytes_.end(), inside.begin(), inside.end());
+                value.resize(4, 0);
+                entries.insert(entries.end(), value.begin(), value.end());
             }
         }
-        link_ = bytes_.size();
-        Put(0, 4);
-        return *this;
+        align();
+        Bytes offset;
+        put(offset, file.size(), 4);
+        std::copy(offset.begin(), offset.end(), file.begin() + std::ptrdiff_t(link));
+        put(file, fields.size(), 2);
+        append(entries);
+        link = file.size();
+        put(file, 0, 4);
     }
-
-    const Bytes& Data() const { return bytes_; }
-
-private:
-    static uint32_t ValueCount(const TiffField& field) {
-        if (field.Count) return field.Count;
-        const bool pairs = field.Type == tRational || field.Type == tSRational;
-        return uint32_t(field.Items.size() / (pairs ? 2 : 1));
-    }
-
-    Bytes Encode(const TiffField& field) const {
-        Bytes out;
-        for (uint64_t item : field.Items) Put(out, item, TiffItemSize(field.Type));
-        return out;
-    }
-
-    void Put(Bytes& out, uint64_t value, uint32_t size) const {
-        for (uint32_t i = 0; i < size; ++i) {
-            const uint32_t shift = 8 * (big_ ? size - 1 - i : i);
-            out.push_back(uint8_t(value >> shift));
-        }
-    }
-    void Put(uint64_t value, uint32_t size) { Put(bytes_, value, size); }
-    void Align() {
-        if (bytes_.size() % 2) bytes_.push_back(0);
-    }
-    void PatchLink(uint32_t offset) {
-        Bytes link;
-        Put(link, offset, 4);
-        std::copy(link.begin(), link.end(), bytes_.begin() + link_);
-    }
-
-    bool big_;
-    Bytes bytes_;
-    size_t link_ = 4;
-};
-
-inline Bytes MakeTiff(const std::vector<TiffDirectory>& directories, bool bigEndian) {
-    TiffWriter writer(bigEndian);
-    for (const TiffDirectory& directory : directories) writer.Add(directory);
-    return writer.Data();
+    return file;
 }
 
 // ---------------------------------------------------------------------------
@@ -235,58 +174,25 @@ inline Bytes Difference(const Bytes& row, uint32_t samples, uint32_t sampleBits,
     return out;
 }
 
-// PackBits: literal runs up to 128 bytes, repeats of 3 or more as runs.
-inline Bytes PackBits(const Bytes& data) {
-    Bytes out;
-    size_t i = 0;
-    while (i < data.size()) {
-        size_t run = 1;
-        while (i + run < data.size() && run < 128 && data[i + run] == data[i]) ++run;
-        if (run >= 3) {
-            out.push_back(uint8_t(257 - run));
-            out.push_back(data[i]);
-            i += run;
-            continue;
-        }
-        size_t literal = 0;
-        while (i + literal < data.size() && literal < 128 &&
-               !(i + literal + 2 < data.size() && data[i + literal] == data[i + literal + 1] &&
-                 data[i + literal] == data[i + literal + 2]))
-            ++literal;
-        out.push_back(uint8_t(literal - 1));
-        out.insert(out.end(), data.begin() + i, data.begin() + i + literal);
-        i += literal;
-    }
-    return out;
-}
+// How strips and tiles are packed: by the compression field's scheme, with
+// or without horizontal differencing.
+enum TiffCompression : uint16_t { tcNone = 1, tcDeflate = 8, tcPackBits = 32773 };
 
-enum class TiffPacking { None, PackBits, Deflate, DeflatePredictor, PackBitsPredictor };
-
-inline bool Predicted(TiffPacking packing) {
-    return packing == TiffPacking::DeflatePredictor || packing == TiffPacking::PackBitsPredictor;
-}
-
-inline uint16_t CompressionTag(TiffPacking packing) {
-    switch (packing) {
-        case TiffPacking::PackBits:
-        case TiffPacking::PackBitsPredictor: return 32773;
-        case TiffPacking::Deflate:
-        case TiffPacking::DeflatePredictor: return 8;
-        default: return 1;
-    }
-}
+struct TiffPacking {
+    uint16_t Compression = tcNone;
+    bool Predictor = false;
+};
 
 inline Bytes PackChunk(const std::vector<Bytes>& rows, TiffPacking packing, uint32_t samples, uint32_t bits,
                        bool bigEndian) {
     Bytes data;
     for (const Bytes& row : rows) {
-        const Bytes stored = Predicted(packing) ? Difference(row, samples, bits, bigEndian) : row;
+        const Bytes stored = packing.Predictor ? Difference(row, samples, bits, bigEndian) : row;
         // PackBits codes each row on its own.
-        const bool packBits = packing == TiffPacking::PackBits || packing == TiffPacking::PackBitsPredictor;
-        const Bytes packed = packBits ? PackBits(stored) : stored;
+        const Bytes packed = packing.Compression == tcPackBits ? PackBits(stored.data(), stored.size()) : stored;
         data.insert(data.end(), packed.begin(), packed.end());
     }
-    return packing == TiffPacking::Deflate || packing == TiffPacking::DeflatePredictor ? Deflate(data) : data;
+    return packing.Compression == tcDeflate ? Deflate(data) : data;
 }
 
 // The strips (rowsPerStrip rows each, the last one shorter) or tiles of an
@@ -449,17 +355,10 @@ inline Bytes JpegPixels(const Bytes& stream) {
 inline Bytes MakeEps(const Bytes& tiff, uint32_t tiffOffset = 0, uint32_t tiffLength = 0) {
     const std::string postScript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 1 1\nshowpage\n";
     Bytes out = {0xC5, 0xD0, 0xD3, 0xC6};
-    const auto le32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-    };
-    le32(30);
-    le32(uint32_t(postScript.size()));
-    le32(0);
-    le32(0);
-    le32(tiffOffset ? tiffOffset : uint32_t(30 + postScript.size()));
-    le32(tiffLength ? tiffLength : uint32_t(tiff.size()));
-    out.push_back(0xFF);
-    out.push_back(0xFF);
+    const uint32_t size = uint32_t(postScript.size()), previewSize = uint32_t(tiff.size());
+    for (uint32_t v : {30u, size, 0u, 0u, tiffOffset ? tiffOffset : 30 + size, tiffLength ? tiffLength : previewSize})
+        PutLE32(out, v);
+    out.insert(out.end(), {0xFF, 0xFF});
     out.insert(out.end(), postScript.begin(), postScript.end());
     out.insert(out.end(), tiff.begin(), tiff.end());
     return out;
