@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "FileBytes.h"
+
 namespace imagefiles {
 
 using Bytes = std::vector<uint8_t>;
@@ -221,27 +223,20 @@ struct TargaLayout {
     uint8_t PixelSize = 24;
     uint16_t Width = 0, Height = 0;
     bool TopDown = false, RightToLeft = false;
-    Bytes ImageID;
+    Bytes ImageID{};
     uint8_t ColorMapType = 0;
     uint16_t ColorMapOrigin = 0, ColorMapLength = 0;
     uint8_t ColorMapEntrySize = 0;
-    Bytes ColorMap;  // written as given
-    Bytes PixelData;  // written as given
+    Bytes ColorMap{};   // written as given
+    Bytes PixelData{};  // written as given
 };
 
 inline Bytes MakeTarga(const TargaLayout& layout) {
     Bytes out{static_cast<uint8_t>(layout.ImageID.size()), layout.ColorMapType, layout.ImageType};
-    const auto le16 = [&](uint16_t v) {
-        out.push_back(static_cast<uint8_t>(v));
-        out.push_back(static_cast<uint8_t>(v >> 8));
-    };
-    le16(layout.ColorMapOrigin);
-    le16(layout.ColorMapLength);
+    PutLE16(out, layout.ColorMapOrigin);
+    PutLE16(out, layout.ColorMapLength);
     out.push_back(layout.ColorMapEntrySize);
-    le16(0);
-    le16(0);
-    le16(layout.Width);
-    le16(layout.Height);
+    for (uint32_t v : {0u, 0u, uint32_t(layout.Width), uint32_t(layout.Height)}) PutLE16(out, v);
     out.push_back(layout.PixelSize);
     out.push_back(static_cast<uint8_t>((layout.TopDown ? 0x20 : 0) | (layout.RightToLeft ? 0x10 : 0)));
     out.insert(out.end(), layout.ImageID.begin(), layout.ImageID.end());

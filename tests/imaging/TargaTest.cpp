@@ -7,17 +7,11 @@
 
 #include "GraphicFormats.h"
 #include "ImageFiles.h"
+#include "ReaderTests.h"
 
 namespace {
 
-using imagefiles::Bytes;
-using imagefiles::MakeTarga;
-using imagefiles::TargaLayout;
-
-void Load(TTargaGraphic& graphic, const Bytes& file) {
-    TMemoryStream stream(file.data(), file.size());
-    graphic.LoadFromStream(stream);
-}
+using namespace imagefiles;
 
 Bytes BitmapRows(const TBitmap& bitmap, uint32_t bytesPerPixel) {
     Bytes rows;
@@ -85,7 +79,7 @@ Bytes StoreTarga(TargaLayout layout, const Bytes& top, StorageCase storage) {
 }
 
 struct DepthCase {
-    uint8_t pixelSize;
+    uint8_t imageType, pixelSize;
     TPixelFormat format;
     TColorScheme scheme;
     uint8_t bitsPerSample, samples;
@@ -93,91 +87,73 @@ struct DepthCase {
 
 class TargaDepths : public ::testing::TestWithParam<DepthCase> {};
 
+// Gray files of 16 bits store a gray byte, then an alpha byte: they load as
+// 32-bit pixels whose three colours are the gray level.
 TEST_P(TargaDepths, EveryTypeAndRowOrderLoadsTheSamePixels) {
     const DepthCase c = GetParam();
     const uint32_t p = (c.pixelSize + 1) / 8;
+    const bool grayAlpha = c.scheme == csGrayAlpha;
     const uint16_t width = 13, height = 5;
     const Bytes top = PatternRows(width, height, p);
+    Bytes expected = top;
+    if (grayAlpha) {
+        expected.clear();
+        for (size_t i = 0; i < top.size(); i += 2)
+            expected.insert(expected.end(), {top[i], top[i], top[i], top[i + 1]});
+    }
     for (const StorageCase storage : kStorages) {
         SCOPED_TRACE(testing::Message() << "rle " << storage.rle << " topDown " << storage.topDown << " rightToLeft "
                                         << storage.rightToLeft);
-        TargaLayout layout;
-        layout.PixelSize = c.pixelSize;
-        layout.ImageType = c.pixelSize == 8 ? 3 : 2;
-        layout.Width = width;
-        layout.Height = height;
-        layout.ImageID = {1, 2, 3, 4, 5};
-
+        const TargaLayout layout{.ImageType = c.imageType,
+                                 .PixelSize = c.pixelSize,
+                                 .Width = width,
+                                 .Height = height,
+                                 .ImageID = {1, 2, 3, 4, 5}};
         TTargaGraphic graphic;
         Load(graphic, StoreTarga(layout, top, storage));
         EXPECT_EQ(graphic.PixelFormat(), c.format);
         EXPECT_EQ(graphic.Width(), width);
-        EXPECT_EQ(graphic.Height(), height);
-        EXPECT_EQ(BitmapRows(graphic, p), top);
-        EXPECT_EQ(graphic.Properties.ColorScheme, c.scheme);
-        EXPECT_EQ(graphic.Properties.BitsPerSample, c.bitsPerSample);
-        EXPECT_EQ(graphic.Properties.SamplesPerPixel, c.samples);
-        EXPECT_EQ(graphic.Properties.Compression, storage.rle ? ckRLE : ckNone);
+        EXPECT_EQ(BitmapRows(graphic, grayAlpha ? 4 : p), expected);
+        const TImageProperties& properties = graphic.Properties;
+        EXPECT_EQ(properties.ColorScheme, c.scheme);
+        EXPECT_EQ(properties.BitsPerSample, c.bitsPerSample);
+        EXPECT_EQ(properties.SamplesPerPixel, c.samples);
+        EXPECT_EQ(properties.BitsPerPixel, c.bitsPerSample * c.samples);
+        EXPECT_EQ(properties.Compression, storage.rle ? ckRLE : ckNone);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllDepths, TargaDepths,
-                         ::testing::Values(DepthCase{8, pf8bit, csGray, 8, 1}, DepthCase{15, pf15bit, csRGB, 5, 3},
-                                           DepthCase{16, pf15bit, csRGB, 5, 3}, DepthCase{24, pf24bit, csRGB, 8, 3},
-                                           DepthCase{32, pf32bit, csRGBA, 8, 4}));
-
-// Gray files of 16 bits store a gray byte, then an alpha byte: they load as
-// 32-bit pixels whose three colours are the gray level.
-TEST(Targa, SixteenBitGrayIsGrayWithAlpha) {
-    const uint16_t width = 7, height = 3;
-    const Bytes top = PatternRows(width, height, 2);
-    Bytes expected;
-    for (size_t i = 0; i < top.size(); i += 2) expected.insert(expected.end(), {top[i], top[i], top[i], top[i + 1]});
-    for (const StorageCase storage : kStorages) {
-        SCOPED_TRACE(testing::Message() << "rle " << storage.rle << " topDown " << storage.topDown << " rightToLeft "
-                                        << storage.rightToLeft);
-        TargaLayout layout;
-        layout.ImageType = 3;
-        layout.PixelSize = 16;
-        layout.Width = width;
-        layout.Height = height;
-        TTargaGraphic graphic;
-        Load(graphic, StoreTarga(layout, top, storage));
-        EXPECT_EQ(graphic.PixelFormat(), pf32bit);
-        EXPECT_EQ(BitmapRows(graphic, 4), expected);
-        EXPECT_EQ(graphic.Properties.ColorScheme, csGrayAlpha);
-        EXPECT_EQ(graphic.Properties.BitsPerSample, 8);
-        EXPECT_EQ(graphic.Properties.SamplesPerPixel, 2);
-        EXPECT_EQ(graphic.Properties.BitsPerPixel, 16);
-    }
-}
+                         ::testing::Values(DepthCase{3, 8, pf8bit, csGray, 8, 1},
+                                           DepthCase{2, 15, pf15bit, csRGB, 5, 3},
+                                           DepthCase{2, 16, pf15bit, csRGB, 5, 3},
+                                           DepthCase{2, 24, pf24bit, csRGB, 8, 3},
+                                           DepthCase{2, 32, pf32bit, csRGBA, 8, 4},
+                                           DepthCase{3, 16, pf32bit, csGrayAlpha, 8, 2}));
 
 TEST(Targa, GrayFilesGetARampAndSkipAnAnnouncedMap) {
-    TargaLayout layout;
-    layout.ImageType = 3;
-    layout.PixelSize = 8;
-    layout.Width = 3;
-    layout.Height = 1;
-    layout.TopDown = true;
-    layout.ColorMapType = 1;
-    layout.ColorMapLength = 2;
-    layout.ColorMapEntrySize = 24;
-    layout.ColorMap = {9, 9, 9, 9, 9, 9};
-    layout.PixelData = {0, 128, 255};
     TTargaGraphic graphic;
-    Load(graphic, MakeTarga(layout));
+    Load(graphic, MakeTarga({.ImageType = 3,
+                             .PixelSize = 8,
+                             .Width = 3,
+                             .Height = 1,
+                             .TopDown = true,
+                             .ColorMapType = 1,
+                             .ColorMapLength = 2,
+                             .ColorMapEntrySize = 24,
+                             .ColorMap = {9, 9, 9, 9, 9, 9},
+                             .PixelData = {0, 128, 255}}));
     EXPECT_EQ(BitmapRows(graphic, 1), (Bytes{0, 128, 255}));
     EXPECT_EQ(graphic.Pixel(1, 0), RGB(128, 128, 128));
     EXPECT_EQ(graphic.Palette().palPalEntry.size(), 256u);
 }
 
 TEST(Targa, ColorMapsOfEveryEntrySize) {
-    struct MapCase {
+    const struct {
         uint8_t entrySize;
         Bytes entry;  // the map's first entry; the others repeat it
         TColor color;
-    };
-    const MapCase cases[] = {
+    } cases[] = {
         {24, {0x10, 0x20, 0x30}, RGB(0x30, 0x20, 0x10)},
         {32, {0x10, 0x20, 0x30, 0x99}, RGB(0x30, 0x20, 0x10)},
         // 0 11111 00001 00010: red 31, green 1, blue 2.
@@ -186,22 +162,20 @@ TEST(Targa, ColorMapsOfEveryEntrySize) {
     };
     // Pixel index i names map entry i - origin; the indices below name no
     // entry and are black.
-    for (const MapCase& c : cases)
+    for (const auto& c : cases)
         for (const uint8_t origin : {0, 3}) {
             SCOPED_TRACE(testing::Message() << int(c.entrySize) << " origin " << int(origin));
-            TargaLayout layout;
-            layout.ImageType = 1;
-            layout.PixelSize = 8;
-            layout.Width = 3;
-            layout.Height = 1;
-            layout.ColorMapType = 1;
-            layout.ColorMapOrigin = origin;
-            layout.ColorMapLength = 16;
-            layout.ColorMapEntrySize = c.entrySize;
-            for (int i = 0; i < 16; ++i)
-                layout.ColorMap.insert(layout.ColorMap.end(), c.entry.begin(), c.entry.end());
+            TargaLayout layout{.ImageType = 1,
+                               .PixelSize = 8,
+                               .Width = 3,
+                               .Height = 1,
+                               .ColorMapType = 1,
+                               .ColorMapOrigin = origin,
+                               .ColorMapLength = 16,
+                               .ColorMapEntrySize = c.entrySize,
+                               .PixelData = {origin, uint8_t(origin + 1), 0}};
+            for (int i = 0; i < 16; ++i) layout.ColorMap.insert(layout.ColorMap.end(), c.entry.begin(), c.entry.end());
             layout.ColorMap[c.entry.size()] ^= 0x08;  // entry 1 differs from entry 0
-            layout.PixelData = {origin, uint8_t(origin + 1), 0};
             TTargaGraphic graphic;
             Load(graphic, MakeTarga(layout));
             EXPECT_EQ(graphic.PixelFormat(), pf8bit);
@@ -215,116 +189,55 @@ TEST(Targa, ColorMapsOfEveryEntrySize) {
 // Nothing is allocated for an image the rest of the file cannot hold: raw
 // rows need every byte, a run-length packet stands for at most 128 pixels.
 // Run-length data that ends early still loads once one whole row is there.
-TEST(Targa, SizesTheDataCannotHoldAreRefused) {
+TEST(Targa, RefusalsAndHostileFiles) {
     const std::string invalid = "Cannot load image. Invalid or unexpected Targa image format.";
-    struct Case {
-        uint8_t imageType, pixelSize;
-        uint16_t width, height;
-        Bytes data;
-        std::string outcome;
+    const std::string readError = "Stream read error";
+    const auto targa = [](uint8_t imageType, uint8_t pixelSize, uint16_t width, uint16_t height, Bytes data) {
+        return MakeTarga(
+            {.ImageType = imageType, .PixelSize = pixelSize, .Width = width, .Height = height, .PixelData = data});
     };
-    const Case cases[] = {
-        {11, 8, 16384, 16384, {0xFF, 1, 0xFF, 1, 0xFF}, invalid},  // 23 bytes in all
-        {10, 32, 16384, 16384, Bytes(1024, 0xFF), invalid},
-        {2, 24, 16384, 16384, Bytes(1024, 0), "Stream read error"},
-        {11, 8, 300, 2, Bytes(129, 0x7F), invalid},  // 128 of the first row's 300 pixels
-        {11, 8, 300, 2, {0xFF, 1, 0xFF, 1, 0xAB, 1, 0x7F, 2, 2, 2, 2}, "loaded"},  // the second row cut short
-        {0, 24, 16384, 16384, {}, invalid},  // no image data: a blank image, but not a huge one
-        {0, 24, 128, 4, {}, "loaded"},
-        {32, 8, 4, 4, Bytes(16, 0), invalid},  // a compression this reader does not know
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << int(c.imageType) << " " << c.width << " x " << c.height);
-        TargaLayout layout;
-        layout.ImageType = c.imageType;
-        layout.PixelSize = c.pixelSize;
-        layout.Width = c.width;
-        layout.Height = c.height;
-        layout.PixelData = c.data;
-        TTargaGraphic graphic;
-        std::string outcome = "loaded";
-        try {
-            Load(graphic, MakeTarga(layout));
-        } catch (const Exception& error) {
-            outcome = error.what();
-        }
-        EXPECT_EQ(outcome, c.outcome);
-    }
-}
-
-TEST(Targa, ProbeChecksTheHeaderAndKeepsThePosition) {
-    TargaLayout layout;
-    layout.ColorMapEntrySize = 24;
-    layout.Width = 1;
-    layout.Height = 1;
-    layout.PixelData = {1, 2, 3};
-    Bytes file = MakeTarga(layout);
-    const auto probe = [](const Bytes& bytes) {
-        TMemoryStream stream(bytes.data(), bytes.size());
-        stream.SetPosition(0);
-        const bool answer = TTargaGraphic::ProbeStream(stream);
-        EXPECT_EQ(stream.Position(), 0);
-        return answer;
-    };
-    EXPECT_TRUE(probe(file));
-    EXPECT_FALSE(probe(Bytes(file.begin(), file.begin() + 18)));  // needs more than the header
-    Bytes noEntrySize = file;
-    noEntrySize[7] = 0;
-    EXPECT_FALSE(probe(noEntrySize));
-    Bytes badType = file;
-    badType[2] = 4;
-    EXPECT_FALSE(probe(badType));
-    Bytes badDepth = file;
-    badDepth[16] = 12;
-    EXPECT_FALSE(probe(badDepth));
-}
-
-TEST(Targa, DamagedFilesRaiseTheirErrors) {
-    TargaLayout layout;
-    layout.Width = 4;
-    layout.Height = 2;
-    layout.PixelData = Bytes(4 * 3 + 5, 1);  // the second row is cut short
+    const Bytes rowCutShort = targa(2, 24, 4, 2, Bytes(4 * 3 + 5, 1)), tooShort(10, 0);
+    const Bytes twelveBits = targa(2, 12, 4, 2, Bytes(100, 0)), huge = targa(2, 32, 65535, 65535, Bytes(100, 0));
+    ExpectRefusals<TTargaGraphic>({
+        {"8-bit runs for 16384 x 16384 in 23 bytes", targa(11, 8, 16384, 16384, {0xFF, 1, 0xFF, 1, 0xFF}), invalid},
+        {"32-bit runs for 16384 x 16384 in 1 KiB", targa(10, 32, 16384, 16384, Bytes(1024, 0xFF)), invalid},
+        {"raw 16384 x 16384 in 1 KiB", targa(2, 24, 16384, 16384, Bytes(1024, 0)), readError},
+        {"128 of the first row's 300 pixels", targa(11, 8, 300, 2, Bytes(129, 0x7F)), invalid},
+        {"the second run-length row cut short (loads)",
+         targa(11, 8, 300, 2, {0xFF, 1, 0xFF, 1, 0xAB, 1, 0x7F, 2, 2, 2, 2}), ""},
+        {"no image data: a blank image, but not a huge one", targa(0, 24, 16384, 16384, {}), invalid},
+        {"no image data (loads)", targa(0, 24, 128, 4, {}), ""},
+        {"a compression this reader does not know", targa(32, 8, 4, 4, Bytes(16, 0)), invalid},
+        {"the second raw row cut short", rowCutShort, readError},
+        {"shorter than a header", tooShort, readError},
+        {"12-bit pixels", twelveBits, "Sample count per pixel does not correspond to the given color scheme."},
+        {"32-bit pixels, 65535 x 65535", huge, invalid},
+    });
     TTargaGraphic graphic;
-    EXPECT_THROW(Load(graphic, MakeTarga(layout)), EReadError);
-    EXPECT_THROW(Load(graphic, Bytes(10, 0)), EReadError);
-
-    layout.PixelSize = 12;
-    layout.PixelData = Bytes(100, 0);
-    try {
-        Load(graphic, MakeTarga(layout));
-        FAIL();
-    } catch (const EColorConversionError& e) {
-        EXPECT_STREQ(e.what(), "Sample count per pixel does not correspond to the given color scheme.");
-    }
-
-    layout.PixelSize = 32;
-    layout.Width = 65535;
-    layout.Height = 65535;
-    EXPECT_THROW(Load(graphic, MakeTarga(layout)), EInvalidGraphic);
+    for (const Bytes* file : {&rowCutShort, &tooShort}) EXPECT_THROW(Load(graphic, *file), EReadError);
+    EXPECT_THROW(Load(graphic, twelveBits), EColorConversionError);
+    EXPECT_THROW(Load(graphic, huge), EInvalidGraphic);
 }
 
-TEST(Targa, TruncatedRunLengthDataLoadsWhatIsThere) {
-    TargaLayout layout;
-    layout.ImageType = 11;
-    layout.PixelSize = 8;
-    layout.Width = 4;
-    layout.Height = 3;
-    layout.TopDown = true;
-    layout.PixelData = {0x87, 5, 0x01};  // two rows of 5, then a raw packet cut off
+TEST(Targa, ShortDataLoadsWhatIsThere) {
+    // Two rows of 5, then a raw packet cut off.
     TTargaGraphic graphic;
-    Load(graphic, MakeTarga(layout));
+    Load(graphic, MakeTarga({.ImageType = 11, .PixelSize = 8, .Width = 4, .Height = 3, .TopDown = true,
+                             .PixelData = {0x87, 5, 0x01}}));
     EXPECT_EQ(BitmapRows(graphic, 1), (Bytes{5, 5, 5, 5, 5, 5, 5, 5, 0, 0, 0, 0}));
-}
-
-TEST(Targa, NoImageDataKeepsTheSize) {
-    TargaLayout layout;
-    layout.ImageType = 0;
-    layout.Width = 3;
-    layout.Height = 2;
-    TTargaGraphic graphic;
-    Load(graphic, MakeTarga(layout));
+    // No image data at all keeps the size.
+    Load(graphic, MakeTarga({.ImageType = 0, .Width = 3, .Height = 2}));
     EXPECT_EQ(graphic.Width(), 3);
     EXPECT_EQ(graphic.Height(), 2);
+}
+
+TEST(Targa, ProbeChecksTheHeader) {
+    const Bytes file = MakeTarga({.Width = 1, .Height = 1, .ColorMapEntrySize = 24, .PixelData = {1, 2, 3}});
+    EXPECT_TRUE(Probe<TTargaGraphic>(file));
+    EXPECT_FALSE(Probe<TTargaGraphic>(Cut(file, 18)));  // needs more than the header
+    EXPECT_FALSE(Probe<TTargaGraphic>(Patched(file, 7, {0})));    // no map entry size
+    EXPECT_FALSE(Probe<TTargaGraphic>(Patched(file, 2, {4})));    // image type 4
+    EXPECT_FALSE(Probe<TTargaGraphic>(Patched(file, 16, {12})));  // 12-bit pixels
 }
 
 TEST(TargaWriter, RoundTripsEveryFormatWithAndWithoutCompression) {
