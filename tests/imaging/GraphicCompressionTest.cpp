@@ -19,35 +19,32 @@ Bytes Encode(uint32_t pixelBits, const Bytes& row) {
     return packed;
 }
 
-TEST(TargaRLE, RunThenRawPacket) {
-    // Four equal 24-bit pixels, then three distinct ones.
-    const Bytes row = {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-    Bytes packed = Encode(24, row);
-    EXPECT_EQ(packed, (Bytes{0x83, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-
-    TTargaRLEDecoder decoder(24);
-    Bytes out(row.size());
-    uint8_t* source = packed.data();
-    uint8_t* dest = out.data();
-    decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), 7);
-    EXPECT_EQ(out, row);
-    EXPECT_EQ(source, packed.data() + packed.size());
-    EXPECT_EQ(dest, out.data());
-}
-
-TEST(TargaRLE, PacketLimits) {
-    EXPECT_EQ(Encode(8, {42}), (Bytes{0x00, 42}));
-    EXPECT_EQ(Encode(8, Bytes(300, 7)), (Bytes{0xFF, 7, 0xFF, 7, 0xAB, 7}));
-    Bytes distinct(200);
+// Packets hold at most 128 pixels; a raw stretch ends where the next pixel
+// starts a run.
+TEST(TargaRLE, PacketsAndTheirLimits) {
+    Bytes distinct(200), distinctPacked = {127};
     std::iota(distinct.begin(), distinct.end(), 0);
-    Bytes packed = Encode(8, distinct);
-    ASSERT_EQ(packed.size(), 202u);
-    EXPECT_EQ(packed[0], 127);
-    EXPECT_EQ(packed[129], 71);
-    // A raw stretch ends where the next pixel starts a run.
-    EXPECT_EQ(Encode(8, {1, 2, 2}), (Bytes{0x00, 1, 0x81, 2}));
+    distinctPacked.insert(distinctPacked.end(), distinct.begin(), distinct.begin() + 128);
+    distinctPacked.push_back(71);
+    distinctPacked.insert(distinctPacked.end(), distinct.begin() + 128, distinct.end());
+    const struct {
+        uint32_t Bits;
+        Bytes Row, Packed;
+    } cases[] = {
+        // Four equal 24-bit pixels, then three distinct ones.
+        {24,
+         {1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+         {0x83, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+        {8, {42}, {0x00, 42}},
+        {8, Bytes(300, 7), {0xFF, 7, 0xFF, 7, 0xAB, 7}},
+        {8, distinct, distinctPacked},
+        {8, {1, 2, 2}, {0x00, 1, 0x81, 2}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Encode(c.Bits, c.Row), c.Packed) << c.Bits << "-bit, " << c.Row.size();
 }
 
+// Decoding takes every packet's bytes, leaves the target cursor where it was
+// and gives back the row.
 TEST(TargaRLE, RoundTripsEveryPixelSize) {
     for (uint32_t bits : {8u, 15u, 16u, 24u, 32u}) {
         SCOPED_TRACE(bits);
@@ -62,6 +59,8 @@ TEST(TargaRLE, RoundTripsEveryPixelSize) {
         uint8_t* dest = out.data();
         TTargaRLEDecoder(bits).Decode(source, dest, static_cast<int32_t>(packed.size()), 500);
         EXPECT_EQ(out, row);
+        EXPECT_EQ(source, packed.data() + packed.size());
+        EXPECT_EQ(dest, out.data());
     }
 }
 
