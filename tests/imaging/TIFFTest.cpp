@@ -318,16 +318,18 @@ TEST(TIFF, RefusalsAndHostileFiles) {
     };
     const auto compression = [&](uint16_t scheme) { return field(Short(259, {scheme})); };
     const Bytes plain = with([](TiffDirectory&) {});
-    // 344 x 4 RGB pixels are 4 x 1032 bytes: four bytes of deflate data at
-    // its best ratio could hold them, three could not.
-    const auto deflateBytes = [&](Bytes strip) {
+    // 344 x 1033 RGB pixels are 1033 x 1032 bytes: a deflate strip of 1033
+    // bytes could hold them at deflate's best ratio, one of 1032 could not,
+    // nor could it at a ratio one higher.
+    const auto deflateStrip = [&](size_t size) {
         return with([&](TiffDirectory& d) {
             d.Fields[0] = Long(256, {344});
+            d.Fields[1] = Long(257, {1033});
             d.Fields[3] = Short(259, {8});
-            d.Chunks = {strip};
+            d.Fields[6] = Long(278, {1033});
+            d.Chunks = {Patched(Bytes(size, 0), 0, {0x78, 0x9C, 0x63, 0x60})};
         });
     };
-
     ExpectRefusals<TTIFFGraphic>({
         {"no compression tag", with([](TiffDirectory& d) { d.Fields.erase(d.Fields.begin() + 3); }), Unsupported},
         {"old-style JPEG", with(compression(6)), Unsupported},
@@ -344,8 +346,8 @@ TEST(TIFF, RefusalsAndHostileFiles) {
              d.Chunks = {Deflate(Bytes(4000, 0))};
          }),
          Invalid},
-        {"deflate strip a byte short of its best ratio", deflateBytes({0x78, 0x9C, 0x63}), Invalid},
-        {"deflate strip just long enough (loads)", deflateBytes({0x78, 0x9C, 0x63, 0x60}), ""},
+        {"deflate strip a byte short of its best ratio", deflateStrip(1032), Invalid},
+        {"deflate strip just long enough (loads)", deflateStrip(1033), ""},
         {"beyond 2^28 pixels", with([](TiffDirectory& d) {
              d.Fields[0] = Long(256, {70000});
              d.Fields[1] = Long(257, {70000});
