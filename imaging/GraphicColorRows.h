@@ -105,4 +105,16 @@ struct TTargetPixels {
     }
 };
 
+// Exchanging the outer bytes (red and blue) of count 3-byte pixels from
+// source into target, built for the vector instructions of newer
+// processors. Each answers how many pixels from the start of the row it
+// did, leaving the rest to the caller, and touches no byte outside the row.
+using TExchangeOuterBytes3 = size_t (*)(const uint8_t* source, uint8_t* target, size_t count);
+// SSSE3: all but the last few pixels.
+size_t ExchangeOuterBytes3Shuffled(const uint8_t* source, uint8_t* target, size_t count);
+// AVX-512 VBMI: the whole row.
+size_t ExchangeOuterBytes3Permuted(const uint8_t* source, uint8_t* target, size_t count);
+// The widest one the processor runs, or none.
+TExchangeOuterBytes3 SelectExchangeOuterBytes3();
+
 }  // namespace graphiccolor

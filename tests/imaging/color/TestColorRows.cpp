@@ -1,6 +1,7 @@
 // Row conversion of the palette-like and RGB layouts: masks, packing,
 // planes, alpha, depths and byte order.
 #include "ColorTestSupport.h"
+#include "GraphicColorRows.h"
 
 namespace {
 
@@ -297,6 +298,33 @@ TEST(ColorManagerRGB, WholeRowLoopsOnRowsOfEveryWidth) {
                 const void* rows[4] = {planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()};
                 manager.ConvertRow(TColorManager::TSourceRows(rows, alpha(from) ? 4 : 3), target.data(), width, 0xFF);
                 EXPECT_EQ(target, expected) << "planar";
+            }
+}
+
+// The vector red/blue exchanges this processor runs, on rows of every width
+// around their blocks of 5 and 21 pixels and at every byte alignment: the
+// pixels each answers as done are exchanged, and nothing past the row is
+// touched.
+TEST(ColorManagerRGB, VectorExchangesOfEveryWidthStayInTheRow) {
+    using namespace graphiccolor;
+    std::vector<std::pair<const char*, TExchangeOuterBytes3>> builds;
+    if (__builtin_cpu_supports("ssse3")) builds.push_back({"SSSE3", ExchangeOuterBytes3Shuffled});
+    if (__builtin_cpu_supports("avx512vbmi")) builds.push_back({"AVX-512 VBMI", ExchangeOuterBytes3Permuted});
+    uint32_t noise = 3;
+    for (const auto& [name, exchange] : builds)
+        for (size_t width = 0; width <= 90; ++width)
+            for (size_t offset : {0, 1, 17}) {
+                SCOPED_TRACE(testing::Message() << name << ", " << width << " pixels at +" << offset);
+                std::vector<uint8_t> source(offset + 3 * width), target(offset + 3 * width + 64, 0xEE);
+                for (auto& b : source) b = uint8_t((noise = noise * 1103515245u + 12345u) >> 24);
+                const size_t done = exchange(source.data() + offset, target.data() + offset, width);
+                ASSERT_LE(done, width);
+                for (size_t i = 0; i < done; ++i)
+                    for (size_t c = 0; c < 3; ++c)
+                        ASSERT_EQ(target[offset + 3 * i + c], source[offset + 3 * i + 2 - c]) << i;
+                EXPECT_EQ(std::vector<uint8_t>(target.begin(), target.begin() + offset),
+                          std::vector<uint8_t>(offset, 0xEE));
+                EXPECT_EQ(std::vector<uint8_t>(target.end() - 64, target.end()), std::vector<uint8_t>(64, 0xEE));
             }
 }
 
