@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <vector>
 
+#include "BlockAllocator.h"
 #include "SysUtils.h"
 
 namespace {
@@ -121,6 +124,30 @@ TEST(Bitmap, SetSizeForOverwriteSizesAndClearsRowPadding) {
     EXPECT_THROW(bitmap.SetSizeForOverwrite(-1, 4), EInvalidGraphic);
     EXPECT_THROW(bitmap.SetSizeForOverwrite(1 << 15, (1 << 13) + 1), EInvalidGraphic);
     EXPECT_EQ(bitmap.Width(), 0) << "a refused size changes nothing";
+}
+
+// Blocks below and above the huge page size, held at once: the large ones
+// start on a huge page boundary, and every byte of each is its own (a
+// block cut from a larger allocation keeps that allocation's address
+// beside it, which writing a block whole must not disturb).
+TEST(Bitmap, PixelBlocksAreWholeAndLargeOnesAlignedToHugePages) {
+    constexpr size_t HugePage = size_t(2) << 20;
+    const size_t sizes[] = {1, 4096, HugePage - 1, HugePage, HugePage + 1, 3 * HugePage + 12345};
+    std::vector<TByteBlock> blocks;
+    for (size_t size : sizes) {
+        blocks.emplace_back(size);
+        std::fill(blocks.back().begin(), blocks.back().end(), uint8_t(blocks.size()));
+        if (size >= HugePage) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks.back().data()) % HugePage, 0u) << size;
+        }
+    }
+    for (size_t k = 0; k < blocks.size(); ++k)
+        EXPECT_TRUE(std::all_of(blocks[k].begin(), blocks[k].end(), [&](uint8_t b) { return b == k + 1; }))
+            << sizes[k];
+    // Freed and taken again, as loading one picture after another does.
+    blocks.clear();
+    TByteBlock again(3 * HugePage + 12345);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(again.data()) % HugePage, 0u);
 }
 
 TEST(Bitmap, CopiesAreIndependentAndDrawOnThemselves) {
