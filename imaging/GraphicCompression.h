@@ -82,6 +82,9 @@ public:
     // run longer than the target at the end of the target. Neither cursor
     // moves.
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode's work, answering the end of what it wrote, so that a caller
+    // which needs the whole target defined clears only the rest.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 };
 
@@ -308,6 +311,9 @@ public:
     // pixels with the file's components, precision and subsampling, else
     // EGraphicCompression says which does not fit. Neither cursor moves.
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode's work, answering the end of the whole lines it wrote, so that
+    // a caller which needs the whole target defined clears only the rest.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     // Releases the decompressor.
     void EndDecode() override;
     // Creates the decompressor and reads the JPEG tables, if any.

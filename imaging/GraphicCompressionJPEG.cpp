@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 #include "GraphicCompression.h"
 #include "GraphicFormats.h"
@@ -156,6 +158,11 @@ void TTIFFJPEGDecoder::BeginDecode() {
 void TTIFFJPEGDecoder::EndDecode() { library_.reset(); }
 
 void TTIFFJPEGDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+    DecodeUpTo(source, dest, packedSize, unpackedSize);
+}
+
+uint8_t* TTIFFJPEGDecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize,
+                                      int32_t unpackedSize) {
     if (!library_) BeginDecode();
     Library& library = *library_;
     jpeg_decompress_struct& info = library.info;
@@ -193,11 +200,19 @@ void TTIFFJPEGDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSi
         throw EGraphicCompression(gsJPEGScanline);
     }
     const uint32_t lines = uint32_t(unpackedSize) / lineBytes;
-    uint8_t* const target = dest;
-    library.Call([&info, target, lines, lineBytes] {
-        for (uint32_t line = 0; line < lines && info.output_scanline < info.output_height; ++line) {
-            JSAMPROW row = target + size_t(line) * lineBytes;
-            if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+    // Lines are written whole: what a line holds past its pixels is zero.
+    const size_t pixelBytes = size_t(info.output_width) * info.output_components;
+    uint32_t written = 0;
+    library.Call([&info, dest, lines, lineBytes, pixelBytes, &written] {
+        // libjpeg is asked for as many lines as it can give in one call.
+        JSAMPROW group[16];
+        while (written < lines && info.output_scanline < info.output_height) {
+            const uint32_t wanted = std::min<uint32_t>(lines - written, std::size(group));
+            for (uint32_t k = 0; k < wanted; ++k) group[k] = dest + size_t(written + k) * lineBytes;
+            const JDIMENSION read = jpeg_read_scanlines(&info, group, wanted);
+            if (read == 0) break;
+            for (uint32_t k = 0; k < read; ++k) std::memset(group[k] + pixelBytes, 0, lineBytes - pixelBytes);
+            written += read;
         }
     });
     // Finishing checks that every line was read; a short strip is left as
@@ -206,4 +221,5 @@ void TTIFFJPEGDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSi
         library.Call([&info] { jpeg_finish_decompress(&info); });
     else
         jpeg_abort_decompress(&info);
+    return dest + size_t(written) * lineBytes;
 }

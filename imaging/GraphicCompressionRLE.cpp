@@ -114,6 +114,11 @@ struct RunCursor {
 }  // namespace
 
 void TPackbitsRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
+    DecodeUpTo(source, dest, packedSize, unpackedSize);
+}
+
+uint8_t* TPackbitsRLEDecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize,
+                                         int32_t unpackedSize) {
     RunCursor c(source, packedSize, dest, unpackedSize);
     uint8_t control;
     while (!c.Full() && c.Next(control)) {
@@ -124,6 +129,7 @@ void TPackbitsRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packe
             if (!c.Fill(size_t(1 - k))) break;
         }
     }
+    return c.out;
 }
 
 void TPCXRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {

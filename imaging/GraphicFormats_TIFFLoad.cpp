@@ -2,9 +2,11 @@
 // Strips and tiles are both handled as a grid of chunks (strips are
 // full-width chunks); separately stored planes add one grid per sample. Each
 // chunk is decoded whole, its prediction undone, and its visible rows are
-// converted into the bitmap through the colour manager.
+// converted into the bitmap through the colour manager; strips whose rows
+// need no conversion are decoded straight into the bitmap.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "GraphicFormats.h"
 #include "GraphicFormats_TIFF.h"
@@ -14,6 +16,11 @@ using namespace tiff;
 namespace {
 
 bool IsPaletteLike(TColorScheme scheme) { return scheme == csIndexed || scheme == csGray || scheme == csGrayAlpha; }
+
+// Asks for bytes to be brought into the cache ahead of their use.
+void Prefetch(const uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; i += 64) __builtin_prefetch(bytes + i);
+}
 
 bool IsFax(TCompressionKind kind) { return kind == ckFax3 || kind == ckFax4 || kind == ckFaxRLE || kind == ckFaxRLEW; }
 
@@ -177,6 +184,8 @@ public:
 private:
     void PlanLayout();
     void CreateDecoder();
+    template <class T>
+    void UseDecoderUpTo(std::unique_ptr<T> decoder);
     TImageProperties& JPEGProperties();
     void ReadChunkTable();
     uint64_t ChunkCount() const;
@@ -188,10 +197,12 @@ private:
         return p_.Flags & ifTiled ? chunkLength_ : std::min(chunkLength_, p_.Height - y);
     }
     uint64_t BytesAt(uint32_t offset) const;
+    bool DecodesIntoBitmap() const;
     void DecodeAll();
+    void DecodeIntoBitmap(uint32_t strip, uint32_t y, uint32_t rows);
     const uint8_t* DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
     void Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked);
-    void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows);
+    void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, uint32_t next);
     void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
 
     TTIFFGraphic& reader_;
@@ -212,6 +223,9 @@ private:
     // The decoder reports how far it wrote; the decoder may write into its
     // packed block.
     bool decoderMovesTarget_ = false, decoderWritesSource_ = false;
+    // The decoder's work where it answers how far it wrote, so that only
+    // the rest of a chunk is cleared.
+    std::function<uint8_t*(const uint8_t*, uint8_t*, int32_t, int32_t)> decodeUpTo_;
     // What the JPEG decoder reads of a tile, since tiles are not the image.
     TImageProperties tileProperties_;
     TCardinalArray offsets_, byteCounts_;
@@ -296,7 +310,7 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
     const bool reversed = p_.Flags & ifReversedBits;
     switch (p_.Compression) {
         case ckNone: return;
-        case ckPackBits: decoder_ = std::make_unique<TPackbitsRLEDecoder>(); return;
+        case ckPackBits: UseDecoderUpTo(std::make_unique<TPackbitsRLEDecoder>()); return;
         case ckLZ77:
             decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
             decoderMovesTarget_ = true;
@@ -317,12 +331,20 @@ void TTIFFGraphic::TLoader::CreateDecoder() {
             return;
         case ckJPEG:
             p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
-            decoder_ = std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_));
+            UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
             return;
         case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
         default: break;
     }
     RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
+}
+
+template <class T>
+void TTIFFGraphic::TLoader::UseDecoderUpTo(std::unique_ptr<T> decoder) {
+    decodeUpTo_ = [&d = *decoder](const uint8_t* source, uint8_t* target, int32_t packed, int32_t unpacked) {
+        return d.DecodeUpTo(source, target, packed, unpacked);
+    };
+    decoder_ = std::move(decoder);
 }
 
 // The JPEG decoder checks each stream against the strip it fills; a tile
@@ -414,19 +436,37 @@ void TTIFFGraphic::TLoader::MapChunks() {
     view_ = mapped_.data();
 }
 
+// Strips whose rows are the bitmap's rows as they are (8-bit samples in the
+// bitmap's blue-first order, as the JPEG decoder delivers them, in rows
+// without padding) are decoded straight into the bitmap, saving a copy.
+bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
+    const TColorManager& manager = *reader_.ColorConverter;
+    const TColorScheme scheme = manager.SourceScheme();
+    return !(p_.Flags & ifTiled) && planes_ == 1 && !subsampled_ && (scheme == csBGR || scheme == csBGRA) &&
+           manager.TargetScheme() == scheme && manager.SourceBitsPerSample() == 8 &&
+           manager.TargetBitsPerSample() == 8 && manager.SourceSamplesPerPixel() == manager.TargetSamplesPerPixel() &&
+           !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes());
+}
+
 void TTIFFGraphic::TLoader::DecodeAll() {
-    chunks_.resize(UnpackedSize(chunkLength_) * planes_);
+    const bool direct = DecodesIntoBitmap();
+    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planes_);
     try {
         for (uint32_t row = 0; row < down_; ++row) {
             const uint32_t y = row * chunkLength_;
             const uint32_t rows = DecodedRows(y);
             p_.CurrentRow = y;
             p_.CurrentStrip = row;
-            for (uint32_t column = 0; column < across_; ++column) {
-                for (uint32_t plane = 0; plane < planes_; ++plane)
-                    planeRows_[plane] = DecodeChunk((plane * down_ + row) * across_ + column,
-                                                    chunks_.data() + plane * UnpackedSize(chunkLength_), rows);
-                PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y));
+            if (direct) {
+                DecodeIntoBitmap(row, y, rows);
+            } else {
+                for (uint32_t column = 0; column < across_; ++column) {
+                    for (uint32_t plane = 0; plane < planes_; ++plane)
+                        planeRows_[plane] = DecodeChunk((plane * down_ + row) * across_ + column,
+                                                        chunks_.data() + plane * UnpackedSize(chunkLength_), rows);
+                    PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y),
+                               row * across_ + column + 1);
+                }
             }
             rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
         }
@@ -436,6 +476,13 @@ void TTIFFGraphic::TLoader::DecodeAll() {
             std::memset(reader_.ScanLine(int(y)), 0, size_t(reader_.RowBytes()));
         throw;
     }
+}
+
+void TTIFFGraphic::TLoader::DecodeIntoBitmap(uint32_t strip, uint32_t y, uint32_t rows) {
+    uint8_t* target = reader_.ScanLine(int(y));
+    // Rows stored as they are come back in place.
+    if (const uint8_t* decoded = DecodeChunk(strip, target, rows); decoded != target)
+        std::memcpy(target, decoded, UnpackedSize(rows));
 }
 
 // Decodes one chunk into target and answers where its rows are: data stored
@@ -470,6 +517,12 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
 void TTIFFGraphic::TLoader::Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked) {
     size_t consumed;
     if (p_.Compression == ckLZ77 && InflateWhole(data, count, target, unpacked, consumed)) return;
+    const auto packed = int32_t(std::min<uint64_t>(count, INT32_MAX));
+    if (decodeUpTo_) {
+        uint8_t* end = decodeUpTo_(data, target, packed, int32_t(unpacked));
+        std::memset(end, 0, unpacked - uint64_t(end - target));
+        return;
+    }
     if (!decoderMovesTarget_) std::memset(target, 0, unpacked);
     // Fax decoders may reverse the bits of their block in place.
     if (decoderWritesSource_) {
@@ -477,19 +530,35 @@ void TTIFFGraphic::TLoader::Unpack(uint8_t* data, uint64_t count, uint8_t* targe
         data = packed_.data();
     }
     uint8_t* dest = target;
-    decoder_->Decode(data, dest, int32_t(std::min<uint64_t>(count, INT32_MAX)), int32_t(unpacked));
+    decoder_->Decode(data, dest, packed, int32_t(unpacked));
     if (decoderMovesTarget_) std::memset(dest, 0, unpacked - uint64_t(dest - target));
 }
 
-void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows) {
+// Converts a chunk's rows into the bitmap. Placing is bound by the stores
+// into the bitmap, so two kinds of loads ride along: the bitmap rows a few
+// rows ahead (the rows of a tile lie too far apart for the processor to see
+// them coming), and a share of the packed bytes of the chunk that is decoded
+// next (first plane only), so that its decoder does not wait for them.
+// A chunk of one row has nothing to spread that share over, and fetching a
+// whole chunk at once only competes with the stores.
+void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, uint32_t next) {
     if (subsampled_) {
         PlaceYCbCrChunk(x, y, rows);
         return;
     }
     const uint32_t width = std::min(chunkWidth_, p_.Width - x);
     const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
+    const size_t targetBytes = (size_t(width) * BitsPerPixel(reader_.PixelFormat()) + 7) / 8;
+    constexpr uint32_t RowsAhead = 4;
+    const uint64_t nextLength =
+        rows > 1 && next < uint64_t(across_) * down_ && next < ChunkCount() ? ChunkLength(next, rows) : 0;
+    const uint8_t* nextPacked = nextLength ? view_ + (offsets_[next] - viewStart_) : nullptr;
+    const uint64_t share = (nextLength + rows - 1) / rows;
     const void* planes[4];
     for (uint32_t r = 0; r < rows; ++r) {
+        if (r + RowsAhead < rows) Prefetch(reader_.ScanLine(int(y + r + RowsAhead)) + targetOffset, targetBytes);
+        if (const uint64_t done = std::min(r * share, nextLength); done < nextLength)
+            Prefetch(nextPacked + done, std::min(share, nextLength - done));
         for (uint32_t plane = 0; plane < planes_; ++plane) planes[plane] = planeRows_[plane] + r * lineBytes_;
         reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planes_),
                                            reader_.ScanLine(int(y + r)) + targetOffset, width, 0xFF);

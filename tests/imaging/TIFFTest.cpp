@@ -227,24 +227,35 @@ TEST(TIFF, DirectoryChainsThatLoopEnd) {
 
 TEST(TIFF, StripsThatDoNotFitTheImageStayInsideIt) {
     const TiffImage image = PatternTiff(9, 10, 3, 8);
+    // PackBits codes each row on its own: the second strip cut after its
+    // first row's codes shows that row and zero after it, not the rows the
+    // first strip left in the loader's buffer.
+    const Bytes row3 = PackTiffRow(image, 3, false);
+    const size_t row3Packed = PackBits(row3.data(), row3.size()).size();
     struct Case {
         const char* name;
+        uint16_t compression;
         uint32_t rowsPerStrip;
         size_t stripsKept;
-        uint32_t rowsExpected;
+        uint32_t zeroFrom, zeroTo;  // the rows left zero
+        size_t cutStrip = SIZE_MAX, cutTo = 0;
     };
-    for (const Case& c : {Case{"rows per strip 0 is one strip", 0, 1, 10}, Case{"beyond the height", 1000, 1, 10},
-                          Case{"rows per strip 2^32 - 1 is one strip", 0xFFFFFFFF, 1, 10},
-                          Case{"strips missing", 3, 2, 6}}) {
+    for (const Case& c : {Case{"rows per strip 0 is one strip", tcDeflate, 0, 1, 10, 10},
+                          Case{"beyond the height", tcDeflate, 1000, 1, 10, 10},
+                          Case{"rows per strip 2^32 - 1 is one strip", tcDeflate, 0xFFFFFFFF, 1, 10, 10},
+                          Case{"strips missing", tcDeflate, 3, 2, 6, 10},
+                          Case{"strip cut short", tcPackBits, 3, 4, 4, 6, 1, row3Packed}}) {
         SCOPED_TRACE(c.name);
         TiffDirectory directory;
-        directory.Fields = TiffBasics(image, 2, 8, c.rowsPerStrip);
-        directory.Chunks = TiffChunks(image, {tcDeflate}, false, c.rowsPerStrip ? c.rowsPerStrip : 10);
+        directory.Fields = TiffBasics(image, 2, c.compression, c.rowsPerStrip);
+        directory.Chunks = TiffChunks(image, {c.compression}, false, c.rowsPerStrip ? c.rowsPerStrip : 10);
         directory.Chunks.resize(c.stripsKept);
+        if (c.cutStrip < c.stripsKept) directory.Chunks[c.cutStrip].resize(c.cutTo);
         TTIFFGraphic graphic;
         Load(graphic, MakeTiff({directory}, false));
         for (uint32_t y = 0; y < image.Height; ++y)
-            EXPECT_EQ(graphic.Pixel(4, int(y)), y < c.rowsExpected ? Expected(image, 2, 4, y) : TColor(0)) << y;
+            EXPECT_EQ(graphic.Pixel(4, int(y)), y >= c.zeroFrom && y < c.zeroTo ? TColor(0) : Expected(image, 2, 4, y))
+                << y;
     }
 }
 
