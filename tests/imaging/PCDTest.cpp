@@ -18,7 +18,8 @@ constexpr uint8_t NeutralBlue = 156, NeutralRed = 137;
 TEST(PCD, GreyImagesLandTurnedAsTheFileSays) {
     const PcdImage image = MakePcdImage(Luma, [](uint32_t, uint32_t) { return NeutralBlue; },
                                         [](uint32_t, uint32_t) { return NeutralRed; });
-    for (const auto& [rotation, overview] : {std::pair{0, false}, {1, true}, {2, false}, {3, false}}) {
+    for (const auto& [turn, overview] : {std::pair{0, false}, {1, true}, {2, false}, {3, false}}) {
+        const int rotation = turn;  // lambdas capture variables, not bindings
         SCOPED_TRACE(testing::Message() << "rotation " << rotation << ", overview " << overview);
         TPCDGraphic graphic;
         Load(graphic, MakePcd(image, uint8_t(rotation), overview, 7));
