@@ -359,6 +359,7 @@ private:
     void ReadBytes(uint8_t* target, size_t count);
     const uint8_t* StoredRow(std::vector<uint8_t>& row);
     bool ReadRowsAtOnce(size_t rowBytes);
+    bool ConvertRowsAtOnce(size_t rowBytes);
 
     void ReadBits();
     void ReadSamples();

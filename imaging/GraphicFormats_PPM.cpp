@@ -178,6 +178,22 @@ bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
     return true;
 }
 
+// Binary colour rows that fill their scan lines exactly lie back to back in
+// the file and in the bitmap: a run of them is converted in one call, which
+// spares each row the call's set-up.
+bool TPPMGraphic::ConvertRowsAtOnce(size_t rowBytes) {
+    if (size_t(RowBytes()) != rowBytes) return false;
+    constexpr size_t RunBytes = size_t(1) << 18;
+    const uint32_t run = uint32_t(std::max<size_t>(1, RunBytes / rowBytes));
+    std::vector<uint8_t> stored;
+    for (uint32_t y = 0; y < Properties.Height; y += run) {
+        const uint32_t rows = std::min(run, Properties.Height - y);
+        stored.resize(size_t(rows) * rowBytes);
+        ColorConverter->ConvertRow({StoredRow(stored)}, ScanLine(int(y)), Properties.Width * rows, 0xFF);
+    }
+    return true;
+}
+
 // Bitmaps: 1 is black, which the inverted grey palette shows as such, so the
 // bits are stored as they come. Each text digit is one pixel.
 void TPPMGraphic::ReadBits() {
@@ -215,6 +231,7 @@ void TPPMGraphic::ReadSamples() {
     if (!text) {
         ReleaseBuffer();
         if (!color && !wide && ReadRowsAtOnce(width)) return;
+        if (color && !wide && ConvertRowsAtOnce(count)) return;
     }
     const TSampleScale scale(maximumValue_);
     std::vector<uint8_t> stored(text ? 0 : (wide ? 2 : 1) * count);

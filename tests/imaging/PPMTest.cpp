@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "GraphicFormats.h"
@@ -19,16 +20,18 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
         std::string separator = "\n";
         bool spacedBits = true;
         uint32_t width = 10;  // 16 and 64: rows that fill their scan lines exactly
+        uint32_t height = 3;  // 1500 rows of 192 bytes: more than one run of rows converted at once
     };
     const Case cases[] = {{1, 1},    {1, 1, "\n", false}, {2, 255, "\n# a comment\n"}, {2, 15},
                           {2, 65535, " "}, {3, 255, "\r\n"}, {3, 1023}, {4, 1, "#\n"}, {4, 1, "\n", true, 64},
                           {5, 255},  {5, 255, "\n", true, 16}, {5, 15}, {5, 65535}, {6, 255, "\r\n# comment\r\n"},
-                          {6, 65535}, {6, 300}};
+                          {6, 65535}, {6, 300}, {6, 255, "\n", true, 64, 1500}};
+    ScratchFolder folder;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "P" << c.type << ", maximum " << c.maximum << ", width " << c.width);
         const bool bits = c.type == 1 || c.type == 4;
         const int channels = c.type == 3 || c.type == 6 ? 3 : 1;
-        PortableMap map{c.type, c.width, 3, bits ? 1 : c.maximum, {}, c.separator, c.spacedBits};
+        PortableMap map{c.type, c.width, c.height, bits ? 1 : c.maximum, {}, c.separator, c.spacedBits};
         for (uint32_t i = 0; i < map.Width * map.Height * channels; ++i)
             map.Samples.push_back(i * 7919 % (map.MaximumValue + 1));
         const Bytes file = MakePortableMap(map);
@@ -43,9 +46,15 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
             if (bits) return uint8_t(sample ? 0 : 255);
             return static_cast<uint8_t>(c.maximum > 255 ? sample * 255 / c.maximum : sample);
         };
-        EXPECT_TRUE(ShowsPixels(graphic, c.width, 3, [&](int x, int y) {
+        EXPECT_TRUE(ShowsPixels(graphic, c.width, c.height, [&](int x, int y) {
             return RGB(shown(x, y, 0), shown(x, y, 1), shown(x, y, 2));
         }));
+        // A file stream hands over its bytes by reading rather than in place.
+        WriteFileBytes(folder / "map", file);
+        TPPMGraphic fromFile;
+        fromFile.LoadFromFile(folder / "map");
+        for (int y = 0; y < int(c.height); ++y)
+            ASSERT_EQ(std::memcmp(fromFile.ScanLine(y), graphic.ScanLine(y), size_t(graphic.RowBytes())), 0) << y;
         // Maximums below 255 keep the stored values as palette indices.
         if (c.type == 5 && c.maximum < 255) {
             EXPECT_EQ(graphic.ScanLine(0)[1], map.Samples[1]);
