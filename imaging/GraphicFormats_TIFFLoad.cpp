@@ -10,6 +10,7 @@
 
 #include "GraphicFormats.h"
 #include "GraphicFormats_TIFF.h"
+#include "PNGFilters.h"
 
 using namespace tiff;
 
@@ -80,13 +81,20 @@ bool JPEGDeliversBGR(const TImageProperties& p) {
 }
 
 // Undoes horizontal differencing on one row of 8- or 16-bit samples; 16-bit
-// samples are added in the file's byte order.
+// samples are added in the file's byte order. On 8-bit samples it is PNG's
+// Sub filter with the pixel as its stride, whose vector routines need
+// FilterPadding bytes behind the row.
 void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t samples, uint8_t bits, bool bigEndian) {
     if (bits == 8) {
         switch (samples) {
-            case 1: AddHorizontalDeltas<1>(row, pixels); return;
-            case 3: AddHorizontalDeltas<3>(row, pixels); return;
-            case 4: AddHorizontalDeltas<4>(row, pixels); return;
+            case 1:
+            case 2:
+            case 3:
+            case 4:
+            case 6:
+            case 8:
+                pngfilters::SelectUndoFilter()(pngfilters::FilterSub, row, row, pixels * samples, samples);
+                return;
             default:
                 for (size_t i = samples; i < size_t(pixels) * samples; ++i) row[i] = uint8_t(row[i] + row[i - samples]);
                 return;
@@ -438,19 +446,20 @@ void TTIFFGraphic::TLoader::MapChunks() {
 
 // Strips whose rows are the bitmap's rows as they are (8-bit samples in the
 // bitmap's blue-first order, as the JPEG decoder delivers them, in rows
-// without padding) are decoded straight into the bitmap, saving a copy.
+// without padding, no prediction to undo) are decoded straight into the
+// bitmap, saving a copy.
 bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
     const TColorManager& manager = *reader_.ColorConverter;
     const TColorScheme scheme = manager.SourceScheme();
     return !(p_.Flags & ifTiled) && planes_ == 1 && !subsampled_ && (scheme == csBGR || scheme == csBGRA) &&
            manager.TargetScheme() == scheme && manager.SourceBitsPerSample() == 8 &&
            manager.TargetBitsPerSample() == 8 && manager.SourceSamplesPerPixel() == manager.TargetSamplesPerPixel() &&
-           !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes());
+           !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes()) && p_.Predictor != 2;
 }
 
 void TTIFFGraphic::TLoader::DecodeAll() {
     const bool direct = DecodesIntoBitmap();
-    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planes_);
+    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planes_ + pngfilters::FilterPadding);
     try {
         for (uint32_t row = 0; row < down_; ++row) {
             const uint32_t y = row * chunkLength_;

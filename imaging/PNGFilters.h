@@ -13,6 +13,9 @@ namespace pngfilters {
 // writing the bytes there back as they found them.
 constexpr size_t FilterPadding = 16;
 
+// The filter that adds the byte of the pixel to the left.
+constexpr uint8_t FilterSub = 1;
+
 // Undoes the filter of one row of count bytes: row and prior point at the
 // first byte after the filter byte, prior holds the row above (all zeros for
 // the first row of an image or pass). pixelStride is the distance in bytes to
