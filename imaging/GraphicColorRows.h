@@ -1,6 +1,7 @@
 // Row-walking helpers shared by the colour manager's converters: sample
-// access that tolerates any alignment, the pixel mask walk, and where the
-// components of source and target pixels lie.
+// access that tolerates any alignment (which the run-length decoders use as
+// well), the pixel mask walk, and where the components of source and target
+// pixels lie.
 #pragma once
 
 #include <cmath>

@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "GraphicColorRows.h"
 #include "GraphicCompression.h"
 
 namespace {
+
+using graphiccolor::Load;
+using graphiccolor::Store;
 
 // Runs are short (at most 128 bytes in every format here), and memcpy or
 // memset of a length known only at run time becomes a string instruction
@@ -16,18 +20,6 @@ namespace {
 // do it instead: 16-byte blocks, the last one ending exactly at the run's
 // end (overlapping the one before), and for shorter runs two overlapping
 // moves of 8, 4 or 1 bytes. Nothing outside the run is read or written.
-template <class T>
-T LoadBytes(const uint8_t* p) {
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    return value;
-}
-
-template <class T>
-void StoreBytes(uint8_t* p, T value) {
-    std::memcpy(p, &value, sizeof value);
-}
-
 void CopyRun(uint8_t* out, const uint8_t* in, size_t n) {
     if (n >= 16) {
         for (size_t i = 0; i + 16 < n; i += 16)
@@ -36,13 +28,13 @@ void CopyRun(uint8_t* out, const uint8_t* in, size_t n) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16),
                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + n - 16)));
     } else if (n >= 8) {
-        const auto head = LoadBytes<uint64_t>(in), tail = LoadBytes<uint64_t>(in + n - 8);
-        StoreBytes(out, head);
-        StoreBytes(out + n - 8, tail);
+        const auto head = Load<uint64_t>(in), tail = Load<uint64_t>(in + n - 8);
+        Store(out, head);
+        Store(out + n - 8, tail);
     } else if (n >= 4) {
-        const auto head = LoadBytes<uint32_t>(in), tail = LoadBytes<uint32_t>(in + n - 4);
-        StoreBytes(out, head);
-        StoreBytes(out + n - 4, tail);
+        const auto head = Load<uint32_t>(in), tail = Load<uint32_t>(in + n - 4);
+        Store(out, head);
+        Store(out + n - 4, tail);
     } else if (n > 0) {
         out[0] = in[0];
         out[n / 2] = in[n / 2];
@@ -57,12 +49,12 @@ void FillRun(uint8_t* out, uint8_t value, size_t n) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n - 16), block);
     } else if (n >= 8) {
         const uint64_t block = value * 0x0101010101010101u;
-        StoreBytes(out, block);
-        StoreBytes(out + n - 8, block);
+        Store(out, block);
+        Store(out + n - 8, block);
     } else if (n >= 4) {
         const uint32_t block = value * 0x01010101u;
-        StoreBytes(out, block);
-        StoreBytes(out + n - 4, block);
+        Store(out, block);
+        Store(out + n - 4, block);
     } else if (n > 0) {
         out[0] = out[n / 2] = out[n - 1] = value;
     }
