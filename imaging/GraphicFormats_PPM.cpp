@@ -143,16 +143,17 @@ void TPPMGraphic::ReadBytes(uint8_t* target, size_t count) {
         RaiseGraphicErrorFmt(gsStreamReadError, gsPPM);
 }
 
-// The next stored row of row.size() bytes: where it lies in a memory
-// stream's data, read into row from any other stream.
-const uint8_t* TPPMGraphic::StoredRow(std::vector<uint8_t>& row) {
+// The next count stored bytes: where they lie in a memory stream's data,
+// read into buffer from any other stream.
+const uint8_t* TPPMGraphic::StoredBytes(size_t count, std::vector<uint8_t>& buffer) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(SourceStream)) {
         const int64_t position = memory->Position();
-        memory->Seek(static_cast<int64_t>(row.size()), TSeekOrigin::soCurrent);
+        memory->Seek(static_cast<int64_t>(count), TSeekOrigin::soCurrent);
         return memory->Memory() + position;
     }
-    ReadBytes(row.data(), row.size());
-    return row.data();
+    buffer.resize(count);
+    ReadBytes(buffer.data(), count);
+    return buffer.data();
 }
 
 uint64_t TPPMGraphic::BytesLeft() const {
@@ -188,8 +189,8 @@ bool TPPMGraphic::ConvertRowsAtOnce(size_t rowBytes) {
     std::vector<uint8_t> stored;
     for (uint32_t y = 0; y < Properties.Height; y += run) {
         const uint32_t rows = std::min(run, Properties.Height - y);
-        stored.resize(size_t(rows) * rowBytes);
-        ColorConverter->ConvertRow({StoredRow(stored)}, ScanLine(int(y)), Properties.Width * rows, 0xFF);
+        ColorConverter->ConvertRow({StoredBytes(size_t(rows) * rowBytes, stored)}, ScanLine(int(y)),
+                                   Properties.Width * rows, 0xFF);
     }
     return true;
 }
@@ -234,7 +235,7 @@ void TPPMGraphic::ReadSamples() {
         if (color && !wide && ConvertRowsAtOnce(count)) return;
     }
     const TSampleScale scale(maximumValue_);
-    std::vector<uint8_t> stored(text ? 0 : (wide ? 2 : 1) * count);
+    std::vector<uint8_t> stored;
     std::vector<uint8_t> narrowed(color && (text || wide) ? count : 0);
     for (int y = 0; y < height; ++y) {
         uint8_t* line = ScanLine(y);
@@ -243,10 +244,10 @@ void TPPMGraphic::ReadSamples() {
         if (text) {
             for (size_t i = 0; i < count; ++i) target[i] = scale(GetNumber());
         } else if (wide) {
-            const uint8_t* pairs = StoredRow(stored);
+            const uint8_t* pairs = StoredBytes(2 * count, stored);
             for (size_t i = 0; i < count; ++i) target[i] = scale(uint32_t(pairs[2 * i]) << 8 | pairs[2 * i + 1]);
         } else if (color) {
-            samples = StoredRow(stored);
+            samples = StoredBytes(count, stored);
         } else {
             ReadBytes(line, count);
         }
