@@ -5,8 +5,8 @@
 #include <png.h>
 
 #include <cstdio>
-#include <memory>
-#include <vector>
+
+#include "LibpngRead.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -26,20 +26,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     png_init_io(png, file);
-    png_read_info(png, info);
-    png_set_strip_16(png);
-    png_set_bgr(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const size_t rowBytes = png_get_rowbytes(png, info);
-    const png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
-    const auto pixels = std::make_unique_for_overwrite<png_byte[]>(rowBytes * height);
-    std::vector<png_bytep> rows(height);
-    for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.get() + y * rowBytes;
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+    const LibpngImage image = ReadLibpngImage(png, info);
     png_destroy_read_struct(&png, &info, nullptr);
     std::fclose(file);
-    std::printf("width: %u\nheight: %u\n", width, height);
+    std::printf("width: %u\nheight: %u\n", image.Width, image.Height);
     return 0;
 }
