@@ -32,21 +32,27 @@ write("pcd-overview.bin", 0, pcd_header(True, 3))
 write("pcd-truncated.bin", 0, pcd_header(False, 0) + bytes(64))
 
 
+def runs(data, longest, shortest_repeat):
+    """Splits data into (repeated, start, length) runs of at most longest
+    bytes; repeats shorter than shortest_repeat go into literal runs."""
+    x = 0
+    while x < len(data):
+        run = 1
+        while x + run < len(data) and run < longest and data[x + run] == data[x]:
+            run += 1
+        repeated = run >= shortest_repeat
+        if not repeated:
+            run = 1
+            while x + run < len(data) and run < longest and data[x + run] != data[x + run - 1]:
+                run += 1
+        yield repeated, x, run
+        x += run
+
+
 def cut_row(row):
     codes = bytearray()
-    x = 0
-    while x < len(row):
-        run = 1
-        while x + run < len(row) and run < 127 and row[x + run] == row[x]:
-            run += 1
-        if run >= 3:
-            codes += bytes([0x80 | run, row[x]])
-        else:
-            run = 1
-            while x + run < len(row) and run < 127 and row[x + run] != row[x + run - 1]:
-                run += 1
-            codes += bytes([run]) + bytes(row[x:x + run])
-        x += run
+    for repeated, x, run in runs(row, 127, 3):
+        codes += bytes([0x80 | run, row[x]]) if repeated else bytes([run]) + bytes(row[x:x + run])
     codes.append(0)
     return struct.pack("<H", len(codes)) + codes
 
@@ -77,19 +83,8 @@ write("cut-palette.bin", 5, struct.pack("<H", len(palette)) + palette + cut(12, 
 
 def rla_pack(data):
     out = bytearray()
-    x = 0
-    while x < len(data):
-        run = 1
-        while x + run < len(data) and run < 128 and data[x + run] == data[x]:
-            run += 1
-        if run >= 2:
-            out += bytes([run - 1, data[x]])
-        else:
-            run = 1
-            while x + run < len(data) and run < 128 and data[x + run] != data[x + run - 1]:
-                run += 1
-            out += bytes([256 - run]) + bytes(data[x:x + run])
-        x += run
+    for repeated, x, run in runs(data, 128, 2):
+        out += bytes([run - 1, data[x]]) if repeated else bytes([256 - run]) + bytes(data[x:x + run])
     return bytes(out)
 
 
