@@ -381,6 +381,11 @@ private:
     bool initialized_ = false;
 };
 
+// The most bytes one byte of a deflate stream can expand to (a 258-byte
+// match coded in about two bits): image data a stream could not hold is
+// refused before anything is allocated for it.
+constexpr uint64_t DeflateBestRatio = 1032;
+
 // Inflates a zlib stream held whole in memory in one call (libdeflate, which
 // runs far faster than zlib's inflate when it need not stop between pieces).
 // Answers true when the stream is valid, its Adler-32 included, and yields

@@ -351,11 +351,6 @@ namespace {
 // A non-interlaced image as one pass over every pixel.
 constexpr TAdam7Pass WholeImage = {0, 1, 0, 1, 0xFF};
 
-// A deflate stream expands at most about 1032 times (a 258-byte match coded
-// in two bits): image data the file cannot hold is refused before anything
-// is allocated for it.
-constexpr uint64_t MaxDeflateRatio = 1032;
-
 // The rows' layout: the Adam7 passes, or one pass over every pixel.
 std::span<const TAdam7Pass> Passes(bool interlaced) {
     if (interlaced) return Adam7Passes;
@@ -575,7 +570,7 @@ void TPNGGraphic::ReadImageData() {
     if (!depthSetUp_) SetupColorDepth();
     const uint64_t filteredSize = FilteredImageSize();
     CollectImageData(filteredSize);
-    if (filteredSize > CompressedData.size() * MaxDeflateRatio) RaiseGraphicErrorFmt(gsInvalidImage, gsPNG);
+    if (filteredSize > CompressedData.size() * DeflateBestRatio) RaiseGraphicErrorFmt(gsInvalidImage, gsPNG);
 
     if (!DataError && filteredSize <= WholeInflateLimit) {
         TByteBlock image = InflateImage(static_cast<size_t>(filteredSize));

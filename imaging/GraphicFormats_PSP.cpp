@@ -42,7 +42,6 @@ constexpr uint16_t TransparencyBitmap = 1;
 
 // The most pixel bytes one packed byte can stand for.
 constexpr uint64_t RLEBestRatio = 64;
-constexpr uint64_t DeflateBestRatio = 1032;
 
 struct TPSPBlockHeader {
     bool Valid = false;  // the marker starts with "~"

@@ -68,7 +68,7 @@ uint32_t BestRatio(TCompressionKind kind) {
         case ckNone: return 1;
         case ckPackBits: return 64;
         case ckThunderscan: return 32;
-        case ckLZ77: return 1032;
+        case ckLZ77: return DeflateBestRatio;
         case ckLZW: return 1500;
         default: return 2048;  // JPEG
     }
