@@ -4,17 +4,17 @@ find_package(PNG QUIET)
 find_library(STB_LIBRARY stb)
 if(PNG_FOUND AND STB_LIBRARY)
   dot3_add_bench(bench_imaging SOURCES ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchImaging.cpp
-                 ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchSGIPCXPPM.cpp
-                 ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchPSD.cpp
-                 ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTargaWriter.cpp
+                 ${CMAKE_CURRENT_LIST_DIR}/imaging/formats/BenchSGIPCXPPM.cpp
+                 ${CMAKE_CURRENT_LIST_DIR}/imaging/formats/BenchPSD.cpp
+                 ${CMAKE_CURRENT_LIST_DIR}/imaging/compression/BenchTargaWriter.cpp
                  LIBS imaging PNG::PNG ${STB_LIBRARY})
-  target_include_directories(bench_imaging PRIVATE ${PROJECT_SOURCE_DIR}/tests/imaging)
+  target_include_directories(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging ${PROJECT_SOURCE_DIR}/tests/imaging)
   # libtiff writes the TIFF files and reads them as the baseline; it is
   # linked into the benchmark only.
   find_package(TIFF QUIET)
   if(TIFF_FOUND)
-    target_sources(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchTIFF.cpp
-                                         ${CMAKE_CURRENT_LIST_DIR}/imaging/BenchDecoders.cpp)
+    target_sources(bench_imaging PRIVATE ${CMAKE_CURRENT_LIST_DIR}/imaging/formats/BenchTIFF.cpp
+                                         ${CMAKE_CURRENT_LIST_DIR}/imaging/compression/BenchDecoders.cpp)
     target_link_libraries(bench_imaging PRIVATE TIFF::TIFF)
   endif()
 endif()

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Classes.h"
-#include "GraphicColor.h"
-#include "GraphicCompression.h"
+#include "color/GraphicColor.h"
+#include "compression/GraphicCompression.h"
 #include "GraphicStrings.h"
 #include "Graphics.h"
 #include "SysUtils.h"

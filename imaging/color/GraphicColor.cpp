@@ -1,9 +1,9 @@
-#include "GraphicColor.h"
+#include "color/GraphicColor.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "GraphicColorRows.h"
+#include "color/Rows.h"
 #include "GraphicStrings.h"
 
 using namespace graphiccolor;

@@ -2,8 +2,8 @@
 // bits, and gray (with alpha) at 8 and 16 bits.
 #include <cstring>
 
-#include "GraphicColor.h"
-#include "GraphicColorRows.h"
+#include "color/GraphicColor.h"
+#include "color/Rows.h"
 
 using namespace graphiccolor;
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "GraphicColor.h"
-#include "GraphicColorRows.h"
+#include "color/GraphicColor.h"
+#include "color/Rows.h"
 
 using namespace graphiccolor;
 

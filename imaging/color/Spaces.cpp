@@ -2,8 +2,8 @@
 // CIELab, YCbCr and Photo-CD's PhotoYCC.
 #include <cmath>
 
-#include "GraphicColor.h"
-#include "GraphicColorRows.h"
+#include "color/GraphicColor.h"
+#include "color/Rows.h"
 
 using namespace graphiccolor;
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 
 namespace {
 

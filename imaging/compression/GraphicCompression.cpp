@@ -1,4 +1,4 @@
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 
 #include <libdeflate.h>
 

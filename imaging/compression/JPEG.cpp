@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 #include "GraphicFormats.h"
 #include "GraphicStrings.h"
 // Before jpeglib.h, whose TRUE and FALSE macros would spoil its constants.

@@ -6,7 +6,7 @@
 #include <bit>
 #include <cstring>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "GraphicColorRows.h"
-#include "GraphicCompression.h"
+#include "color/Rows.h"
+#include "compression/GraphicCompression.h"
 
 namespace {
 

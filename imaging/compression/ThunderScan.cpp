@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 
 namespace {
 

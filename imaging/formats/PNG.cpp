@@ -8,7 +8,7 @@
 #include <span>
 
 #include "GraphicFormats.h"
-#include "PNGFilters.h"
+#include "formats/PNGFilters.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "PNGFilters.h"
+#include "formats/PNGFilters.h"
 
 #ifndef PNGFILTERS_ISA
 #error "PNGFILTERS_ISA names the instruction-set build"

@@ -1,4 +1,4 @@
-#include "PNGFilters.h"
+#include "formats/PNGFilters.h"
 
 namespace pngfilters {
 

@@ -1,7 +1,7 @@
 // Tagged Image File Format: the header, the directory chain and the entry
 // values of either byte order, and the image properties of any directory.
-// Loading the pixel data lives in GraphicFormats_TIFFLoad.cpp.
-#include "GraphicFormats_TIFF.h"
+// Loading the pixel data lives in TIFFLoad.cpp.
+#include "formats/TIFF.h"
 
 #include <algorithm>
 #include <bit>

@@ -9,8 +9,8 @@
 #include <functional>
 
 #include "GraphicFormats.h"
-#include "GraphicFormats_TIFF.h"
-#include "PNGFilters.h"
+#include "formats/TIFF.h"
+#include "formats/PNGFilters.h"
 
 using namespace tiff;
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <map>
 
-#include "AutodeskFiles.h"
-#include "CUTFiles.h"
+#include "formats/AutodeskFiles.h"
+#include "formats/CUTFiles.h"
 #include "DibBuilder.h"
 #include "GraphicFormats.h"
 #include "Icon.h"
@@ -14,15 +14,15 @@
 #include "Jpeg.h"
 #include "Metafile.h"
 #include "MetafileWriter.h"
-#include "PCDFiles.h"
-#include "PCXFiles.h"
-#include "PPMFiles.h"
-#include "PSDFiles.h"
-#include "PSPFiles.h"
+#include "formats/PCDFiles.h"
+#include "formats/PCXFiles.h"
+#include "formats/PPMFiles.h"
+#include "formats/PSDFiles.h"
+#include "formats/PSPFiles.h"
 #include "PictureRegistrations.h"
-#include "RLAFiles.h"
-#include "SGIFiles.h"
-#include "TIFFFiles.h"
+#include "formats/RLAFiles.h"
+#include "formats/SGIFiles.h"
+#include "formats/TIFFFiles.h"
 #include "ToolFiles.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Graphics.h"
-#include "PPMFiles.h"
+#include "formats/PPMFiles.h"
 #include "ReaderTests.h"
 
 namespace imagefiles {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "../imaging/CUTFiles.h"
 #include "ComRef.h"
 #include "GraphicFormats.h"
 #include "Graphics.h"
 #include "SysUtils.h"
+#include "formats/CUTFiles.h"
 #include "System.h"
 #include "TextureBuffer.h"
 #include "Windows.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 
 namespace {
 

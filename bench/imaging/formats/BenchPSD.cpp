@@ -2,7 +2,7 @@
 // PackBits, read by our reader and by stb_image.
 #include "BenchSupport.h"
 #include "GraphicFormats.h"
-#include "PSDFiles.h"
+#include "formats/PSDFiles.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "BenchSupport.h"
 #include "GraphicFormats.h"
-#include "PCXFiles.h"
-#include "PPMFiles.h"
-#include "SGIFiles.h"
+#include "formats/PCXFiles.h"
+#include "formats/PPMFiles.h"
+#include "formats/SGIFiles.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "GraphicColor.h"
+#include "color/GraphicColor.h"
 
 namespace {
 

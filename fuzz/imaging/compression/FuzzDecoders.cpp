@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 #include "GraphicFormats.h"
 #include "Windows.h"
 

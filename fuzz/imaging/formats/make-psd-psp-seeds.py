@@ -6,7 +6,7 @@ import os
 import struct
 import zlib
 
-SEEDS = "seeds"
+SEEDS = "seeds/psd-psp"
 
 
 def write(name, data):

@@ -4,7 +4,7 @@ from this folder): every layout each reader decodes, built byte by byte."""
 import os
 import struct
 
-SEEDS = "seeds"
+SEEDS = "seeds/sgi-pcx-ppm"
 
 
 def write(name, data):

@@ -1,4 +1,4 @@
 # TIFF reader fuzz target; the first input byte chooses a plain TIFF file or
 # the TIFF preview of an EPS file.
-dot3_add_fuzzer(fuzz_tiff SOURCES ${CMAKE_CURRENT_LIST_DIR}/imaging/FuzzTIFF.cpp LIBS imaging
-                SEEDS ${CMAKE_CURRENT_LIST_DIR}/imaging/seeds/tiff)
+dot3_add_fuzzer(fuzz_tiff SOURCES ${CMAKE_CURRENT_LIST_DIR}/FuzzTIFF.cpp LIBS imaging
+                SEEDS ${CMAKE_CURRENT_LIST_DIR}/seeds/tiff)

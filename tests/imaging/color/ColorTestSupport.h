@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "GraphicColor.h"
+#include "color/GraphicColor.h"
 
 struct TLayout {
     TColorScheme Scheme;

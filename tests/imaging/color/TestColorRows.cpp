@@ -1,7 +1,7 @@
 // Row conversion of the palette-like and RGB layouts: masks, packing,
 // planes, alpha, depths and byte order.
 #include "ColorTestSupport.h"
-#include "GraphicColorRows.h"
+#include "color/Rows.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 #include "GraphicFormats.h"
 #include "ImageFiles.h"
 #include "Windows.h"

@@ -2,7 +2,7 @@
 
 #include <numeric>
 
-#include "GraphicCompression.h"
+#include "compression/GraphicCompression.h"
 #include "ImageFiles.h"
 
 namespace {

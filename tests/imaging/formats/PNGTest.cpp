@@ -6,7 +6,7 @@
 
 #include "GraphicFormats.h"
 #include "ImageFiles.h"
-#include "PNGFilters.h"
+#include "formats/PNGFilters.h"
 #include "ReaderTests.h"
 #include "ToolFiles.h"
 
