@@ -18,6 +18,7 @@
 
 #ifdef DOT3_HAVE_LIBTIFF
 #include <tiffio.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -301,7 +302,7 @@ struct LibtiffStrip {
 LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSample, uint16_t samples,
                             const Bytes& pixels, const std::function<void(TIFF*)>& setFields,
                             const std::function<void(TIFF*)>& readFields = [](TIFF*) {}) {
-    const std::string path = testing::TempDir() + "/decoder-test.tif";
+    const std::string path = testing::TempDir() + "/decoder-test-" + std::to_string(getpid()) + ".tif";
     TIFF* out = LibtiffWriter(path, width, height, bitsPerSample, samples, setFields);
     EXPECT_GE(TIFFWriteEncodedStrip(out, 0, const_cast<uint8_t*>(pixels.data()), tmsize_t(pixels.size())), 0);
     TIFFClose(out);
@@ -326,7 +327,7 @@ LibtiffStrip ThroughLibtiff(uint32_t width, uint32_t height, uint16_t bitsPerSam
 // codes it cannot write itself, or that our own encoder wrote.
 Bytes LibtiffDecodes(const Bytes& packed, uint32_t width, uint32_t height, uint16_t bitsPerSample,
                      uint16_t compression, size_t size) {
-    const std::string path = testing::TempDir() + "/decoder-raw-test.tif";
+    const std::string path = testing::TempDir() + "/decoder-raw-test-" + std::to_string(getpid()) + ".tif";
     TIFF* out = LibtiffWriter(path, width, height, bitsPerSample, 1, [&](TIFF* tif) {
         TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
