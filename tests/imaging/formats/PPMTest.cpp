@@ -69,10 +69,11 @@ TEST(PortableMaps, CommentsAndArbitraryMapHeaders) {
          {'a', 'b', 'c'}},
         {"P7\nWIDTH 3\nHEIGHT 1\nDEPTH 1\nMAXVAL 3\nTUPLTYPE GRAYSCALE\nENDHDR\n\1\2\3", {85, 170, 255}},
     };
-    for (const auto& [text, row] : files) {
-        SCOPED_TRACE(text);
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.first);
         TPPMGraphic graphic;
-        Load(graphic, Text(text));
+        Load(graphic, Text(file.first));
+        const Bytes& row = file.second;
         EXPECT_TRUE(ShowsPixels(graphic, 3, 1, [&](int x, int) { return RGB(row[x], row[x], row[x]); }));
     }
 }
