@@ -548,10 +548,15 @@ private:
     void ReadPalette(TStream& stream);
     bool ReadLayerBank(TStream& stream, int64_t bankEnd);
     bool IsRasterLayer(TStream& stream);
+    void ReadLayerRectangle(const uint8_t* info);
     void ReadLayerChannels(TStream& stream);
     void ReadChannel(TStream& stream, TChannel& channel, uint32_t packedSize, uint32_t unpackedSize);
     void ConvertChannels(std::vector<TChannel>& channels);
+    void PlaceLayerRow(const uint8_t* row, uint8_t* line) const;
 
+    // The rectangle of the loaded layer on the canvas, and its row size.
+    int32_t layerLeft_ = 0, layerTop_ = 0;
+    uint32_t layerWidth_ = 0, layerHeight_ = 0;
     uint32_t rowSize_ = 0;
 };
 
