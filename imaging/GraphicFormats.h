@@ -476,7 +476,8 @@ public:
     // imageIndex chooses the resolution whose size is reported: 0 is
     // 192 x 128, each further one doubles the sides, up to 5.
     bool ReadProperties(TStream& stream, int imageIndex) override;
-    // Loads the base resolution (768 x 512), turned as the file says; a
+    // Loads the base resolution (768 x 512) of an image pack, turned as the
+    // file says, or the first thumbnail (192 x 128) of an overview pack; a
     // stream that is no Photo-CD file leaves the picture empty.
     void LoadFromStream(TStream& stream) override;
 };
