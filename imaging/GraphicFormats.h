@@ -117,6 +117,11 @@ void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
 // the same row stride (width, height >= 2; stride >= 2 width).
 void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer);
 
+// Widens the gray and alpha byte pairs at the start of row to four bytes a
+// pixel (the gray three times, then the alpha), last pixel first so that
+// nothing is overwritten unread.
+void ExpandGrayAlpha(uint8_t* row, uint32_t width);
+
 // Images larger than this many pixels are refused before anything is
 // allocated for them.
 constexpr uint64_t MaxImagePixels = uint64_t(1) << 28;
@@ -337,7 +342,7 @@ public:
     void LoadFromStream(TStream& stream) override;
 
     // Header facts beyond the image properties, from the last ReadProperties:
-    // the type digit (P1 to P6) and the maximum sample value (1 for bitmaps).
+    // the type digit (P1 to P7) and the maximum sample value (1 for bitmaps).
     uint8_t MapType() const { return mapType_; }
     uint32_t MaximumValue() const { return maximumValue_; }
 
@@ -351,6 +356,8 @@ private:
     uint8_t NextDigit();
     // A decimal number; consumes the character that ends it.
     uint32_t GetNumber();
+    std::string GetLine();
+    bool ReadArbitraryMapHeader();
     uint64_t BytesLeft() const;
     void CheckDataSize() const;
 
