@@ -119,16 +119,14 @@ uint32_t ColorPlanesOf(TColorScheme scheme) {
     }
 }
 
-// CMYK and Lab convert to blue, green and red only: their alpha plane is
-// decoded too and copied in afterwards.
-bool HasSeparateAlpha(const TImageProperties& p) {
-    return p.HasAlpha && (p.ColorScheme == csCMYK || p.ColorScheme == csCIELab);
+// CMYK and Lab schemes carry no alpha: their alpha plane is one more.
+uint32_t PlanesOf(const TImageProperties& p) {
+    const bool extraAlpha = p.HasAlpha && (p.ColorScheme == csCMYK || p.ColorScheme == csCIELab);
+    return ColorPlanesOf(p.ColorScheme) + (extraAlpha ? 1 : 0);
 }
 
 // CMYK and alpha.
 constexpr uint32_t MaxPlanes = 5;
-
-uint32_t PlanesOf(const TImageProperties& p) { return ColorPlanesOf(p.ColorScheme) + (HasSeparateAlpha(p) ? 1 : 0); }
 
 // Depths whose rows become bitmap rows: 1-bit rows only for single-channel
 // images, 8 and 16 bits for all.
@@ -345,21 +343,15 @@ void TPSDGraphic::ConvertPlaneRows(uint8_t* const* rows, uint32_t planes, uint32
     if (scheme == csCMYK)
         for (uint32_t k = 0; k < 4; ++k)
             std::transform(rows[k], rows[k] + rowSize, rows[k], [](uint8_t v) { return uint8_t(~v); });
-    const void* sources[4] = {rows[0], planes > 1 ? rows[1] : nullptr, planes > 2 ? rows[2] : nullptr,
-                              planes > 3 ? rows[3] : nullptr};
-    uint32_t sourceCount = ColorPlanesOf(scheme);
+    // The planes in their order, an alpha plane after the colour ones; gray
+    // and alpha go as red, green and blue planes of the gray.
+    const void* sources[MaxPlanes] = {};
+    std::copy(rows, rows + planes, sources);
     if (scheme == csGrayAlpha) {
         sources[3] = rows[1];
         sources[1] = sources[2] = rows[0];
-        sourceCount = 4;
+        planes = 4;
     }
-    uint8_t* line = ScanLine(static_cast<int>(y));
-    ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, sourceCount), line, Properties.Width, 0xFF);
-    if (!HasSeparateAlpha(Properties)) return;
-    // 16-bit samples are big-endian and narrowed as the colour manager does.
-    const uint8_t* alpha = rows[planes - 1];
-    for (uint32_t x = 0; x < Properties.Width; ++x)
-        line[4 * x + 3] = Properties.BitsPerSample == 16
-                              ? TColorManager::Scale16To8(static_cast<uint16_t>(alpha[2 * x] << 8 | alpha[2 * x + 1]))
-                              : alpha[x];
+    ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, planes), ScanLine(static_cast<int>(y)),
+                               Properties.Width, 0xFF);
 }
