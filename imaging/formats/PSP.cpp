@@ -77,7 +77,8 @@ uint32_t Read32(TStream& stream) {
     return LittleEndian32(raw);
 }
 
-int64_t BytesLeft(TStream& stream) { return stream.Size() - stream.Position(); }
+// A chunk length from the file may have moved the position past the end.
+int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
 
 [[noreturn]] void RaiseInvalid() { RaiseGraphicErrorFmt(gsInvalidImage, gsPSP); }
 
