@@ -407,7 +407,7 @@ public:
 private:
     class TLoader;
 
-    bool ReadDirectory(uint32_t offset);
+    bool ReadDirectory(uint64_t offset);
     const TTagEntry* FindTag(uint16_t tag) const;
     uint32_t Value(uint16_t tag, uint32_t defaultValue) const;
     float FloatValue(uint16_t tag, float defaultValue);
