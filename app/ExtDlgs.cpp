@@ -1,9 +1,13 @@
 #include "ExtDlgs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 #include <Graphics.h>
@@ -14,6 +18,14 @@
 namespace {
 
 constexpr int kPreviewSide = 160;
+// The dialog's own size, where the screen has room for it.
+constexpr QSize kDialogSize(640, 400);
+// How long the selection must rest before its picture is read.
+constexpr int kPreviewDelayMs = 150;
+// The type box shows about this many characters of its entries and elides
+// the rest; the "All" entry lists every pattern and would otherwise make the
+// dialog wider than most screens.
+constexpr int kTypeBoxCharacters = 28;
 
 // Qt reads a filter's patterns from its last parentheses, separated by
 // blanks; the registrations list them separated by semicolons.
@@ -25,6 +37,24 @@ QString NameFilter(const TPicture::Filter& filter) {
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
     return label + QLatin1String(" (") + patterns + QLatin1Char(')');
 }
+
+// A type box that shows the end of a long entry as an ellipsis instead of
+// cutting it off.
+class TElidingComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOptionComboBox option;
+        initStyleOption(&option);
+        painter.drawComplexControl(QStyle::CC_ComboBox, option);
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+        option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideRight, field.width());
+        painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+    }
+};
 
 }  // namespace
 
@@ -58,9 +88,13 @@ QImage PreviewImage(const QString& fileName, int maxWidth, int maxHeight, int& w
 TPicturePreview::TPicturePreview(QWidget* parent)
     : QWidget(parent), image_(new QLabel(this)), dimensions_(new QLabel(this)) {
     setObjectName(QStringLiteral("PicturePreview"));
-    image_->setFixedSize(kPreviewSide, kPreviewSide);
     image_->setAlignment(Qt::AlignCenter);
     image_->setFrameShape(QFrame::StyledPanel);
+    image_->setWordWrap(true);
+    image_->setMargin(4);
+    // The frame and the margin lie around the whole picture.
+    const int border = 2 * (image_->frameWidth() + image_->margin());
+    image_->setFixedSize(kPreviewSide + border, kPreviewSide + border);
     dimensions_->setAlignment(Qt::AlignCenter);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(image_);
@@ -79,9 +113,8 @@ void TPicturePreview::ShowFile(const QString& fileName) {
         if (image.isNull()) return;
         image_->setPixmap(QPixmap::fromImage(image));
         dimensions_->setText(QStringLiteral("%1 x %2").arg(width).arg(height));
-    } catch (const std::exception&) {
-        // A file the readers reject simply has no preview; choosing it
-        // reports the error when the program loads it.
+    } catch (const std::exception& error) {
+        image_->setText(QString::fromLocal8Bit(error.what()));
     }
 }
 
@@ -91,13 +124,20 @@ TPictureFileDialog::TPictureFileDialog(QWidget* parent, const QString& directory
       folder_(new QLabel(this)),
       files_(new QListView(this)),
       name_(new QLineEdit(this)),
-      types_(new QComboBox(this)),
+      types_(new TElidingComboBox(this)),
       preview_(new TPicturePreview(this)) {
     setWindowTitle(QStringLiteral("Open"));
     model_->setFilter(QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
     model_->setNameFilterDisables(false);
     files_->setModel(model_);
     types_->addItems(nameFilters);
+    types_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    types_->setMinimumContentsLength(kTypeBoxCharacters);
+    for (int i = 0; i < types_->count(); ++i) types_->setItemData(i, nameFilters[i], Qt::ToolTipRole);
+    // A deep folder's path must not widen the dialog either.
+    folder_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    previewDelay_.setSingleShot(true);
+    previewDelay_.setInterval(kPreviewDelayMs);
 
     auto* up = new QPushButton(QStringLiteral("Up"), this);
     auto* open = new QPushButton(QStringLiteral("Open"), this);
@@ -115,7 +155,8 @@ TPictureFileDialog::TPictureFileDialog(QWidget* parent, const QString& directory
     grid->addWidget(types_, 3, 1, 1, 2);
     grid->addWidget(cancel, 3, 3);
     grid->setColumnStretch(1, 1);
-    resize(640, 400);
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    resize(screen ? kDialogSize.boundedTo(screen->availableGeometry().size()) : kDialogSize);
 
     connect(up, &QPushButton::clicked, this, [this] { SetDirectory(QFileInfo(directory_).absolutePath()); });
     connect(open, &QPushButton::clicked, this, &TPictureFileDialog::OpenTypedName);
@@ -124,6 +165,11 @@ TPictureFileDialog::TPictureFileDialog(QWidget* parent, const QString& directory
     connect(files_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TPictureFileDialog::CurrentChanged);
     connect(files_, &QListView::activated, this, &TPictureFileDialog::Activated);
+    connect(&previewDelay_, &QTimer::timeout, this, [this] { preview_->ShowFile(pending_); });
+    connect(name_, &QLineEdit::textEdited, this, [this](const QString& typed) {
+        const QFileInfo target(QDir(directory_), typed.trimmed());
+        PreviewLater(target.isFile() ? target.absoluteFilePath() : QString());
+    });
 
     SetNameFilter(0);
     SetDirectory(directory.isEmpty() ? QDir::currentPath() : directory);
@@ -140,7 +186,17 @@ void TPictureFileDialog::SetDirectory(const QString& path) {
     directory_ = QDir(path).absolutePath();
     folder_->setText(QDir::toNativeSeparators(directory_));
     files_->setRootIndex(model_->setRootPath(directory_));
-    preview_->ShowFile({});
+    PreviewLater({});
+}
+
+void TPictureFileDialog::PreviewLater(const QString& fileName) {
+    pending_ = fileName;
+    if (fileName.isEmpty()) {
+        previewDelay_.stop();
+        preview_->ShowFile({});
+    } else {
+        previewDelay_.start();
+    }
 }
 
 // Qt's filter text ends with its patterns in parentheses, blank-separated.
@@ -154,11 +210,11 @@ void TPictureFileDialog::SetNameFilter(int index) {
 
 void TPictureFileDialog::CurrentChanged(const QModelIndex& index) {
     if (!index.isValid() || model_->isDir(index)) {
-        preview_->ShowFile({});
+        PreviewLater({});
         return;
     }
     name_->setText(model_->fileName(index));
-    preview_->ShowFile(model_->filePath(index));
+    PreviewLater(model_->filePath(index));
 }
 
 void TPictureFileDialog::Activated(const QModelIndex& index) {
@@ -183,7 +239,12 @@ void TPictureFileDialog::OpenTypedName() {
     }
 }
 
-TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : QObject(owner), owner_(owner) {}
+TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : QObject(owner), owner_(owner) {
+    // An installed program keeps its sample textures in a folder beside its
+    // own; the first dialog shows them.
+    const QDir samples(QCoreApplication::applicationDirPath() + QStringLiteral("/" DOT3_SAMPLES_FROM_PROGRAM));
+    if (samples.exists()) directory_ = samples.absolutePath();
+}
 
 bool TOpenPictureDialog::Execute() {
     TPictureFileDialog dialog(owner_, directory_, PictureNameFilters());

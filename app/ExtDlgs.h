@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <string>
@@ -21,11 +22,13 @@ class TPicturePreview : public QWidget {
 public:
     explicit TPicturePreview(QWidget* parent = nullptr);
 
-    // Shows the picture in fileName, or "(None)" when it cannot be read.
+    // Shows the picture in fileName, or "(None)" when there is none; a file
+    // the readers refuse shows their message in place of the picture.
     void ShowFile(const QString& fileName);
 
     QImage Image() const { return image_->pixmap().toImage(); }
     QString Dimensions() const { return dimensions_->text(); }
+    QString Message() const { return image_->text(); }
 
 private:
     QLabel* image_;
@@ -54,6 +57,9 @@ private:
     void Activated(const QModelIndex& index);
     // Opens what the name box names: a folder is entered, a file accepted.
     void OpenTypedName();
+    // Previews fileName once the selection has rested a moment, so that
+    // moving through a list of large pictures does not read each of them.
+    void PreviewLater(const QString& fileName);
 
     QFileSystemModel* model_;
     QLabel* folder_;
@@ -61,7 +67,8 @@ private:
     QLineEdit* name_;
     QComboBox* types_;
     TPicturePreview* preview_;
-    QString directory_, selected_;
+    QTimer previewDelay_;
+    QString directory_, selected_, pending_;
 };
 
 class TOpenPictureDialog : public QObject {

@@ -71,6 +71,14 @@ void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t
     std::memcpy(row(2 * height - 1), row(2 * height - 2), 2 * size_t(width));
 }
 
+void ExpandGrayAlpha(uint8_t* row, uint32_t width) {
+    for (uint32_t x = width; x-- > 0;) {
+        const uint8_t gray = row[2 * x], alpha = row[2 * x + 1];
+        row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = gray;
+        row[4 * x + 3] = alpha;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // TFormatGraphic
 
@@ -249,6 +257,8 @@ const TRegistration StartupRegistrations[] = {
     {"ppm", gsDescPortable, gsDescPortablePixel, fkRaster, &TPPMGraphic::StaticClass},
     {"pgm", "", gsDescPortableGray, fkRaster, &TPPMGraphic::StaticClass},
     {"pbm", "", gsDescPortableMono, fkRaster, &TPPMGraphic::StaticClass},
+    {"pnm", "", gsDescPortableAny, fkRaster, &TPPMGraphic::StaticClass},
+    {"pam", "", gsDescPortableArbitrary, fkRaster, &TPPMGraphic::StaticClass},
     {"cel", gsDescAutodesk, "", fkRaster, &TAutodeskGraphic::StaticClass},
     {"pic", gsDescAutodesk, "", fkRaster, &TAutodeskGraphic::StaticClass},
     {"pcd", gsDescKodakPhotoCD, "", fkRaster, &TPCDGraphic::StaticClass},

@@ -138,7 +138,9 @@ void TColorManager::SelectConverter() {
     const bool sourcePaletteLike =
         sourceScheme_ == csIndexed || sourceScheme_ == csGray || sourceScheme_ == csGrayAlpha;
     const bool targetPaletteLike = targetScheme_ == csIndexed || targetScheme_ == csGray;
-    if (sourcePaletteLike != targetPaletteLike) throw EColorConversionError(gsIndexedNotSupported);
+    // Gray with alpha also goes to colour with alpha, keeping its alpha.
+    const bool grayToAlpha = sourceScheme_ == csGrayAlpha && (targetScheme_ == csRGBA || targetScheme_ == csBGRA);
+    if (sourcePaletteLike != targetPaletteLike && !grayToAlpha) throw EColorConversionError(gsIndexedNotSupported);
 
     SourceMode = WithAlpha(SourceMode, HasAlpha(sourceScheme_));
     TargetMode = WithAlpha(TargetMode, HasAlpha(targetScheme_));
@@ -160,7 +162,9 @@ void TColorManager::SelectConverter() {
                 converter = &TColorManager::Gray;
             break;
         case csGrayAlpha:
-            if ((s == 8 || s == 16) && (t == 8 || t == 16)) converter = &TColorManager::Gray;
+            if ((s == 8 || s == 16) && (t == 8 || t == 16))
+                converter = toRGB ? &TColorManager::GrayAlphaToRGB : toBGR ? &TColorManager::GrayAlphaToBGR
+                                                                       : &TColorManager::Gray;
             break;
         case csRGB:
         case csRGBA:

@@ -1,5 +1,7 @@
 // Converters from the other colour spaces to RGB or BGR targets: CMYK,
 // CIELab, YCbCr and Photo-CD's PhotoYCC.
+#include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "color/GraphicColor.h"
@@ -12,10 +14,39 @@ namespace {
 bool SupportedDepth(unsigned bits) { return bits == 8 || bits == 16; }
 
 // The source row of a three- or four-component space in its stored order.
+// Interleaved pixels step by the source's samples per pixel, which may hold
+// samples beyond the colour (an alpha, say); the first of them is the pixel's
+// alpha where the target has one.
 bool LocateSpaceSamples(const TColorManager& manager, TColorManager::TSourceRows Source, int components,
                         TSourceSamples& samples) {
     static constexpr int stored[4] = {0, 1, 2, 3};
-    return LocateSamples(Source, stored, components, components, manager.SourceBitsPerSample() / 8, samples);
+    const int pixelSamples = std::max<int>(components, manager.SourceSamplesPerPixel());
+    return LocateSamples(Source, stored, components, pixelSamples, manager.SourceBitsPerSample() / 8, samples);
+}
+
+// Where the alpha sample of a space's source pixels lies, if it is carried.
+const uint8_t* SpaceAlpha(const TColorManager& manager, TColorManager::TSourceRows Source, int components) {
+    if (!Has(manager.TargetMode, cvAlpha)) return nullptr;
+    if (Source.size() > 1) return Source.size() > size_t(components) ? static_cast<const uint8_t*>(Source[components]) : nullptr;
+    if (manager.SourceSamplesPerPixel() <= components) return nullptr;
+    return static_cast<const uint8_t*>(Source[0]) + components * (manager.SourceBitsPerSample() / 8);
+}
+
+// Copies or scales the carried alpha of source pixel j into target pixel i.
+void PutAlpha(const TColorManager& manager, const TTargetPixels& target, const uint8_t* alpha, size_t step, size_t j,
+              size_t i) {
+    if (!alpha) return;
+    const uint8_t* at = alpha + j * step;
+    const bool swap = Has(manager.SourceMode, cvByteSwap);
+    const unsigned s = manager.SourceBitsPerSample(), t = manager.TargetBitsPerSample();
+    uint8_t* out = target.At(i) + target.Alpha;
+    if (s == 8 && t == 8) *out = *at;
+    else if (s == 8) Store<uint16_t>(out, Widen8(*at));
+    else {
+        const uint16_t word = swap ? TColorManager::Swap16(Load<uint16_t>(at)) : Load<uint16_t>(at);
+        if (t == 8) *out = TColorManager::Scale16To8(word);
+        else Store<uint16_t>(out, word);
+    }
 }
 
 TTargetPixels TargetOf(const TColorManager& manager, void* Target, bool blueFirst) {
@@ -51,6 +82,7 @@ void ConvertCMYK(const TColorManager& manager, TColorManager::TSourceRows Source
     TSourceSamples in;
     if (!SupportedDepth(s) || !SupportedDepth(t) || !LocateSpaceSamples(manager, Source, 4, in)) return;
     const TTargetPixels out = TargetOf(manager, Target, blueFirst);
+    const uint8_t* alpha = SpaceAlpha(manager, Source, 4);
 
     if (s == 8) {
         // 255 minus the combined ink of a colour and black.
@@ -58,6 +90,7 @@ void ConvertCMYK(const TColorManager& manager, TColorManager::TSourceRows Source
         ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
             const int32_t k = *in.At(3, j);
             PutBytes(out, t == 16, i, colour(*in.At(0, j), k), colour(*in.At(1, j), k), colour(*in.At(2, j), k));
+            PutAlpha(manager, out, alpha, in.Step, j, i);
         });
         return;
     }
@@ -71,6 +104,7 @@ void ConvertCMYK(const TColorManager& manager, TColorManager::TSourceRows Source
             const uint32_t k = word(in.At(3, j));
             out.Put<uint8_t>(i, colour(word(in.At(0, j)), k), colour(word(in.At(1, j)), k),
                              colour(word(in.At(2, j)), k));
+            PutAlpha(manager, out, alpha, in.Step, j, i);
         });
     } else {
         const auto colour = [](int64_t ink, int64_t black) { return uint16_t(ink * black / 65535 - ink - black - 1); };
@@ -78,27 +112,40 @@ void ConvertCMYK(const TColorManager& manager, TColorManager::TSourceRows Source
             const int64_t k = word(in.At(3, j));
             out.Put<uint16_t>(i, colour(word(in.At(0, j)), k), colour(word(in.At(1, j)), k),
                               colour(word(in.At(2, j)), k));
+            PutAlpha(manager, out, alpha, in.Step, j, i);
         });
     }
 }
 
-// CIELab to RGB without white-point adaptation, as the files' producers
-// expect it.
+// The sRGB companding curve over linear light 0..1, in steps fine enough
+// (1/65535) that even its steep start rounds as the curve itself would.
+uint8_t CompandSRGB(double linear) {
+    static const std::array<uint8_t, 65536> curve = [] {
+        std::array<uint8_t, 65536> table{};
+        for (size_t i = 0; i < table.size(); ++i) {
+            const double v = double(i) / 65535;
+            table[i] = RoundClampByte((v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055) * 255);
+        }
+        return table;
+    }();
+    if (!(linear > 0)) return 0;
+    return linear >= 1 ? 255 : curve[size_t(linear * 65535 + 0.5)];
+}
+
+// CIELab as TIFF and Photoshop define it, relative to the D50 white, to
+// sRGB: through XYZ, the D50-adapted (Bradford) sRGB matrix, so that the
+// reference white shows white, and the sRGB companding curve.
 void LabToColour(double L, double a, double b, uint8_t& red, uint8_t& green, uint8_t& blue) {
-    double X, Y, Z;
-    if (L < 7.9996) {
-        Y = L / 903.3;
-        X = Y + a / 3893.5;
-        Z = Y - b / 1557.4;
-    } else {
-        const double T = (L + 16) / 116;
-        Y = T * T * T;
-        X = std::pow(T + a / 500, 3);
-        Z = std::pow(T - b / 200, 3);
-    }
-    red = RoundClampByte((2.998 * X - 1.458 * Y - 0.541 * Z) * 255);
-    green = RoundClampByte((-0.952 * X + 1.893 * Y + 0.059 * Z) * 255);
-    blue = RoundClampByte((0.099 * X - 0.198 * Y + 1.099 * Z) * 255);
+    constexpr double WhiteX = 0.96422, WhiteZ = 0.82521;
+    const auto inverse = [](double f) {
+        constexpr double delta = 6.0 / 29;
+        return f > delta ? f * f * f : 3 * delta * delta * (f - 4.0 / 29);
+    };
+    const double fy = (L + 16) / 116;
+    const double X = WhiteX * inverse(fy + a / 500), Y = inverse(fy), Z = WhiteZ * inverse(fy - b / 200);
+    red = CompandSRGB(3.1338561 * X - 1.6168667 * Y - 0.4906146 * Z);
+    green = CompandSRGB(-0.9787684 * X + 1.9161415 * Y + 0.0334540 * Z);
+    blue = CompandSRGB(0.0719453 * X - 0.2289914 * Y + 1.4052427 * Z);
 }
 
 void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
@@ -107,6 +154,7 @@ void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source,
     TSourceSamples in;
     if (!SupportedDepth(s) || !SupportedDepth(t) || !LocateSpaceSamples(manager, Source, 3, in)) return;
     const TTargetPixels out = TargetOf(manager, Target, blueFirst);
+    const uint8_t* alpha = SpaceAlpha(manager, Source, 3);
     const bool byteRange = Has(manager.SourceMode, cvLabByteRange);
     const bool chromaOffset = Has(manager.SourceMode, cvLabChromaOffset);
     const TWordReader word{Has(manager.SourceMode, cvByteSwap)};
@@ -128,6 +176,28 @@ void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source,
         uint8_t red, green, blue;
         LabToColour(L, a, b, red, green, blue);
         PutBytes(out, t == 16, i, red, green, blue);
+        PutAlpha(manager, out, alpha, in.Step, j, i);
+    });
+}
+
+// Gray with alpha to colour with alpha: the level in all three colours.
+void ConvertGrayAlpha(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
+                      uint8_t Mask, bool blueFirst) {
+    const unsigned s = manager.SourceBitsPerSample(), t = manager.TargetBitsPerSample();
+    TSourceSamples in;
+    if (!SupportedDepth(s) || !SupportedDepth(t) || !LocateSpaceSamples(manager, Source, 2, in)) return;
+    const TTargetPixels out = TargetOf(manager, Target, blueFirst);
+    const uint8_t* alpha = Has(manager.TargetMode, cvAlpha) ? in.Component[1] : nullptr;
+    const TWordReader word{Has(manager.SourceMode, cvByteSwap)};
+    ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
+        if (s == 16 && t == 16) {
+            const uint16_t level = word(in.At(0, j));
+            out.Put<uint16_t>(i, level, level, level);
+        } else {
+            const uint8_t level = s == 8 ? *in.At(0, j) : TColorManager::Scale16To8(word(in.At(0, j)));
+            PutBytes(out, t == 16, i, level, level, level);
+        }
+        PutAlpha(manager, out, alpha, in.Step, j, i);
     });
 }
 
@@ -138,6 +208,7 @@ void ConvertYCbCr(const TColorManager& manager, TColorManager::TSourceRows Sourc
     TSourceSamples in;
     if (!SupportedDepth(s) || !SupportedDepth(t) || !LocateSpaceSamples(manager, Source, 3, in)) return;
     const TTargetPixels out = TargetOf(manager, Target, blueFirst);
+    const uint8_t* alpha = SpaceAlpha(manager, Source, 3);
     const TWordReader word{Has(manager.SourceMode, cvByteSwap)};
 
     if (s == 16 && t == 16) {
@@ -146,6 +217,7 @@ void ConvertYCbCr(const TColorManager& manager, TColorManager::TSourceRows Sourc
             const double c1 = word(in.At(1, j)) - 40092.0, c2 = word(in.At(2, j)) - 35209.0;
             out.Put<uint16_t>(i, RoundClampWord(y + 1.8215 * c2), RoundClampWord(y - 0.4302726 * c1 - 0.9271435 * c2),
                               RoundClampWord(y + 2.2179 * c1));
+            PutAlpha(manager, out, alpha, in.Step, j, i);
         });
         return;
     }
@@ -160,6 +232,7 @@ void ConvertYCbCr(const TColorManager& manager, TColorManager::TSourceRows Sourc
         const int32_t y = sample(0, j), cb = sample(1, j), cr = sample(2, j);
         PutBytes(out, t == 16, i, ClampByte(y + crToRed[cr]), ClampByte(y + cbToGreen[cb] + crToGreen[cr]),
                  ClampByte(y + cbToBlue[cb]));
+        PutAlpha(manager, out, alpha, in.Step, j, i);
     });
 }
 
@@ -179,6 +252,14 @@ void TColorManager::LabToRGB(TSourceRows Source, void* Target, uint32_t Count, u
 
 void TColorManager::LabToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
     ConvertLab(*this, Source, Target, Count, Mask, true);
+}
+
+void TColorManager::GrayAlphaToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertGrayAlpha(*this, Source, Target, Count, Mask, false);
+}
+
+void TColorManager::GrayAlphaToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertGrayAlpha(*this, Source, Target, Count, Mask, true);
 }
 
 void TColorManager::YCbCrToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {

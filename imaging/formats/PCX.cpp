@@ -152,34 +152,36 @@ TPixelFormat TPCXGraphic::SetupColorConversion() {
     return IsBitPlanes(p.SamplesPerPixel, p.BitsPerSample) ? pf4bit : manager.GetPixelFormat(1);
 }
 
+// Images of up to 4 bits a pixel take their colours from the header, as
+// netpbm, ImageMagick and Pillow do whatever the version and palette type
+// say; a header whose entries the indices reach are all black holds no
+// palette, and black and white or the standard 16 colours stand in.
 void TPCXGraphic::SetupPalette(const uint8_t* headerPalette, const uint8_t* trailerPalette) {
     const TColorManager& manager = *ColorConverter;
     const TPixelFormat format = PixelFormat();
     if (format == pf24bit || format == pf32bit) return;
-    if (version_ == 3 && Properties.SamplesPerPixel * Properties.BitsPerSample > 1) {
-        // Version 3 files carry no palette: the standard 16 colours.
-        SetPalette(DefaultPalette(pf4bit));
-    } else if (format == pf1bit) {
-        SetPalette(manager.CreateGrayscalePalette(false));
-    } else if (format == pf4bit) {
-        if (paletteType_ == GrayPaletteType) {
+    if (format == pf8bit) {
+        if (trailerPalette)
+            SetPalette(manager.CreateColorPalette({trailerPalette}, 0, 256, false));
+        else if (paletteType_ == GrayPaletteType)
             SetPalette(manager.CreateGrayscalePalette(false));
-            return;
-        }
-        uint8_t colors[48];
-        std::memcpy(colors, headerPalette, sizeof(colors));
-        // Widened 2-bit indices 0 to 3 become 0, 5, 10 and 15: their colours
-        // move along.
-        if (Properties.BitsPerSample == 2)
-            for (int index = 3; index >= 1; --index) std::memcpy(colors + 15 * index, colors + 3 * index, 3);
-        SetPalette(manager.CreateColorPalette({colors}, 0, 16, false));
-    } else if (trailerPalette) {
-        SetPalette(manager.CreateColorPalette({trailerPalette}, 0, 256, false));
-    } else if (paletteType_ == GrayPaletteType) {
-        SetPalette(manager.CreateGrayscalePalette(false));
-    } else {
-        SetPalette(DefaultPalette(pf8bit));
+        else
+            SetPalette(DefaultPalette(pf8bit));
+        return;
     }
+    const uint32_t indexBits = Properties.SamplesPerPixel * Properties.BitsPerSample;
+    const uint32_t reached = 3u << std::min(indexBits, 4u);
+    if (std::all_of(headerPalette, headerPalette + reached, [](uint8_t v) { return v == 0; })) {
+        SetPalette(format == pf1bit ? manager.CreateGrayscalePalette(false) : DefaultPalette(pf4bit));
+        return;
+    }
+    uint8_t colors[48];
+    std::memcpy(colors, headerPalette, sizeof(colors));
+    // Widened 2-bit indices 0 to 3 become 0, 5, 10 and 15: their colours
+    // move along.
+    if (Properties.SamplesPerPixel == 1 && Properties.BitsPerSample == 2)
+        for (int index = 3; index >= 1; --index) std::memcpy(colors + 15 * index, colors + 3 * index, 3);
+    SetPalette(manager.CreateColorPalette({colors}, 0, format == pf1bit ? 2 : 16, false));
 }
 
 // All rows of all planes, lineSize bytes a row. What the data does not fill

@@ -1,5 +1,6 @@
-// Portable bitmaps, grey maps and pixel maps: the text forms P1 to P3 and the
-// binary forms P4 to P6, with maximum sample values up to 65535.
+// Portable bitmaps, grey maps and pixel maps: the text forms P1 to P3, the
+// binary forms P4 to P6 and the arbitrary maps (PAM, P7) of grey, grey and
+// alpha, RGB and RGB and alpha tuples, with maximum sample values up to 65535.
 #include <algorithm>
 #include <cstring>
 
@@ -11,20 +12,55 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 bool IsTextMap(uint8_t mapType) { return mapType <= 3; }
 
-// Samples of maps whose maximum is above 255 are narrowed to 8 bits the way
-// the colour manager narrows 16-bit samples (a maximum of 65535 gives exactly
-// its v * 255 div 65535); maps with a smaller maximum keep the stored value.
+constexpr uint8_t ArbitraryMap = 7;
+
+// Samples are scaled from 0..maximum to 0..255 the way the colour manager
+// narrows 16-bit samples (v * 255 div maximum, so 65535 gives exactly its
+// v * 255 div 65535): a map of maximum 15 or 1 is as bright as one of 255.
+// Values above the maximum count as the maximum.
 class TSampleScale {
 public:
-    explicit TSampleScale(uint32_t maximum) : maximum_(maximum) {}
+    explicit TSampleScale(uint32_t maximum) : maximum_(maximum) {
+        if (maximum_ > 255) return;
+        for (uint32_t v = 0; v < 256; ++v) byteTable_[v] = static_cast<uint8_t>(std::min(v, maximum_) * 255 / maximum_);
+    }
     uint8_t operator()(uint32_t value) const {
-        if (maximum_ <= 255) return static_cast<uint8_t>(value);
+        if (maximum_ <= 255) return byteTable_[std::min(value, 255u)];
         return static_cast<uint8_t>(std::min(value, maximum_) * 255 / maximum_);
     }
 
 private:
     uint32_t maximum_;
+    uint8_t byteTable_[256] = {};
 };
+
+// The samples of one PAM tuple type; 0 for types this reader does not show.
+// Black and white tuples are grey levels of maximum 1 (0 is black).
+uint32_t TupleSamples(const std::string& tupleType) {
+    if (tupleType == "BLACKANDWHITE" || tupleType == "GRAYSCALE") return 1;
+    if (tupleType == "BLACKANDWHITE_ALPHA" || tupleType == "GRAYSCALE_ALPHA") return 2;
+    if (tupleType == "RGB") return 3;
+    if (tupleType == "RGB_ALPHA") return 4;
+    return 0;
+}
+
+constexpr const char* Blanks = " \t";
+
+std::string Trimmed(const std::string& text) {
+    const size_t first = text.find_first_not_of(Blanks);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
+}
+
+// A PAM header value: a decimal number of at most nine digits, else 0.
+uint32_t HeaderValue(const std::string& text) {
+    const std::string digits = Trimmed(text);
+    if (digits.empty() || digits.size() > 9 || !std::all_of(digits.begin(), digits.end(), [](char c) {
+            return IsDigit(uint8_t(c));
+        }))
+        return 0;
+    return static_cast<uint32_t>(std::stoul(digits));
+}
 
 }  // namespace
 
@@ -35,9 +71,10 @@ const TGraphicClassDesc TPPMGraphic::ClassDesc = {
 bool TPPMGraphic::ProbeStream(TStream& stream) {
     const int64_t start = stream.Position();
     uint8_t head[10];
+    // "P7" followed by anything but a line end is an XV thumbnail, no PAM.
     const bool answer = stream.Size() - start > static_cast<int64_t>(sizeof(head)) &&
                         stream.Read(head, sizeof(head)) == sizeof(head) && head[0] == 'P' && head[1] >= '1' &&
-                        head[1] <= '6';
+                        (head[1] <= '6' || (head[1] == '7' && (head[2] == '\n' || head[2] == '\r')));
     stream.SetPosition(start);
     return answer;
 }
@@ -54,6 +91,7 @@ bool TPPMGraphic::ReadProperties(TStream& stream, int imageIndex) {
     const uint8_t digit = GetCharacter();
     if (!IsDigit(digit)) throw EConvertError(Format("'%c' is not a valid integer value", digit));
     mapType_ = static_cast<uint8_t>(digit - '0');
+    if (mapType_ == ArbitraryMap) return ReadArbitraryMapHeader();
     if (mapType_ < 1 || mapType_ > 6) return true;
 
     p.Width = GetNumber();
@@ -68,29 +106,78 @@ bool TPPMGraphic::ReadProperties(TStream& stream, int imageIndex) {
     return true;
 }
 
+// Lines of a keyword and its value up to "ENDHDR"; "#" lines are comments.
+// The tuple type names what the samples are; without one the depth tells.
+// Keywords this reader does not use are passed over, as ImageMagick does.
+bool TPPMGraphic::ReadArbitraryMapHeader() {
+    if (!Trimmed(GetLine()).empty()) return false;  // "P7 332": an XV thumbnail
+    uint32_t depth = 0;
+    std::string tupleType;
+    for (;;) {
+        const std::string line = GetLine();
+        const size_t start = line.find_first_not_of(Blanks);
+        if (start == std::string::npos || line[start] == '#') continue;
+        const size_t end = std::min(line.find_first_of(Blanks, start), line.size());
+        const std::string keyword = line.substr(start, end - start), value = line.substr(end);
+        if (keyword == "ENDHDR") break;
+        if (keyword == "WIDTH") Properties.Width = HeaderValue(value);
+        if (keyword == "HEIGHT") Properties.Height = HeaderValue(value);
+        if (keyword == "DEPTH") depth = HeaderValue(value);
+        if (keyword == "MAXVAL") maximumValue_ = HeaderValue(value);
+        if (keyword == "TUPLTYPE") tupleType = Trimmed(value);
+    }
+    const uint32_t samples = tupleType.empty() ? depth : TupleSamples(tupleType);
+    if (samples == 0 || samples > 4 || samples != depth) return false;
+
+    TImageProperties& p = Properties;
+    static constexpr TColorScheme Schemes[] = {csIndexed, csGrayAlpha, csRGB, csRGBA};
+    p.ColorScheme = Schemes[samples - 1];
+    p.HasAlpha = samples == 2 || samples == 4;
+    p.SamplesPerPixel = static_cast<uint8_t>(samples);
+    p.BitsPerSample = maximumValue_ > 255 ? 16 : 8;
+    p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
+    return true;
+}
+
+// Lines end with a line feed, as netpbm reads them; carriage returns are
+// dropped. Lines longer than any keyword and value are cut, the rest of the
+// line read past.
+std::string TPPMGraphic::GetLine() {
+    constexpr size_t LongestLine = 256;
+    std::string line;
+    for (uint8_t c = GetCharacter(); c != '\n'; c = GetCharacter())
+        if (c != '\r' && line.size() < LongestLine) line += static_cast<char>(c);
+    return line;
+}
+
 void TPPMGraphic::LoadFromStream(TStream& stream) {
     FreeImage();
     StartPosition = static_cast<uint32_t>(stream.Position());
     SourceStream = &stream;
-    if (!ReadProperties(stream, 0)) RaiseGraphicErrorFmt(gsInvalidImage, gsPortableMaps);
-    if (mapType_ < 1 || mapType_ > 6) return;
+    // A map type without a layout would load as an empty picture that looks
+    // like a success.
+    if (!ReadProperties(stream, 0) || mapType_ < 1 || mapType_ > ArbitraryMap)
+        RaiseGraphicErrorFmt(gsInvalidImage, gsPortableMaps);
     if (maximumValue_ == 0 || maximumValue_ > 65535) RaiseGraphicErrorFmt(gsInvalidImage, gsPortableMaps);
     CheckImageSize(Properties.Width, Properties.Height, gsPortableMaps);
     CheckDataSize();
 
     // The header has been read up to the pixel data, which follows at once.
+    // Samples reach the manager narrowed to 8 bits, grey and alpha pairs
+    // spread to red, green, blue and alpha.
+    const TColorScheme scheme = Properties.ColorScheme == csGrayAlpha ? csRGBA : Properties.ColorScheme;
+    const uint8_t samples = scheme == csRGBA ? 4 : Properties.SamplesPerPixel;
+    const uint8_t bits = Properties.BitsPerSample == 1 ? 1 : 8;
     TColorManager& manager = *ColorConverter;
     manager.SourceMode = manager.TargetMode = TConversionOptions{};
-    manager.SetSourceScheme(Properties.ColorScheme);
-    manager.SetTargetScheme(Properties.ColorScheme == csRGB ? csBGR : csIndexed);
-    manager.SetSourceSamplesPerPixel(Properties.SamplesPerPixel);
-    manager.SetTargetSamplesPerPixel(Properties.SamplesPerPixel);
-    // Samples reach the manager narrowed to 8 bits.
-    const uint8_t bits = Properties.BitsPerSample == 1 ? 1 : 8;
+    manager.SetSourceScheme(scheme);
+    manager.SetTargetScheme(scheme == csRGB ? csBGR : (scheme == csRGBA ? csBGRA : csIndexed));
+    manager.SetSourceSamplesPerPixel(samples);
+    manager.SetTargetSamplesPerPixel(samples);
     manager.SetSourceBitsPerSample(bits);
     manager.SetTargetBitsPerSample(bits);
     SetPixelFormat(manager.GetPixelFormat(1));
-    if (Properties.ColorScheme == csIndexed) SetPalette(manager.CreateGrayscalePalette(bits == 1));
+    if (scheme == csIndexed) SetPalette(manager.CreateGrayscalePalette(bits == 1));
     SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
 
     if (bits == 1)
@@ -122,9 +209,13 @@ uint8_t TPPMGraphic::NextDigit() {
 uint32_t TPPMGraphic::GetNumber() {
     uint32_t value = NextDigit() - '0';
     // The character after the digits is consumed; the end of the data also
-    // ends a number. Numbers beyond 10^9 all read as the largest value.
+    // ends a number. Numbers beyond 10^9 all read as the largest value. A
+    // "#" right after the digits starts a comment, which runs to the end of
+    // its line as anywhere else.
     while (BufferIndex < BufferEnd || Refill()) {
-        const uint8_t c = Buffer[BufferIndex++];
+        uint8_t c = Buffer[BufferIndex++];
+        if (c == '#')
+            while (c != '\n' && c != '\r') c = GetCharacter();
         if (!IsDigit(c)) break;
         value = value < 100000000 ? value * 10 + (c - '0') : UINT32_MAX;
     }
@@ -167,7 +258,7 @@ void TPPMGraphic::CheckDataSize() const {
     const uint64_t samples = width * height * Properties.SamplesPerPixel;
     uint64_t needed = samples;
     if (mapType_ == 4) needed = (width + 7) / 8 * height;
-    if (mapType_ == 5 || mapType_ == 6) needed = samples * (maximumValue_ > 255 ? 2 : 1);
+    if (mapType_ >= 5) needed = samples * (maximumValue_ > 255 ? 2 : 1);
     if (needed > BytesLeft()) RaiseGraphicErrorFmt(gsInvalidImage, gsPortableMaps);
 }
 
@@ -220,37 +311,43 @@ void TPPMGraphic::ReadBits() {
     }
 }
 
-// Grey levels go straight into the 8-bit rows; colours are narrowed into a
+// Grey levels go straight into the 8-bit rows; colours are scaled into a
 // row of their own (or used as stored) and then stored as blue, green, red
-// by the colour manager.
+// (and alpha) by the colour manager.
 void TPPMGraphic::ReadSamples() {
     const uint32_t width = Properties.Width;
     const int height = static_cast<int>(Properties.Height);
-    const size_t count = size_t(width) * Properties.SamplesPerPixel;
-    const bool color = Properties.SamplesPerPixel == 3;
-    const bool text = IsTextMap(mapType_), wide = maximumValue_ > 255;
+    const uint32_t stored = Properties.SamplesPerPixel;
+    const size_t count = size_t(width) * stored;
+    const bool text = IsTextMap(mapType_), scaled = maximumValue_ != 255;
     if (!text) {
         ReleaseBuffer();
-        if (!color && !wide && ReadRowsAtOnce(width)) return;
-        if (color && !wide && ConvertRowsAtOnce(count)) return;
+        if (!scaled && stored == 1 && ReadRowsAtOnce(width)) return;
+        if (!scaled && stored >= 3 && ConvertRowsAtOnce(count)) return;
     }
     const TSampleScale scale(maximumValue_);
-    std::vector<uint8_t> stored;
-    std::vector<uint8_t> narrowed(color && (text || wide) ? count : 0);
+    const bool direct = stored == 1;
+    std::vector<uint8_t> bytes;
+    // Grey and alpha pairs are spread to four samples within the row.
+    std::vector<uint8_t> row(direct ? 0 : size_t(width) * (stored == 2 ? 4 : stored));
     for (int y = 0; y < height; ++y) {
         uint8_t* line = ScanLine(y);
-        uint8_t* target = color ? narrowed.data() : line;
+        uint8_t* target = direct ? line : row.data();
         const uint8_t* samples = target;
         if (text) {
             for (size_t i = 0; i < count; ++i) target[i] = scale(GetNumber());
-        } else if (wide) {
-            const uint8_t* pairs = StoredBytes(2 * count, stored);
+        } else if (maximumValue_ > 255) {
+            const uint8_t* pairs = StoredBytes(2 * count, bytes);
             for (size_t i = 0; i < count; ++i) target[i] = scale(uint32_t(pairs[2 * i]) << 8 | pairs[2 * i + 1]);
-        } else if (color) {
-            samples = StoredBytes(count, stored);
+        } else if (scaled || stored == 2) {
+            const uint8_t* values = StoredBytes(count, bytes);
+            for (size_t i = 0; i < count; ++i) target[i] = scale(values[i]);
+        } else if (!direct) {
+            samples = StoredBytes(count, bytes);
         } else {
             ReadBytes(line, count);
         }
-        if (color) ColorConverter->ConvertRow({samples}, line, width, 0xFF);
+        if (stored == 2) ExpandGrayAlpha(target, width);
+        if (!direct) ColorConverter->ConvertRow({samples}, line, width, 0xFF);
     }
 }

@@ -38,9 +38,11 @@ bool ReadHeader(TStream& stream, TSGIHeader& header) {
     return true;
 }
 
-// The fewest packed bytes a run-length row of width samples can take: runs
-// of at most 127 samples, each a control item and one value item.
-uint64_t ShortestPackedRow(uint64_t width, uint32_t bytesPerSample) { return (width + 126) / 127 * 2 * bytesPerSample; }
+// The most samples packed bytes can stand for: runs of at most 127 samples,
+// each a control item and one value item.
+uint64_t MostPackedSamples(uint64_t packedBytes, uint32_t bytesPerSample) {
+    return packedBytes / bytesPerSample / 2 * 127;
+}
 
 }  // namespace
 
@@ -122,14 +124,14 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
     finish();
 }
 
-// The tables must lie in the stream, every row they name too, and the data
-// must be long enough for every row at the best packing the runs allow.
+// The tables must lie in the stream, every row they name too, and the rows
+// they name must be able to hold the image at the best packing the runs
+// allow. Several rows may name the same packed bytes (writers store a
+// repeated row once), so each row counts what its own bytes could hold.
 void TSGIGraphic::ReadRowTables() {
     const uint32_t count = Properties.Height * Properties.SamplesPerPixel;
     const uint32_t bytesPerSample = Properties.BitsPerSample / 8;
-    const uint64_t tablesEnd = HeaderSize + 8 * uint64_t(count);
-    if (tablesEnd + count * ShortestPackedRow(Properties.Width, bytesPerSample) > uint64_t(streamSize_))
-        RaiseGraphicErrorFmt(gsInvalidImage, gsSGI);
+    if (HeaderSize + 8 * uint64_t(count) > uint64_t(streamSize_)) RaiseGraphicErrorFmt(gsInvalidImage, gsSGI);
 
     RowStart.resize(count);
     RowSize.resize(count);
@@ -141,11 +143,14 @@ void TSGIGraphic::ReadRowTables() {
     SwapLongs(RowSize.data(), count);
 
     size_t longest = 0;
+    uint64_t samples = 0;
     for (uint32_t k = 0; k < count; ++k) {
         if (RowStart[k] > streamSize_ || RowSize[k] > streamSize_ - RowStart[k])
             RaiseGraphicErrorFmt(gsInvalidImage, gsSGI);
         longest = std::max(longest, PackedRowSize(k));
+        samples += MostPackedSamples(PackedRowSize(k), bytesPerSample);
     }
+    if (samples < uint64_t(Properties.Width) * count) RaiseGraphicErrorFmt(gsInvalidImage, gsSGI);
     packedRow_.resize(longest);
 }
 

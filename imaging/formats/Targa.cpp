@@ -63,16 +63,6 @@ void MirrorRow(uint8_t* row, uint32_t width, uint32_t bytesPerPixel) {
         std::swap_ranges(row + left * bytesPerPixel, row + (left + 1) * bytesPerPixel, row + right * bytesPerPixel);
 }
 
-// Widens the gray and alpha byte pairs at the start of row to the four bytes
-// of a 32-bit pixel, last pixel first so that nothing is overwritten unread.
-void ExpandGrayAlpha(uint8_t* row, uint32_t width) {
-    for (uint32_t x = width; x-- > 0;) {
-        const uint8_t gray = row[2 * x], alpha = row[2 * x + 1];
-        row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = gray;
-        row[4 * x + 3] = alpha;
-    }
-}
-
 uint32_t TargaBytesPerPixel(TPixelFormat format) {
     switch (format) {
         case pf1bit:

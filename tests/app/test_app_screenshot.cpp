@@ -9,8 +9,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 
+#include <System.h>
+
+#include "ExtDlgs.h"
 #include "QtTestMain.h"
 
 namespace {
@@ -29,7 +34,8 @@ class VirtualDisplay : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"Xvfb", "xdotool", "import"})
-            if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is not installed";
+            ASSERT_FALSE(QStandardPaths::findExecutable(tool).isEmpty())
+                << tool << " is not installed (scripts/deps xvfb installs it)";
         ASSERT_TRUE(folder_.isValid());
         StartServer();
         ASSERT_FALSE(display_.isEmpty()) << "Xvfb did not start";
@@ -75,9 +81,10 @@ protected:
     }
     void Xdotool(const QStringList& arguments) { Run("xdotool", arguments); }
 
-    QRect WindowGeometry() {
+    QRect WindowGeometry() { return WindowGeometry(window_); }
+    QRect WindowGeometry(const QString& window) {
         QRect geometry;
-        for (const QString& line : Run("xdotool", {"getwindowgeometry", "--shell", window_}).split('\n')) {
+        for (const QString& line : Run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n')) {
             const int value = line.section('=', 1).toInt();
             if (line.startsWith("X=")) geometry.moveLeft(value);
             if (line.startsWith("Y=")) geometry.moveTop(value);
@@ -110,10 +117,9 @@ protected:
         return false;
     }
 
-    // Opens the picture dialog through the File menu (item 1 or 2) and
-    // types the file's name, as a person would. A busy machine may drop
-    // the menu's first click, so the menu is tried again.
-    void OpenThroughMenu(int item, const QString& fileName) {
+    // Opens the picture dialog through the File menu (item 1 or 2). A busy
+    // machine may drop the menu's first click, so the menu is tried again.
+    void ShowDialogThroughMenu(int item) {
         bool shown = false;
         for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
             Focus();
@@ -127,16 +133,25 @@ protected:
         }
         ASSERT_TRUE(shown) << "the picture dialog did not open";
         QTest::qWait(300);
+    }
+
+    // Opens the dialog and types the file's name, as a person would.
+    void OpenThroughMenu(int item, const QString& fileName) {
+        ASSERT_NO_FATAL_FAILURE(ShowDialogThroughMenu(item));
         Xdotool({"type", "--delay", "5", fileName});
         QTest::qWait(300);
         Xdotool({"key", "Return"});
         ASSERT_TRUE(WaitForWindow("^Open$", false)) << "the dialog did not take the file";
     }
 
-    TShot Screenshot(const QString& name) {
+    QImage ScreenImage(const QString& name) {
         const QString path = folder_.filePath(name);
         Run("import", {"-window", "root", path});
-        TShot shot{QImage(path).convertToFormat(QImage::Format_RGB32), PanelGeometry(), {}};
+        return QImage(path).convertToFormat(QImage::Format_RGB32);
+    }
+
+    TShot Screenshot(const QString& name) {
+        TShot shot{ScreenImage(name), PanelGeometry(), {}};
         // The square is what is not the grey clear colour inside the panel.
         int left = shot.panel.right(), top = shot.panel.bottom(), right = -1, bottom = -1;
         for (int y = shot.panel.top(); y <= shot.panel.bottom(); ++y)
@@ -154,9 +169,34 @@ protected:
     QString display_, window_;
 };
 
+// Where image shows whole and unchanged on the screen, or a null point.
+std::optional<QPoint> Find(const QImage& screen, const QImage& image) {
+    for (int y = 0; y + image.height() <= screen.height(); ++y)
+        for (int x = 0; x + image.width() <= screen.width(); ++x) {
+            bool same = true;
+            for (int row = 0; row < image.height() && same; ++row)
+                same = std::equal(image.constScanLine(row), image.constScanLine(row) + 4 * image.width(),
+                                  screen.constScanLine(y + row) + 4 * x,
+                                  [](uint8_t a, uint8_t b) { return a == b; });
+            if (same) return QPoint(x, y);
+        }
+    return std::nullopt;
+}
+
 QColor ScreenColorAt(const TShot& shot, double u, double v) {
     const QRect& s = shot.square;
     return QColor(shot.image.pixel(s.left() + int(u * s.width()), s.top() + int(v * s.height())));
+}
+
+// The program under test: the one built beside this test, or an installed
+// copy named by DOT3_PROGRAM. An installed copy's dialog opens on its sample
+// textures, so their bare names pick them.
+QString ProgramUnderTest() {
+    const QString installed = qEnvironmentVariable("DOT3_PROGRAM");
+    return installed.isEmpty() ? QCoreApplication::applicationDirPath() + "/dot3demo" : installed;
+}
+QString SampleName(const QString& name) {
+    return qEnvironmentVariableIsSet("DOT3_PROGRAM") ? name : QStringLiteral(DOT3_ASSETS "/") + name;
 }
 
 TEST_F(VirtualDisplay, LoadsTheSamplesAndDrawsTheSquareWithAndWithoutBumps) {
@@ -164,14 +204,28 @@ TEST_F(VirtualDisplay, LoadsTheSamplesAndDrawsTheSquareWithAndWithoutBumps) {
     const QImage base = QImage(assets + "/bricks.bmp").convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(base.isNull());
 
-    program_.start(QCoreApplication::applicationDirPath() + "/dot3demo", {});
+    program_.start(ProgramUnderTest(), {});
     ASSERT_TRUE(program_.waitForStarted(5000));
     window_ = Run("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Form1$"}).section('\n', 0, 0);
     ASSERT_FALSE(window_.isEmpty());
     Focus();
 
-    ASSERT_NO_FATAL_FAILURE(OpenThroughMenu(1, assets + "/bricks.bmp"));
-    ASSERT_NO_FATAL_FAILURE(OpenThroughMenu(2, assets + "/bricks_normal.bmp"));
+    // The dialog fits the 1024 x 768 screen and previews the picture named.
+    ASSERT_NO_FATAL_FAILURE(ShowDialogThroughMenu(1));
+    Xdotool({"type", "--delay", "5", SampleName("bricks.bmp")});
+    QTest::qWait(1000);
+    const QString dialog = Run("xdotool", {"search", "--onlyvisible", "--name", "^Open$"}).section('\n', 0, 0);
+    const QRect dialogGeometry = WindowGeometry(dialog);
+    EXPECT_EQ(dialogGeometry.size(), QSize(640, 400));
+    EXPECT_TRUE(QRect(0, 0, 1024, 768).contains(dialogGeometry));
+    int width = 0, height = 0;
+    const QImage preview = PreviewImage(assets + "/bricks.bmp", 160, 160, width, height).convertToFormat(QImage::Format_RGB32);
+    const std::optional<QPoint> shown = Find(ScreenImage("dialog.png"), preview);
+    ASSERT_TRUE(shown.has_value()) << "no preview of the sample on the screen";
+    EXPECT_TRUE(dialogGeometry.contains(QRect(*shown, preview.size())));
+    Xdotool({"key", "Return"});
+    ASSERT_TRUE(WaitForWindow("^Open$", false)) << "the dialog did not take the file";
+    ASSERT_NO_FATAL_FAILURE(OpenThroughMenu(2, SampleName("bricks_normal.bmp")));
     Focus();
     const TShot flat = Screenshot("flat.png");
 
@@ -241,4 +295,4 @@ TEST_F(VirtualDisplay, WithoutTheDeviceModuleTheProgramSaysSoAndEnds) {
 
 }  // namespace
 
-DOT3_QT_TEST_MAIN([] {})
+DOT3_QT_TEST_MAIN([] { InitializeUnit("Graphics", InitializeFrameworkGraphics, nullptr); })

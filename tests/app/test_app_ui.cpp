@@ -220,20 +220,23 @@ TEST_F(PicturePreviewTest, ShowsThePictureScaledToFitAndItsSize) {
     EXPECT_EQ(preview.Image().size(), QSize(10, 6));
 }
 
+// Files the readers refuse show the refusal; missing files and folders
+// show nothing.
 TEST_F(PicturePreviewTest, UnreadableOrMissingFilesShowNone) {
     TPicturePreview preview;
-    preview.ShowFile(WriteBitmap("good.bmp", 8, 8, RGB(1, 2, 3)));
-    const QString unreadable[] = {
-        WriteBytes("broken.bmp", "BM not really a bitmap"),
-        WriteBytes("picture.xyz", "whatever"),
-        folder_.filePath("missing.bmp"),
-        folder_.path(),
+    const std::pair<QString, QString> unreadable[] = {
+        {WriteBytes("broken.bmp", "BM not really a bitmap"), "Bitmap image is not valid"},
+        {WriteBytes("picture.xyz", "whatever"), "Unknown picture file extension (.xyz)"},
+        {folder_.filePath("missing.bmp"), ""},
+        {folder_.path(), ""},
     };
-    for (const QString& file : unreadable) {
+    for (const auto& [file, message] : unreadable) {
         preview.ShowFile(WriteBitmap("good.bmp", 8, 8, RGB(1, 2, 3)));
         preview.ShowFile(file);
         EXPECT_EQ(preview.Dimensions(), "(None)") << file.toStdString();
         EXPECT_TRUE(preview.Image().isNull()) << file.toStdString();
+        EXPECT_TRUE(message.isEmpty() ? preview.Message().isEmpty() : preview.Message().startsWith(message))
+            << file.toStdString() << ": " << preview.Message().toStdString();
     }
 }
 

@@ -238,6 +238,8 @@ TEST(RegistryUnit, StartUpMakesEveryRowInOrderAndShutdownRemovesThem) {
         {"ppm", "Portable pixel map images"},
         {"pgm", "Portable gray map images"},
         {"pbm", "Portable bitmap images"},
+        {"pnm", "Portable any map images"},
+        {"pam", "Portable arbitrary map images"},
         {"cel", "Autodesk images"},
         {"pic", "Autodesk images"},
         {"pcd", "Kodak Photo-CD images"},

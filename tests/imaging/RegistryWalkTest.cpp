@@ -138,7 +138,7 @@ TEST(RegistryWalk, EveryExtensionLoadsAFileOfItsFormat) {
     GraphicFormatsInitialization();
     const ScratchFolder folder;
     const auto& extensions = FileFormatList->Extensions();
-    EXPECT_EQ(extensions.size(), 39u);
+    EXPECT_EQ(extensions.size(), 41u);
     for (const auto& entry : extensions) {
         SCOPED_TRACE(entry->Extension);
         const TGraphicClass graphicClass = entry->Class->GraphicClass;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -23,6 +24,15 @@
 namespace imagefiles {
 
 inline bool ToolPresent(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
+
+// The tools a cross-check runs, all installed by `scripts/deps tools`: a
+// missing one fails the test rather than skipping it.
+inline ::testing::AssertionResult ToolsPresent(std::initializer_list<const char*> tools) {
+    for (const char* tool : tools)
+        if (!ToolPresent(tool))
+            return ::testing::AssertionFailure() << tool << " is missing (scripts/deps tools installs it)";
+    return ::testing::AssertionSuccess();
+}
 
 // A scratch folder removed with everything in it at the end of the test.
 class ScratchFolder {
@@ -91,6 +101,20 @@ inline ::testing::AssertionResult ShowsReference(const TBitmap& bitmap, const RG
             return RGB(rgb[0], rgb[1], rgb[2]);
         },
         tolerance);
+}
+
+// Whether the 32-bit bitmap's alpha bytes are the reference's grey levels,
+// each within tolerance.
+inline ::testing::AssertionResult ShowsReferenceAlpha(const TBitmap& bitmap, const RGBImage& alpha,
+                                                      int tolerance = 0) {
+    if (alpha.Pixels.empty()) return ::testing::AssertionFailure() << "the tool wrote no readable alpha map";
+    if (bitmap.PixelFormat() != pf32bit || bitmap.Width() != alpha.Width || bitmap.Height() != alpha.Height)
+        return ::testing::AssertionFailure() << "no 32-bit bitmap of the alpha map's size";
+    for (int y = 0; y < alpha.Height; ++y)
+        for (int x = 0; x < alpha.Width; ++x)
+            if (std::abs(bitmap.ScanLine(y)[4 * x + 3] - alpha.Pixels[3 * (size_t(y) * alpha.Width + x)]) > tolerance)
+                return ::testing::AssertionFailure() << "alpha of pixel " << x << "," << y << " differs";
+    return ::testing::AssertionSuccess();
 }
 
 // A picture for the tools to write: flat stretches (for run-length packing)

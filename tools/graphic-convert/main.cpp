@@ -1,12 +1,18 @@
 // graphic-convert FILE        prints the class that read FILE, its size and pixel format
-// graphic-convert IN OUT      writes the picture read from IN as OUT (.pam, .bmp or .tga)
+// graphic-convert IN OUT      writes the picture read from IN as OUT (.png, .pam, .bmp or .tga)
+// graphic-convert --to EXT [--out DIR] [--force] FILE...
+//                             converts each FILE, writing it beside itself (or into DIR)
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "GraphicFormats.h"
 #include "Graphics.h"
 #include "Icon.h"
 #include "Jpeg.h"
+#include "PictureWriters.h"
 #include "SysUtils.h"
 #include "System.h"
 
@@ -16,18 +22,6 @@ const char* PixelFormatName(TPixelFormat format) {
     static const char* const names[] = {"pfDevice", "pf1bit",  "pf4bit",  "pf8bit",  "pf15bit",
                                         "pf16bit",  "pf24bit", "pf32bit", "pfCustom"};
     return format <= pfCustom ? names[format] : "unknown";
-}
-
-// The picture as a bitmap: bitmaps as they are, everything else drawn onto a
-// 32-bit bitmap of its size whose pixels start fully transparent, so that
-// what the graphic leaves out stays transparent.
-TBitmap AsBitmap(const TGraphic& graphic) {
-    if (const auto* bitmap = dynamic_cast<const TBitmap*>(&graphic)) return *bitmap;
-    TBitmap canvas;
-    canvas.SetPixelFormat(pf32bit);
-    canvas.SetSize(graphic.Width(), graphic.Height());
-    graphic.Draw(canvas.Canvas(), Rect(0, 0, graphic.Width(), graphic.Height()));
-    return canvas;
 }
 
 // The pixels a graphic holds, where it holds a bitmap.
@@ -122,8 +116,19 @@ void PrintReaderFacts(const TGraphic& graphic) {
     }
 }
 
-void PrintProperties(const TGraphic& graphic) {
+// Says which class read a file whose extension names another one (a file
+// whose content a different reader recognised); empty otherwise.
+std::string ReaderNote(const std::string& fileName, const TGraphic& graphic) {
+    std::string extension = LowerCase(ExtractFileExt(fileName));
+    if (!extension.empty()) extension.erase(0, 1);
+    const TGraphicClass registered = TPicture::FindGraphicClass(extension);
+    if (!registered || registered == graphic.ClassType()) return {};
+    return Format("read by %s, not %s", graphic.ClassType()->Name, registered->Name);
+}
+
+void PrintProperties(const std::string& fileName, const TGraphic& graphic) {
     std::printf("class: %s\n", graphic.ClassType()->Name);
+    if (const std::string note = ReaderNote(fileName, graphic); !note.empty()) std::printf("note: %s\n", note.c_str());
     std::printf("width: %d\n", graphic.Width());
     std::printf("height: %d\n", graphic.Height());
     if (const TBitmap* image = ImageOf(graphic)) std::printf("pixel format: %s\n", PixelFormatName(image->PixelFormat()));
@@ -131,50 +136,93 @@ void PrintProperties(const TGraphic& graphic) {
     PrintReaderFacts(graphic);
 }
 
-// Run-length encoded Targa, through the library's writer.
-void WriteTarga(const TBitmap& bitmap, const std::string& fileName) {
-    TTargaGraphic targa;
-    targa.Assign(bitmap);
-    targa.SaveToFile(fileName);
+// graphic-convert IN OUT: the output is written whatever was there.
+void ConvertOne(const std::string& input, const std::string& output) {
+    TPicture picture;
+    picture.LoadFromFile(input);
+    TMemoryStream bytes = EncodePicture(*picture.Graphic(), ExtractFileExt(output));
+    SaveBytes(bytes, output, true);
+    if (const std::string note = ReaderNote(input, *picture.Graphic()); !note.empty())
+        std::printf("%s: %s\n", input.c_str(), note.c_str());
 }
 
-// Portable arbitrary map, RGB plus alpha, rows from the top. Only a 32-bit
-// bitmap carries alpha; every other pixel is opaque.
-void WritePam(const TBitmap& bitmap, const std::string& fileName) {
-    std::string data = Format("P7\nWIDTH %d\nHEIGHT %d\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
-                              bitmap.Width(), bitmap.Height());
-    const bool alpha = bitmap.PixelFormat() == pf32bit;
-    for (int y = 0; y < bitmap.Height(); ++y)
-        for (int x = 0; x < bitmap.Width(); ++x) {
-            const TColor color = bitmap.Pixel(x, y);
-            data += static_cast<char>(GetRValue(color));
-            data += static_cast<char>(GetGValue(color));
-            data += static_cast<char>(GetBValue(color));
-            data += static_cast<char>(alpha ? bitmap.ScanLine(y)[4 * x + 3] : 255);
+struct TBatch {
+    std::string Extension;  // with its period
+    std::string Folder;     // empty: beside each source
+    bool Force = false;
+    std::vector<std::string> Files;
+};
+
+// Reads --to EXT [--out DIR] [--force] FILE...; false when they do not
+// make a batch.
+bool ParseBatch(int argc, char** argv, TBatch& batch) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if ((argument == "--to" || argument == "--out") && i + 1 < argc && argv[i + 1][0] != '\0') {
+            const std::string value = argv[++i];
+            if (argument == "--to")
+                batch.Extension = "." + LowerCase(value[0] == '.' ? value.substr(1) : value);
+            else
+                batch.Folder = value;
+        } else if (argument == "--force") {
+            batch.Force = true;
+        } else if (argument == "--") {
+            batch.Files.insert(batch.Files.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (argument.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            batch.Files.push_back(argument);
         }
-    TFileStream file(fileName, TFileStream::fmCreate);
-    file.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));
+    }
+    return !batch.Extension.empty() && !batch.Files.empty();
 }
 
-void Convert(const TGraphic& graphic, const std::string& output) {
-    const std::string extension = LowerCase(ExtractFileExt(output));
-    const TBitmap bitmap = AsBitmap(graphic);
-    if (extension == ".pam")
-        WritePam(bitmap, output);
-    else if (extension == ".bmp")
-        bitmap.SaveToFile(output);
-    else if (extension == ".tga")
-        WriteTarga(bitmap, output);
-    else
-        throw EInvalidGraphicOperation(Format("Cannot write \"%s\" files", extension));
+// One line a file: the output's name, or the file and why it failed. A file
+// this call did not write is never overwritten without --force, and no two
+// sources of one call write the same output.
+int ConvertBatch(const TBatch& batch) {
+    namespace fs = std::filesystem;
+    std::set<fs::path> written;
+    int failures = 0;
+    for (const std::string& input : batch.Files) {
+        fs::path output = fs::path(input).replace_extension(batch.Extension);
+        if (!batch.Folder.empty()) output = fs::path(batch.Folder) / output.filename();
+        try {
+            if (written.count(fs::weakly_canonical(output)))
+                throw EWriteError(Format("%s was written from another file in this call", output.string()));
+            TPicture picture;
+            picture.LoadFromFile(input);
+            TMemoryStream bytes = EncodePicture(*picture.Graphic(), batch.Extension);
+            SaveBytes(bytes, output.string(), batch.Force);
+            written.insert(fs::weakly_canonical(output));
+            const std::string note = ReaderNote(input, *picture.Graphic());
+            std::printf("%s", output.c_str());
+            if (!note.empty()) std::printf(" (%s)", note.c_str());
+            std::printf("\n");
+        } catch (const std::exception& error) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s: %s\n", input.c_str(), error.what());
+            ++failures;
+        }
+        std::fflush(stdout);
+    }
+    return failures ? 1 : 0;
 }
 
 // The usage, and every registered extension with the description the
 // open-picture dialog shows for it.
 void PrintHelp() {
-    std::printf("usage: graphic-convert FILE      prints the properties of the picture in FILE\n"
-                "       graphic-convert IN OUT    writes the picture read from IN as OUT (.pam, .bmp or .tga)\n"
-                "\nPicture files it reads:\n");
+    std::printf(
+        "usage: graphic-convert FILE      prints the properties of the picture in FILE\n"
+        "       graphic-convert IN OUT    writes the picture read from IN as OUT (.png, .pam, .bmp or .tga)\n"
+        "       graphic-convert --to EXT [--out DIR] [--force] FILE...\n"
+        "                                 writes each FILE as EXT (png, pam, bmp or tga) beside it, or into DIR;\n"
+        "                                 prints each output's name, or the file and its error; never\n"
+        "                                 overwrites a file it did not write in this call unless --force is\n"
+        "                                 given; exits 1 when any file failed\n"
+        "       graphic-convert --help    shows this\n"
+        "\nPicture files it reads:\n");
     for (const auto& entry : FileFormatList->Extensions()) {
         const std::string& description = entry->Description.empty() ? entry->Class->Description : entry->Description;
         std::printf("  .%-6s %s\n", entry->Extension.c_str(), description.c_str());
@@ -189,28 +237,38 @@ void StartUnits() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && argc != 3) {
-        std::fprintf(stderr, "usage: graphic-convert FILE | graphic-convert IN OUT\n");
+    const bool help = argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h");
+    TBatch batch;
+    const bool batchForm = argc > 1 && std::string(argv[1]).rfind("--", 0) == 0 && !help;
+    if (batchForm ? !ParseBatch(argc, argv, batch) : (argc != 2 && argc != 3)) {
+        std::fprintf(stderr,
+                     "usage: graphic-convert FILE | graphic-convert IN OUT | "
+                     "graphic-convert --to EXT [--out DIR] [--force] FILE... | graphic-convert --help\n");
+        return 2;
+    }
+    if (batchForm && !CanWrite(batch.Extension)) {
+        std::fprintf(stderr, "Cannot write \"%s\" files\n", batch.Extension.c_str());
         return 2;
     }
     StartUnits();
-    const std::string first = argv[1];
-    if (argc == 2 && (first == "--help" || first == "-h")) {
-        PrintHelp();
-        FinalizeUnits();
-        return 0;
-    }
     int status = 0;
-    try {
-        TPicture picture;
-        picture.LoadFromFile(argv[1]);
-        if (argc == 2)
-            PrintProperties(*picture.Graphic());
-        else
-            Convert(*picture.Graphic(), argv[2]);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        status = 1;
+    if (help) {
+        PrintHelp();
+    } else if (batchForm) {
+        status = ConvertBatch(batch);
+    } else {
+        try {
+            if (argc == 2) {
+                TPicture picture;
+                picture.LoadFromFile(argv[1]);
+                PrintProperties(argv[1], *picture.Graphic());
+            } else {
+                ConvertOne(argv[1], argv[2]);
+            }
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            status = 1;
+        }
     }
     FinalizeUnits();
     return status;

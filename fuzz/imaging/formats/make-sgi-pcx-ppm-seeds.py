@@ -100,3 +100,16 @@ write("p5.pgm", b"P5\n4 2\n255\n" + bytes(range(0, 256, 32)))
 write("p5-16.pgm", b"P5\n2 2\n1023\n" + struct.pack(">4H", 0, 100, 1000, 1023))
 write("p6.ppm", b"P6 3 1 255\n" + bytes(range(9)))
 write("p6-16.ppm", b"P6\n2 1\n65535\n" + struct.pack(">6H", 0, 1, 256, 65535, 4660, 22136))
+
+
+def pam(width, height, depth, maximum, tuple_type, samples):
+    header = "P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL %d\n" % (width, height, depth, maximum)
+    if tuple_type:
+        header += "TUPLTYPE %s\n" % tuple_type
+    return (header + "ENDHDR\n").encode() + sample_bytes(samples, 2 if maximum > 255 else 1)
+
+
+write("p7-gray.pam", pam(3, 2, 1, 15, "GRAYSCALE", [0, 5, 10, 15, 3, 9]))
+write("p7-graya-16.pam", pam(2, 1, 2, 65535, "GRAYSCALE_ALPHA", [0, 65535, 30000, 100]))
+write("p7-rgb.pam", pam(2, 1, 3, 255, "", range(6)))
+write("p7-rgba.pam", pam(2, 2, 4, 255, "RGB_ALPHA", range(0, 256, 16)))

@@ -58,10 +58,10 @@ TEST(ColorManagerLab, StoredRangesAndBothLightnessBranches) {
     for (const Case& c : {
              Case{"white", cvLabByteRange | cvLabChromaOffset, {255, 128, 128}, {255, 255, 255}},
              Case{"black", cvLabByteRange | cvLabChromaOffset, {0, 128, 128}, {0, 0, 0}},
-             Case{"signed chroma", {}, {50, 20, uint8_t(-20)}, {63, 39, 80}},
-             Case{"offset chroma", cvLabChromaOffset, {50, 148, 108}, {63, 39, 80}},
-             Case{"dark branch", {}, {5, 0, 0}, {1, 1, 1}},
-             Case{"out of gamut", {}, {30, uint8_t(-100), 50}, {0, 28, 0}},
+             Case{"signed chroma", {}, {50, 20, uint8_t(-20)}, {140, 107, 153}},
+             Case{"offset chroma", cvLabChromaOffset, {50, 148, 108}, {140, 107, 153}},
+             Case{"dark branch", {}, {5, 0, 0}, {17, 17, 17}},
+             Case{"out of gamut", {}, {30, uint8_t(-100), 50}, {0, 94, 0}},
          }) {
         TColorManager manager = MakeManager({csCIELab, 8, 3}, {csRGB, 8, 3});
         manager.SourceMode = c.Mode;
@@ -72,15 +72,27 @@ TEST(ColorManagerLab, StoredRangesAndBothLightnessBranches) {
 TEST(ColorManagerLab, WideSamplesAndTargets) {
     TColorManager manager = MakeManager({csCIELab, 16, 3}, {csBGR, 8, 3});
     const auto signedChroma = Words({50 * 257, 20 * 256, uint16_t(-20 * 256)});
-    EXPECT_EQ(Convert(manager, {signedChroma.data()}, 3), (std::vector<uint8_t>{80, 39, 63}));
+    EXPECT_EQ(Convert(manager, {signedChroma.data()}, 3), (std::vector<uint8_t>{153, 107, 140}));
     manager.SourceMode = cvLabChromaOffset;
     const auto offsetChroma = Words({50 * 257, 148 * 257, 108 * 257});
-    EXPECT_EQ(Convert(manager, {offsetChroma.data()}, 3), (std::vector<uint8_t>{80, 39, 63}));
+    EXPECT_EQ(Convert(manager, {offsetChroma.data()}, 3), (std::vector<uint8_t>{153, 107, 140}));
 
     TColorManager wide = MakeManager({csCIELab, 8, 3}, {csRGB, 16, 3});
     const std::vector<uint8_t> L = {50}, a = {20}, b = {uint8_t(-20)};
     EXPECT_EQ(AsWords(Convert(wide, {L.data(), a.data(), b.data()}, 6)),
-              (std::vector<uint16_t>{63 * 257, 39 * 257, 80 * 257}));
+              (std::vector<uint16_t>{140 * 257, 107 * 257, 153 * 257}));
+}
+
+// Pixels of more samples than the space's step by all of them; the first
+// extra one is carried as alpha into a target that has alpha.
+TEST(ColorManagerLab, ExtraSamplesStepAndCarryAlpha) {
+    TColorManager manager = MakeManager({csCIELab, 8, 4}, {csBGRA, 8, 4});
+    const std::vector<uint8_t> pixels = {255, 128, 128, 77, 0, 128, 128, 200};
+    manager.SourceMode = cvLabByteRange | cvLabChromaOffset;
+    EXPECT_EQ(Convert(manager, {pixels.data()}, 8, 2), (std::vector<uint8_t>{255, 255, 255, 77, 0, 0, 0, 200}));
+    manager.SetTargetScheme(csBGR);
+    manager.SetTargetSamplesPerPixel(3);
+    EXPECT_EQ(Convert(manager, {pixels.data()}, 6, 2), (std::vector<uint8_t>{255, 255, 255, 0, 0, 0}));
 }
 
 TEST(ColorManagerYCbCr, TablesFromLumaWeights) {

@@ -22,7 +22,7 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
         uint32_t width = 10;  // 16 and 64: rows that fill their scan lines exactly
         uint32_t height = 3;  // 1500 rows of 192 bytes: more than one run of rows converted at once
     };
-    const Case cases[] = {{1, 1},    {1, 1, "\n", false}, {2, 255, "\n# a comment\n"}, {2, 15},
+    const Case cases[] = {{1, 1},    {1, 1, "\n", false}, {2, 255, "\n# a comment\n"}, {2, 15}, {5, 255, "#30\n"},
                           {2, 65535, " "}, {3, 255, "\r\n"}, {3, 1023}, {4, 1, "#\n"}, {4, 1, "\n", true, 64},
                           {5, 255},  {5, 255, "\n", true, 16}, {5, 15}, {5, 65535}, {6, 255, "\r\n# comment\r\n"},
                           {6, 65535}, {6, 300}, {6, 255, "\n", true, 64, 1500}};
@@ -40,11 +40,11 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
         Load(graphic, file);
         EXPECT_EQ(graphic.PixelFormat(), channels == 3 ? pf24bit : (bits ? pf1bit : pf8bit));
         EXPECT_EQ(graphic.MaximumValue(), map.MaximumValue);
-        // Bitmaps show 1 as black; samples above 255 are scaled to 8 bits.
+        // Bitmaps show 1 as black; samples are scaled from their maximum.
         const auto shown = [&](int x, int y, int k) {
             const uint32_t sample = map.Samples[(y * map.Width + x) * channels + (channels == 3 ? k : 0)];
             if (bits) return uint8_t(sample ? 0 : 255);
-            return static_cast<uint8_t>(c.maximum > 255 ? sample * 255 / c.maximum : sample);
+            return static_cast<uint8_t>(sample * 255 / c.maximum);
         };
         EXPECT_TRUE(ShowsPixels(graphic, c.width, c.height, [&](int x, int y) {
             return RGB(shown(x, y, 0), shown(x, y, 1), shown(x, y, 2));
@@ -55,10 +55,26 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
         fromFile.LoadFromFile(folder / "map");
         for (int y = 0; y < int(c.height); ++y)
             ASSERT_EQ(std::memcmp(fromFile.ScanLine(y), graphic.ScanLine(y), size_t(graphic.RowBytes())), 0) << y;
-        // Maximums below 255 keep the stored values as palette indices.
-        if (c.type == 5 && c.maximum < 255) {
-            EXPECT_EQ(graphic.ScanLine(0)[1], map.Samples[1]);
-        }
+    }
+}
+
+// Headers and rasters no tool writes: comments right after a number, which
+// run to the end of their line, and arbitrary maps with CR LF line ends,
+// comment lines and keywords this reader does not use.
+TEST(PortableMaps, CommentsAndArbitraryMapHeaders) {
+    const std::pair<std::string, Bytes> files[] = {
+        {"P2\n3 1\n255\n10#20 30\n40 50\n", {10, 40, 50}},
+        {"P5 3 1 255#c\nabc", {'a', 'b', 'c'}},
+        {"P7\r\n# made by hand\r\nWIDTH 3\r\nHEIGHT 1\r\nDEPTH 1\r\nMAXVAL 255\r\nCOMMENT x\r\nENDHDR\r\nabc",
+         {'a', 'b', 'c'}},
+        {"P7\nWIDTH 3\nHEIGHT 1\nDEPTH 1\nMAXVAL 3\nTUPLTYPE GRAYSCALE\nENDHDR\n\1\2\3", {85, 170, 255}},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.first);
+        TPPMGraphic graphic;
+        Load(graphic, Text(file.first));
+        const Bytes& row = file.second;
+        EXPECT_TRUE(ShowsPixels(graphic, 3, 1, [&](int x, int) { return RGB(row[x], row[x], row[x]); }));
     }
 }
 
@@ -79,23 +95,37 @@ TEST(PortableMaps, RefuseBrokenAndHostileFiles) {
         {"a comment without its end", Text("P5\n# a comment without its end"), readError},
         {"empty", {}, readError},
         {"no type digit", Text("PX\n1 1\n"), "'X' is not a valid integer value"},
-        {"a type this reader has no layout for loads nothing", Text("P7\nWIDTH 1\n"), ""},
+        {"a type without a layout", Text("P8\n1 1\n255\nabc"), invalid},
+        {"an XV thumbnail", Text("P7 332\n#XVVERSION\n1 1 255\na"), invalid},
+        {"an arbitrary map without its end", Text("P7\nWIDTH 1\nHEIGHT 1\n"), readError},
+        {"an arbitrary map of depth 5", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\nENDHDR\nabcde"), invalid},
+        {"a tuple type of other depth",
+         Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 2\nMAXVAL 255\nTUPLTYPE RGB\nENDHDR\nab"), invalid},
+        {"an unknown tuple type",
+         Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE CMYK\nENDHDR\nabcd"), invalid},
+        {"an arbitrary map without its maximum", Text("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nENDHDR\na"), invalid},
     });
     for (const auto& [text, answer] : std::vector<std::pair<std::string, bool>>{
-             {"P7\n1 1\n255\nabc", false}, {"Q6\n1 1\n255\nabc", false}, {"P6 1 1 2", false}})
+             {"P7\nWIDTH 1\nHEIGHT 1\n", true}, {"P7 332\n1 1 255\na", false}, {"Q6\n1 1\n255\nabc", false},
+             {"P6 1 1 2", false}})
         EXPECT_EQ(Probe<TPPMGraphic>(Text(text)), answer) << text;
 }
 
 // netpbm writes every form of one picture; each loads to the pixels netpbm
-// reads back from it (16-bit maps within one level: netpbm rounds, the
-// colour manager's narrowing truncates).
+// reads back from it, alpha included (maximums other than 255 within one
+// level: netpbm rounds, the colour manager's scaling truncates).
 TEST(PortableMaps, NetpbmFilesLoadAsNetpbmReadsThem) {
-    for (const char* tool : {"/usr/bin/pnmtoplainpnm", "/usr/bin/ppmtoppm", "/usr/bin/pgmtopgm", "/usr/bin/pamdepth",
-                             "/usr/bin/ppmtopgm", "/usr/bin/pgmtopbm", "/usr/bin/pamtopnm"})
-        if (!ToolPresent(tool)) GTEST_SKIP() << tool << " is missing";
+    ASSERT_TRUE(ToolsPresent({"/usr/bin/pnmtoplainpnm", "/usr/bin/ppmtoppm", "/usr/bin/pgmtopgm", "/usr/bin/pamdepth",
+                              "/usr/bin/ppmtopgm", "/usr/bin/pgmtopbm", "/usr/bin/pamtopnm", "/usr/bin/pamtopam",
+                              "/usr/bin/pamstack", "/usr/bin/pamchannel"}));
     ScratchFolder folder;
     WriteFileBytes(folder / "base.ppm", MakePortableMap(ToolPicture(37, 11)));
-    const std::pair<const char*, const char*> variants[] = {
+    struct Variant {
+        const char* name;
+        const char* command;
+        int alphaPlane = -1;  // the plane pamchannel takes the alpha from
+    };
+    const Variant variants[] = {
         {"p6.ppm", "ppmtoppm < base.ppm"},
         {"p3.ppm", "pnmtoplainpnm base.ppm"},
         {"p5.pgm", "ppmtopgm base.ppm | pgmtopgm"},
@@ -105,16 +135,32 @@ TEST(PortableMaps, NetpbmFilesLoadAsNetpbmReadsThem) {
         {"p6-16.ppm", "pamdepth 65535 base.ppm"},
         {"p3-16.ppm", "pamdepth 65535 base.ppm | pnmtoplainpnm"},
         {"p5-16.pgm", "ppmtopgm base.ppm | pamdepth 65535"},
+        {"p6-7.ppm", "pamdepth 7 base.ppm"},
+        {"p5-15.pgm", "ppmtopgm base.ppm | pamdepth 15"},
+        {"p5-1.pgm", "ppmtopgm base.ppm | pamdepth 1"},
+        {"p2-3.pgm", "ppmtopgm base.ppm | pamdepth 3 | pnmtoplainpnm"},
+        {"p6.pnm", "ppmtoppm < base.ppm"},
+        {"rgb.pam", "pamtopam < base.ppm"},
+        {"rgb-16.pam", "pamdepth 65535 base.ppm | pamtopam"},
+        {"gray.pam", "ppmtopgm base.ppm | pamtopam"},
+        {"bw.pam", "ppmtopgm base.ppm | pgmtopbm -threshold | pamtopam"},
+        {"rgba.pam", "ppmtopgm base.ppm > a.pgm && pamstack -tupletype RGB_ALPHA base.ppm a.pgm", 3},
+        {"graya-16.pam",
+         "ppmtopgm base.ppm | pamdepth 65535 > a.pgm && pamstack -tupletype GRAYSCALE_ALPHA a.pgm a.pgm", 1},
     };
-    for (const auto& [name, command] : variants) {
-        SCOPED_TRACE(name);
-        const std::string file = folder / name;
-        ASSERT_TRUE(RunTool("cd " + (folder / "") + " && " + command + " > " + file));
+    for (const Variant& v : variants) {
+        SCOPED_TRACE(v.name);
+        const std::string file = folder / v.name;
+        ASSERT_TRUE(RunTool("cd " + (folder / "") + " && " + v.command + " > " + file));
         ASSERT_TRUE(RunTool("pamdepth 255 " + file + " | pamtopnm > " + file + ".ref"));
         TPPMGraphic graphic;
         graphic.LoadFromFile(file);
-        const int tolerance = std::string(name).find("-16") != std::string::npos ? 1 : 0;
+        const int tolerance = std::string(v.name).find('-') != std::string::npos ? 1 : 0;
         EXPECT_TRUE(ShowsReference(graphic, ReadReferenceMap(ReadFileBytes(file + ".ref")), tolerance));
+        if (v.alphaPlane < 0) continue;
+        ASSERT_TRUE(RunTool("pamdepth 255 " + file + " | pamchannel " + std::to_string(v.alphaPlane) +
+                            " | pamtopnm -assume > " + file + ".alpha"));
+        EXPECT_TRUE(ShowsReferenceAlpha(graphic, ReadReferenceMap(ReadFileBytes(file + ".alpha")), tolerance));
     }
 }
 

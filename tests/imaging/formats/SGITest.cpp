@@ -87,10 +87,23 @@ TEST(SGI, MalformedRowsStayInsideTheirRow) {
     EXPECT_TRUE(ShowsRows(graphic, {{0, 0, 0, 0, 0}, {1, 2, 3, 4, 4}, {9, 9, 9, 9, 9}}));
 }
 
+// A writer may store a repeated row once and point every table entry at
+// it: far fewer packed bytes than rows, which still load.
+TEST(SGI, RowsMaySharePackedBytes) {
+    const SgiImage image{1270, 40, 3, 1, true, 3, "", std::vector<uint16_t>(1270 * 40 * 3, 77)};
+    const size_t rows = 40 * 3, data = 512 + 8 * rows;
+    Bytes file = Cut(MakeSgi(image), data + PackSgiRow(image.Samples.data(), image.Width, 1).size());
+    for (size_t k = 0; k < rows; ++k)
+        file = Patched(file, 512 + 4 * k, {0, 0, uint8_t(data >> 8), uint8_t(data)});
+    TSGIGraphic graphic;
+    Load(graphic, file);
+    EXPECT_TRUE(ShowsPixels(graphic, image.Width, image.Height, [](int, int) { return RGB(77, 77, 77); }));
+}
+
 // ImageMagick writes the picture as SGI in several layouts; each loads to the
 // pixels ImageMagick reads back from it.
 TEST(SGI, ImageMagickFilesLoadAsImageMagickReadsThem) {
-    if (!ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is missing";
+    ASSERT_TRUE(ToolsPresent({"/usr/bin/convert"}));
     ScratchFolder folder;
     WriteFileBytes(folder / "base.ppm", MakePortableMap(ToolPicture(201, 9)));
     const std::pair<const char*, const char*> variants[] = {
