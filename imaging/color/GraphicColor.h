@@ -156,6 +156,8 @@ private:
     void Indexed16ToPacked(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void PackedToIndexed16(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void Gray(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
+    void GrayAlphaToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
+    void GrayAlphaToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void RGBToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void RGBToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void BGRToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);

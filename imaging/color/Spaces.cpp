@@ -180,6 +180,27 @@ void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source,
     });
 }
 
+// Gray with alpha to colour with alpha: the level in all three colours.
+void ConvertGrayAlpha(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
+                      uint8_t Mask, bool blueFirst) {
+    const unsigned s = manager.SourceBitsPerSample(), t = manager.TargetBitsPerSample();
+    TSourceSamples in;
+    if (!SupportedDepth(s) || !SupportedDepth(t) || !LocateSpaceSamples(manager, Source, 2, in)) return;
+    const TTargetPixels out = TargetOf(manager, Target, blueFirst);
+    const uint8_t* alpha = Has(manager.TargetMode, cvAlpha) ? in.Component[1] : nullptr;
+    const TWordReader word{Has(manager.SourceMode, cvByteSwap)};
+    ForEachSelected(Count, Mask, [&](size_t j, size_t i) {
+        if (s == 16 && t == 16) {
+            const uint16_t level = word(in.At(0, j));
+            out.Put<uint16_t>(i, level, level, level);
+        } else {
+            const uint8_t level = s == 8 ? *in.At(0, j) : TColorManager::Scale16To8(word(in.At(0, j)));
+            PutBytes(out, t == 16, i, level, level, level);
+        }
+        PutAlpha(manager, out, alpha, in.Step, j, i);
+    });
+}
+
 // YCbCr and PhotoYCC differ only in the tables the selection built.
 void ConvertYCbCr(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
                   uint8_t Mask, bool blueFirst) {
@@ -231,6 +252,14 @@ void TColorManager::LabToRGB(TSourceRows Source, void* Target, uint32_t Count, u
 
 void TColorManager::LabToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
     ConvertLab(*this, Source, Target, Count, Mask, true);
+}
+
+void TColorManager::GrayAlphaToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertGrayAlpha(*this, Source, Target, Count, Mask, false);
+}
+
+void TColorManager::GrayAlphaToBGR(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {
+    ConvertGrayAlpha(*this, Source, Target, Count, Mask, true);
 }
 
 void TColorManager::YCbCrToRGB(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask) {

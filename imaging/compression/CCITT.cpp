@@ -184,14 +184,6 @@ constexpr int EndOfLineBits = 12;
 // codes cannot overflow.
 constexpr int32_t MaxRun = 1 << 30;
 
-constexpr std::array<uint8_t, 256> BitReversal = [] {
-    std::array<uint8_t, 256> table{};
-    for (int i = 0; i < 256; ++i)
-        for (int bit = 0; bit < 8; ++bit)
-            if (i & (1 << bit)) table[i] |= static_cast<uint8_t>(0x80 >> bit);
-    return table;
-}();
-
 // Reads a block most significant bit first through a 64-bit buffer. The
 // valid bits sit at the top of the buffer; past the end of the block the
 // reader delivers 0 bits but Available() tells how many are real.
@@ -333,12 +325,12 @@ public:
     FaxSession(const TCCITTDecoder& decoder, uint8_t* source, int32_t packedSize, uint8_t* dest, int32_t unpackedSize)
         : bits_(source, std::max(packedSize, 0)),
           width_(decoder.Width),
-          rowBytes_((size_t(decoder.Width) + 7) / 8),
+          rowBytes_((size_t(decoder.OutputWidth ? std::min(decoder.OutputWidth, decoder.Width) : decoder.Width) + 7) /
+                    8),
           row_(dest),
           end_(dest + std::max(unpackedSize, 0)) {
         if (row_ != end_) std::memset(row_, 0, end_ - row_);
-        if (decoder.SwapBits)
-            for (uint8_t* p = source; p < source + std::max(packedSize, 0); ++p) *p = BitReversal[*p];
+        if (decoder.SwapBits) ReverseBits(source, size_t(std::max(packedSize, 0)));
         // Changes strictly increase from 0 to the width, and each takes at
         // least one bit: a row holds no more than either allows, plus the
         // closing change and the ends of the reference line.

@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -38,6 +39,14 @@ void FillPixels(uint8_t* target, const uint8_t* pixel, uint32_t bytesPerPixel, u
             break;
     }
 }
+
+constexpr std::array<uint8_t, 256> BitReversal = [] {
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            if (i & (1 << bit)) table[i] |= static_cast<uint8_t>(0x80 >> bit);
+    return table;
+}();
 
 }  // namespace
 
@@ -174,4 +183,8 @@ bool InflateWhole(const uint8_t* source, size_t packedSize, uint8_t* dest, size_
     if (!decompressor) throw EGraphicCompression(gsLZ77Error);
     return libdeflate_zlib_decompress_ex(decompressor.get(), source, packedSize, dest, unpackedSize, &consumed,
                                          nullptr) == LIBDEFLATE_SUCCESS;
+}
+
+void ReverseBits(uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i < count; ++i) bytes[i] = BitReversal[bytes[i]];
 }

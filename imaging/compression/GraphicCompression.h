@@ -189,6 +189,9 @@ public:
     bool WordAligned;
     // Bits of every source byte are stored least significant first.
     bool SwapBits;
+    // Pixels of each row written to the target, from its left (0: all):
+    // rows wider than the picture they belong to keep only what shows.
+    uint32_t OutputWidth = 0;
 
 protected:
     TCCITTDecoder(uint32_t options, uint32_t width, bool wordAligned, bool swapBits)
@@ -380,6 +383,9 @@ private:
     bool autoReset_;
     bool initialized_ = false;
 };
+
+// Reverses the order of the bits in each of count bytes.
+void ReverseBits(uint8_t* bytes, size_t count);
 
 // The most bytes one byte of a deflate stream can expand to (a 258-byte
 // match coded in about two bits): image data a stream could not hold is

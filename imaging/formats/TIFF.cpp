@@ -18,8 +18,10 @@ namespace {
 static_assert(std::endian::native == std::endian::little, "little-endian entries are read as they lie in memory");
 
 // Bytes of one value of a field type; 0 for types this reader does not know.
+// Types 13 (IFD) and 16 to 18 (BigTIFF's LONG8, SLONG8 and IFD8) hold
+// unsigned offsets and numbers.
 uint32_t TypeSize(uint16_t type) {
-    static constexpr uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+    static constexpr uint8_t sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
     return type < std::size(sizes) ? sizes[type] : 0;
 }
 
@@ -48,7 +50,11 @@ uint64_t Load64(const uint8_t* p, bool swap) {
 double NumberAt(const uint8_t* p, uint16_t type, bool swap) {
     switch (type) {
         case 3: return Load16(p, swap);
-        case 4: return Load32(p, swap);
+        case 4:
+        case 13: return Load32(p, swap);
+        case 16:
+        case 18: return double(Load64(p, swap));
+        case 17: return double(int64_t(Load64(p, swap)));
         case 5: {
             const uint32_t denominator = Load32(p + 4, swap);
             return denominator == 0 ? 0.0 : double(Load32(p, swap)) / denominator;
@@ -73,11 +79,15 @@ uint32_t CardinalAt(const uint8_t* p, uint16_t type, bool swap) {
         case 3:
         case 8: return Load16(p, swap);
         case 4:
-        case 9: return Load32(p, swap);
+        case 9:
+        case 13: return Load32(p, swap);
+        case 16:
+        case 18: return uint32_t(std::min<uint64_t>(Load64(p, swap), UINT32_MAX));
         case 5:
         case 10:
         case 11:
-        case 12: {
+        case 12:
+        case 17: {
             const double value = NumberAt(p, type, swap);
             return value > 0 ? uint32_t(std::min(value, 4294967295.0)) : 0;
         }
@@ -129,7 +139,8 @@ TColorScheme PhotometricScheme(uint8_t photometric, uint8_t samplesPerPixel) {
         case 3: return csIndexed;
         case 5: return csCMYK;
         case 6: return csYCbCr;
-        case 8: return csCIELab;
+        case 8:
+        case 9: return csCIELab;
         default: return csUnknown;
     }
 }
@@ -148,7 +159,12 @@ bool TTIFFGraphic::ProbeStream(TStream& stream) {
     if (size > 8 && stream.Read(header, 8) == 8) {
         const bool little = header[0] == 'I' && header[1] == 'I';
         const bool big = header[0] == 'M' && header[1] == 'M';
-        answer = (little || big) && Load16(header + 2, big) == 42 && Load32(header + 4, big) < size;
+        const uint16_t version = Load16(header + 2, big);
+        uint8_t bigHeader[8];
+        if (version == 42)
+            answer = (little || big) && Load32(header + 4, big) < size;
+        else if (version == 43 && size > 16 && stream.Read(bigHeader, 8) == 8)
+            answer = (little || big) && Load16(header + 4, big) == 8 && Load64(bigHeader, big) < uint64_t(size);
     }
     stream.SetPosition(start);
     return answer;
@@ -158,6 +174,7 @@ bool TTIFFGraphic::ProbeStream(TStream& stream) {
 // Directories
 
 bool TTIFFGraphic::ReadAt(uint64_t offset, void* buffer, uint64_t count) {
+    if (offset > uint64_t(SourceStream->Size())) return false;
     const uint64_t position = uint64_t(StartPosition) + offset;
     if (position > uint64_t(SourceStream->Size()) || count > uint64_t(SourceStream->Size()) - position) return false;
     SourceStream->SetPosition(int64_t(position));
@@ -165,27 +182,59 @@ bool TTIFFGraphic::ReadAt(uint64_t offset, void* buffer, uint64_t count) {
     return true;
 }
 
-bool TTIFFGraphic::ReadDirectory(uint32_t offset) {
+namespace {
+
+// Directory layout: classic TIFF counts entries in 16 bits and keeps 4 bytes
+// of values in a 12-byte entry; BigTIFF counts in 64 bits and keeps 8 bytes
+// in a 20-byte entry, with 64-bit offsets.
+struct TDirectoryLayout {
+    uint32_t CountSize, EntrySize, ValueSize;
+};
+
+TDirectoryLayout LayoutOf(uint32_t version) {
+    return version == 43 ? TDirectoryLayout{8, 20, 8} : TDirectoryLayout{2, 12, 4};
+}
+
+}  // namespace
+
+bool TTIFFGraphic::ReadDirectory(uint64_t offset) {
     Entries.clear();
     const bool swap = Properties.Flags & ifBigEndian;
-    uint8_t countBytes[2];
-    if (!ReadAt(offset, countBytes, 2)) return false;
+    const TDirectoryLayout layout = LayoutOf(Properties.FormatVersion);
+    uint8_t countBytes[8];
+    if (!ReadAt(offset, countBytes, layout.CountSize)) return false;
+    const uint64_t count = layout.CountSize == 8 ? Load64(countBytes, swap) : Load16(countBytes, swap);
     // A directory cut short by the end of the file keeps its whole entries.
-    const uint64_t room = (uint64_t(SourceStream->Size()) - StartPosition - offset - 2) / sizeof(TTagEntry);
-    Entries.resize(std::min<uint64_t>(Load16(countBytes, swap), room));
-    ReadAt(uint64_t(offset) + 2, Entries.data(), Entries.size() * sizeof(TTagEntry));
-    if (swap)
-        for (TTagEntry& entry : Entries) {
-            entry.Tag = __builtin_bswap16(entry.Tag);
-            entry.DataType = __builtin_bswap16(entry.DataType);
-            entry.DataCount = __builtin_bswap32(entry.DataCount);
-            const uint64_t size = uint64_t(TypeSize(entry.DataType)) * entry.DataCount;
+    const uint64_t first = offset + layout.CountSize;
+    const uint64_t room = (uint64_t(SourceStream->Size()) - StartPosition - first) / layout.EntrySize;
+    std::vector<uint8_t> raw(std::min(count, room) * layout.EntrySize);
+    ReadAt(first, raw.data(), raw.size());
+    Entries.resize(raw.size() / layout.EntrySize);
+    for (size_t i = 0; i < Entries.size(); ++i) {
+        const uint8_t* at = raw.data() + i * layout.EntrySize;
+        TTagEntry& entry = Entries[i];
+        entry.Tag = Load16(at, swap);
+        entry.DataType = Load16(at + 2, swap);
+        const uint64_t dataCount = layout.CountSize == 8 ? Load64(at + 4, swap) : Load32(at + 4, swap);
+        entry.DataCount = uint32_t(std::min<uint64_t>(dataCount, UINT32_MAX));
+        const uint8_t* value = at + layout.EntrySize - layout.ValueSize;
+        const uint32_t typeSize = TypeSize(entry.DataType);
+        const uint64_t size = uint64_t(typeSize) * entry.DataCount;
+        if (size <= 4) {
+            // Values inside the entry, each turned into the machine's order.
+            std::memcpy(&entry.Offset, value, 4);
             auto* bytes = reinterpret_cast<uint8_t*>(&entry.Offset);
-            if (size > 4 || TypeSize(entry.DataType) == 4)
-                entry.Offset = __builtin_bswap32(entry.Offset);
-            else if (TypeSize(entry.DataType) == 2)
-                SwapWords(bytes, 2);
+            if (swap && typeSize == 4) entry.Offset = __builtin_bswap32(entry.Offset);
+            if (swap && typeSize == 2) SwapWords(bytes, 2);
+        } else if (size <= layout.ValueSize) {
+            // Five to eight bytes inside a BigTIFF entry are read where they
+            // lie, like values elsewhere in the file.
+            entry.Offset = uint32_t(std::min<uint64_t>(value - raw.data() + first, UINT32_MAX));
+        } else {
+            const uint64_t at64 = layout.ValueSize == 8 ? Load64(value, swap) : Load32(value, swap);
+            entry.Offset = uint32_t(std::min<uint64_t>(at64, UINT32_MAX));
         }
+    }
     std::sort(Entries.begin(), Entries.end(), [](const TTagEntry& a, const TTagEntry& b) { return a.Tag < b.Tag; });
     return true;
 }
@@ -278,24 +327,30 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, int imageIndex) {
     YCbCrPositioning = 1;
 
     TImageProperties& p = Properties;
-    uint8_t header[8];
-    if (!ReadAt(0, header, sizeof(header))) return false;
+    uint8_t header[16];
+    if (!ReadAt(0, header, 8)) return false;
     const bool big = header[0] == 'M' && header[1] == 'M';
     if (big) p.Flags |= ifBigEndian;
     p.FormatVersion = Load16(header + 2, big);
-    p.FirstIFD = Load32(header + 4, big);
-    if (p.FormatVersion != 42) return false;
+    uint64_t directory = Load32(header + 4, big);
+    // BigTIFF: the size of an offset (8) and a 64-bit first offset.
+    if (p.FormatVersion == 43 && (Load16(header + 4, big) != 8 || !ReadAt(8, header + 8, 8))) return false;
+    if (p.FormatVersion == 43) directory = Load64(header + 8, big);
+    if (p.FormatVersion != 42 && p.FormatVersion != 43) return false;
+    p.FirstIFD = uint32_t(std::min<uint64_t>(directory, UINT32_MAX));
 
     // Walk the chain to the wanted directory; a chain that comes back to a
     // directory it has passed ends there.
-    uint32_t directory = p.FirstIFD;
-    std::unordered_set<uint32_t> passed;
+    const TDirectoryLayout layout = LayoutOf(p.FormatVersion);
+    std::unordered_set<uint64_t> passed;
     for (; imageIndex > 0; --imageIndex) {
-        uint8_t count[2], next[4];
-        if (!passed.insert(directory).second || !ReadAt(directory, count, 2) ||
-            !ReadAt(uint64_t(directory) + 2 + 12 * uint64_t(Load16(count, big)), next, 4))
+        uint8_t count[8], next[8];
+        if (!passed.insert(directory).second || !ReadAt(directory, count, layout.CountSize)) return false;
+        const uint64_t entries = layout.CountSize == 8 ? Load64(count, big) : Load16(count, big);
+        if (entries > uint64_t(SourceStream->Size()) ||
+            !ReadAt(directory + layout.CountSize + layout.EntrySize * entries, next, layout.ValueSize))
             return false;
-        directory = Load32(next, big);
+        directory = layout.ValueSize == 8 ? Load64(next, big) : Load32(next, big);
         if (directory == 0) return false;
     }
     if (!ReadDirectory(directory)) return false;
@@ -316,7 +371,8 @@ bool TTIFFGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.HasAlpha = !extraSamples.empty() &&
                  std::all_of(extraSamples.begin(), extraSamples.end(), [](uint32_t kind) { return kind <= 2; });
     p.BitsPerPixel = uint8_t(p.BitsPerSample * p.SamplesPerPixel);
-    p.Compression = CompressionKind(Value(tagCompression, 0));
+    // Without a Compression tag the data is stored as it is, as TIFF defines.
+    p.Compression = CompressionKind(Value(tagCompression, 1));
     const auto photometric = uint8_t(Value(tagPhotometric, 0));
     p.ColorScheme = PhotometricScheme(photometric, p.SamplesPerPixel);
     if (photometric == 0) p.Flags |= ifMinIsWhite;

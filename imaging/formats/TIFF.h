@@ -29,6 +29,7 @@ enum TTIFFTag : uint16_t {
     tagTileOffsets = 324,
     tagTileByteCounts = 325,
     tagExtraSamples = 338,
+    tagSampleFormat = 339,
     tagJPEGTables = 347,
     tagYCbCrCoefficients = 529,
     tagYCbCrSubSampling = 530,

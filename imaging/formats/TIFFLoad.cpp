@@ -5,6 +5,8 @@
 // converted into the bitmap through the colour manager; strips whose rows
 // need no conversion are decoded straight into the bitmap.
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -63,9 +65,11 @@ uint8_t TargetBitsFor(TColorScheme source, uint8_t bits) {
 
 // The most unpacked bytes one packed byte can give under each compression
 // (fax is counted per row instead: every coded row takes at least a bit).
+// Stored data counts twice: an image cut short loads, its missing rows
+// zero, while at least half of it is there.
 uint32_t BestRatio(TCompressionKind kind) {
     switch (kind) {
-        case ckNone: return 1;
+        case ckNone: return 2;
         case ckPackBits: return 64;
         case ckThunderscan: return 32;
         case ckLZ77: return DeflateBestRatio;
@@ -80,9 +84,9 @@ bool JPEGDeliversBGR(const TImageProperties& p) {
     return p.ColorScheme == csYCbCr && p.PlanarConfig == 1 && p.SamplesPerPixel == 3 && p.BitsPerSample == 8;
 }
 
-// Undoes horizontal differencing on one row of 8- or 16-bit samples; 16-bit
-// samples are added in the file's byte order. On 8-bit samples it is PNG's
-// Sub filter with the pixel as its stride, whose vector routines need
+// Undoes horizontal differencing on one row of 8-, 16- or 32-bit samples;
+// wider samples are added in the file's byte order. On 8-bit samples it is
+// PNG's Sub filter with the pixel as its stride, whose vector routines need
 // FilterPadding bytes behind the row.
 void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t samples, uint8_t bits, bool bigEndian) {
     if (bits == 8) {
@@ -100,13 +104,95 @@ void UndoPrediction(uint8_t* row, uint32_t pixels, uint32_t samples, uint8_t bit
                 return;
         }
     }
-    const size_t high = bigEndian ? 0 : 1, low = 1 - high;
+    const size_t bytes = bits / 8;
     for (size_t i = samples; i < size_t(pixels) * samples; ++i) {
-        uint8_t* here = row + 2 * i;
-        const uint8_t* left = here - 2 * samples;
-        const unsigned sum = ((here[high] << 8) | here[low]) + ((left[high] << 8) | left[low]);
-        here[high] = uint8_t(sum >> 8);
-        here[low] = uint8_t(sum);
+        uint8_t* here = row + bytes * i;
+        const uint8_t* left = here - bytes * samples;
+        unsigned carry = 0;
+        for (size_t k = 0; k < bytes; ++k) {
+            const size_t at = bigEndian ? bytes - 1 - k : k;  // least significant byte first
+            const unsigned sum = here[at] + left[at] + carry;
+            here[at] = uint8_t(sum);
+            carry = sum >> 8;
+        }
+    }
+}
+
+// Undoes the floating-point predictor on one row of count samples of bytes
+// bytes each: the row holds the samples' bytes as planes, most significant
+// plane first, differenced byte by byte across pixels of stride samples.
+// The samples come back in the file's byte order.
+void UndoFloatPrediction(uint8_t* row, size_t count, size_t bytes, size_t stride, bool bigEndian,
+                         std::vector<uint8_t>& scratch) {
+    const size_t size = count * bytes;
+    for (size_t i = stride; i < size; ++i) row[i] = uint8_t(row[i] + row[i - stride]);
+    scratch.assign(row, row + size);
+    for (size_t i = 0; i < count; ++i)
+        for (size_t k = 0; k < bytes; ++k) row[i * bytes + (bigEndian ? k : bytes - 1 - k)] = scratch[k * count + i];
+}
+
+enum TSampleFormat : uint32_t { sfUnsigned = 1, sfSigned = 2, sfFloat = 3 };
+
+// The bits per sample the colour manager is given for stored samples of a
+// format: 32-bit integers and floating point become 16-bit samples, others
+// keep their size; 0 for sizes that are not read.
+uint8_t ManagerBits(uint32_t bits, uint32_t format) {
+    if (format == sfFloat) return bits == 16 || bits == 24 || bits == 32 || bits == 64 ? 16 : 0;
+    if (bits == 32) return 16;
+    return bits <= 16 ? uint8_t(bits) : 0;
+}
+
+bool NeedsNormalising(uint32_t bits, uint32_t format) {
+    return bits == 32 || format == sfFloat || (format == sfSigned && (bits == 8 || bits == 16));
+}
+
+// A floating-point sample of 16 (IEEE half), 24 (libtiff's: 7 exponent bits,
+// bias 63, 16 mantissa bits), 32 or 64 bits.
+double FloatSample(uint64_t v, uint32_t bits) {
+    const auto small = [](uint64_t sign, uint64_t exponent, uint64_t mantissa, int mantissaBits, int bias,
+                          uint64_t maxExponent) {
+        double value;
+        if (exponent == maxExponent)
+            value = mantissa ? std::nan("") : HUGE_VAL;
+        else if (exponent == 0)
+            value = std::ldexp(double(mantissa), 1 - bias - mantissaBits);
+        else
+            value = std::ldexp(double(mantissa | (uint64_t(1) << mantissaBits)), int(exponent) - bias - mantissaBits);
+        return sign ? -value : value;
+    };
+    switch (bits) {
+        case 16: return small(v >> 15, (v >> 10) & 31, v & 1023, 10, 15, 31);
+        case 24: return small(v >> 23, (v >> 16) & 127, v & 0xFFFF, 16, 63, 127);
+        case 32: return std::bit_cast<float>(uint32_t(v));
+        default: return std::bit_cast<double>(v);
+    }
+}
+
+// Turns count stored samples the colour manager cannot take into 8- or
+// 16-bit ones, in the file's byte order. The rules are those most of
+// libtiff's peers (ImageMagick, FreeImage, OpenImageIO) show: signed
+// integers by their range, the lowest value black (the sign bit flipped);
+// 32-bit integers by their top 16 bits; floating point as 0.0 (black) to
+// 1.0 (white), clamped.
+void NormaliseSamples(const uint8_t* in, uint8_t* out, size_t count, uint32_t bits, uint32_t format, bool bigEndian) {
+    if (bits == 8) {
+        for (size_t i = 0; i < count; ++i) out[i] = in[i] ^ 0x80;
+        return;
+    }
+    const size_t bytes = bits / 8;
+    for (size_t i = 0; i < count; ++i, in += bytes, out += 2) {
+        uint64_t v = 0;
+        for (size_t k = 0; k < bytes; ++k) v |= uint64_t(in[bigEndian ? k : bytes - 1 - k]) << (8 * (bytes - 1 - k));
+        uint32_t word;
+        if (format == sfFloat) {
+            const double value = FloatSample(v, bits);
+            word = !(value > 0) ? 0 : value >= 1 ? 65535 : uint32_t(std::lround(value * 65535));
+        } else {
+            if (format == sfSigned) v ^= uint64_t(1) << (bits - 1);
+            word = uint32_t(v >> (bits - 16));
+        }
+        out[bigEndian ? 0 : 1] = uint8_t(word >> 8);
+        out[bigEndian ? 1 : 0] = uint8_t(word);
     }
 }
 
@@ -119,24 +205,52 @@ void TTIFFGraphic::ConfigureColorManager() {
     const TImageProperties& p = Properties;
     TColorManager& manager = *ColorConverter;
     manager.SourceMode = (p.Flags & ifBigEndian) ? cvByteSwap : TConversionOptions{};
+    const uint8_t bits = ManagerBits(p.BitsPerSample, Value(tagSampleFormat, sfUnsigned));
+    // Indices of more than 8 bits would pick colours a bitmap palette does
+    // not hold.
+    if (bits == 0 || (p.ColorScheme == csIndexed && bits > 8)) throw EColorConversionError(gsInvalidSampleDepth);
 
     TColorScheme source = p.ColorScheme;
     // The JPEG decoder delivers colour as red, green, blue, and YCbCr pixels
     // it converts itself in the bitmap's order.
     if (p.Compression == ckJPEG && (source == csRGB || source == csYCbCr))
         source = JPEGDeliversBGR(p) ? csBGR : csRGB;
-    // Gray levels and indices with an extra sample: the first is the pixel.
-    if ((source == csGray || source == csIndexed) && p.SamplesPerPixel >= 2) source = csGrayAlpha;
-    if (p.SamplesPerPixel < SamplesNeeded(source)) throw EColorConversionError(gsInvalidPixelDepth);
-    if (source == csCIELab) manager.SourceMode |= cvLabByteRange;
+    uint32_t used = SamplesNeeded(source);
+    if (p.SamplesPerPixel < used) throw EColorConversionError(gsInvalidPixelDepth);
 
-    const TColorScheme target =
-        source == csGrayAlpha && p.ColorScheme == csIndexed ? csIndexed : TargetSchemeFor(source);
-    manager.SetSourceBitsPerSample(p.BitsPerSample);
-    manager.SetTargetBitsPerSample(TargetBitsFor(source, p.BitsPerSample));
+    // The first extra sample is kept as alpha where the file says it is one
+    // (associated alpha stays as stored) and the bitmap can show it: with
+    // gray levels and CIELab of whole bytes. Further extra samples, and
+    // those of indices and CMYK, are skipped.
+    const TCardinalArray extra = ValueList(tagExtraSamples);
+    const bool alphaSample = p.SamplesPerPixel > used && !extra.empty() && (extra[0] == 1 || extra[0] == 2) &&
+                             bits >= 8 && p.Compression != ckJPEG;
+    bool alpha = source == csRGBA || source == csBGRA;
+    if (alphaSample && (source == csGray || source == csCIELab)) {
+        alpha = true;
+        used += 1;
+        if (source == csGray) source = csGrayAlpha;
+    }
+    // Gray levels and indices with an extra sample that shows nothing: the
+    // first sample is the pixel.
+    if ((source == csGray || source == csIndexed) && p.SamplesPerPixel >= 2) {
+        source = csGrayAlpha;
+        used = 2;
+    }
+    if (source == csCIELab) {
+        manager.SourceMode |= cvLabByteRange;
+        // ICC's L*a*b* stores a and b with an offset of 128.
+        if (Value(tagPhotometric, 0) == 9) manager.SourceMode |= cvLabChromaOffset;
+    }
+
+    TColorScheme target = TargetSchemeFor(source);
+    if (alpha && (source == csGrayAlpha || source == csCIELab)) target = csBGRA;
+    if (source == csGrayAlpha && p.ColorScheme == csIndexed) target = csIndexed;
+    manager.SetSourceBitsPerSample(bits);
+    manager.SetTargetBitsPerSample(IsPaletteLike(target) ? TargetBitsFor(source, bits) : bits == 16 ? 8 : bits);
     manager.SetSourceScheme(source);
     manager.SetTargetScheme(target);
-    manager.SetSourceSamplesPerPixel(p.SamplesPerPixel);
+    manager.SetSourceSamplesPerPixel(uint8_t(used));
     manager.SetTargetSamplesPerPixel(IsPaletteLike(target) ? 1 : uint8_t(SamplesNeeded(target)));
 }
 
@@ -192,6 +306,7 @@ public:
 private:
     void PlanLayout();
     void CreateDecoder();
+    void CreateDecoderFor(uint32_t options, bool reversed);
     template <class T>
     void UseDecoderUpTo(std::unique_ptr<T> decoder);
     TImageProperties& JPEGProperties();
@@ -211,6 +326,7 @@ private:
     const uint8_t* DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
     void Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked);
     void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, uint32_t next);
+    const void* PreparedRow(uint32_t plane, const uint8_t* row, uint32_t width);
     void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
 
     TTIFFGraphic& reader_;
@@ -226,6 +342,14 @@ private:
     bool subsampled_ = false;
     uint32_t unitRows_ = 1, unitColumns_ = 1;
     uint32_t planeSamples_ = 1;
+    // Pixels of a chunk's row that are decoded (fax rows keep only those
+    // inside the image), and the planes the colour manager reads.
+    uint32_t decodedWidth_ = 0, planesUsed_ = 1;
+    // Stored rows the colour manager cannot take as they are: samples of
+    // another format, or pixels with samples it does not read.
+    uint32_t sampleFormat_ = 1, usedSamples_ = 1;
+    bool normalise_ = false, pick_ = false;
+    std::vector<uint8_t> picked_, normalised_[4], predictorScratch_;
 
     std::unique_ptr<TDecoder> decoder_;
     // The decoder reports how far it wrote; the decoder may write into its
@@ -288,13 +412,23 @@ void TTIFFGraphic::TLoader::PlanLayout() {
         chunkWidth_ = p_.Width;
         chunkLength_ = p_.RowsPerStrip[0] == 0 ? p_.Height : std::min(p_.RowsPerStrip[0], p_.Height);
     }
+    // A fax row is decoded for the pixels inside the image only, so that a
+    // tile claimed far wider than the image costs nothing.
+    decodedWidth_ = IsFax(p_.Compression) ? std::min(chunkWidth_, p_.Width) : chunkWidth_;
+    const TColorManager& manager = *reader_.ColorConverter;
+    sampleFormat_ = reader_.Value(tagSampleFormat, sfUnsigned);
+    normalise_ = NeedsNormalising(p_.BitsPerSample, sampleFormat_);
+    usedSamples_ = manager.SourceSamplesPerPixel();
+    planesUsed_ = separate ? usedSamples_ : 1;
+    pick_ = !separate && usedSamples_ < p_.SamplesPerPixel;
+    if (pick_ && p_.BitsPerSample % 8 != 0) throw EColorConversionError(gsInvalidPixelDepth);
     across_ = uint32_t((uint64_t(p_.Width) + chunkWidth_ - 1) / chunkWidth_);
     down_ = uint32_t((uint64_t(p_.Height) + chunkLength_ - 1) / chunkLength_);
 
     // Uncompressed or losslessly packed YCbCr keeps its subsampling; the
     // JPEG decoder delivers whole pixels.
     const TByteArray& sub = p_.YCbCrSubSampling;
-    if (reader_.ColorConverter->SourceScheme() == csYCbCr && sub.size() >= 2 && (sub[0] > 1 || sub[1] > 1)) {
+    if (manager.SourceScheme() == csYCbCr && sub.size() >= 2 && (sub[0] > 1 || sub[1] > 1)) {
         if (separate) RaiseGraphicErrorFmt(gsUnsupportedFeature, gsSubsampledPlanes, gsTIFF);
         if (p_.BitsPerSample != 8 || sub[0] == 0 || sub[1] == 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
         subsampled_ = true;
@@ -302,7 +436,7 @@ void TTIFFGraphic::TLoader::PlanLayout() {
         unitRows_ = sub[1];
         lineBytes_ = (uint64_t(chunkWidth_) + unitColumns_ - 1) / unitColumns_ * (unitColumns_ * unitRows_ + 2);
     } else {
-        lineBytes_ = (uint64_t(chunkWidth_) * p_.BitsPerSample * planeSamples_ + 7) / 8;
+        lineBytes_ = (uint64_t(decodedWidth_) * p_.BitsPerSample * planeSamples_ + 7) / 8;
     }
 
     // Decoders count in 32 bits, and sub-byte pixels of a tile must start on
@@ -316,6 +450,11 @@ void TTIFFGraphic::TLoader::PlanLayout() {
 void TTIFFGraphic::TLoader::CreateDecoder() {
     const uint32_t options = reader_.Value(tagT4Options, 0);
     const bool reversed = p_.Flags & ifReversedBits;
+    CreateDecoderFor(options, reversed);
+    if (auto* fax = dynamic_cast<TCCITTDecoder*>(decoder_.get())) fax->OutputWidth = decodedWidth_;
+}
+
+void TTIFFGraphic::TLoader::CreateDecoderFor(uint32_t options, bool reversed) {
     switch (p_.Compression) {
         case ckNone: return;
         case ckPackBits: UseDecoderUpTo(std::make_unique<TPackbitsRLEDecoder>()); return;
@@ -411,8 +550,11 @@ uint64_t TTIFFGraphic::TLoader::ChunkCount() const {
 // ratio before anything is allocated for it.
 void TTIFFGraphic::TLoader::CheckInputCovers() {
     std::vector<std::pair<uint64_t, uint64_t>> extents;
+    // Chunks outside the stream are missing data: they add nothing to the
+    // bytes present nor to the stretch of the stream that is read.
     for (size_t i = 0; i < ChunkCount(); ++i)
-        extents.push_back({offsets_[i], offsets_[i] + ChunkLength(i, chunkLength_)});
+        if (const uint64_t length = ChunkLength(i, chunkLength_); length > 0)
+            extents.push_back({offsets_[i], offsets_[i] + length});
     std::sort(extents.begin(), extents.end());
     uint64_t present = 0, covered = 0;
     for (const auto& [start, end] : extents) {
@@ -454,12 +596,13 @@ bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
     return !(p_.Flags & ifTiled) && planes_ == 1 && !subsampled_ && (scheme == csBGR || scheme == csBGRA) &&
            manager.TargetScheme() == scheme && manager.SourceBitsPerSample() == 8 &&
            manager.TargetBitsPerSample() == 8 && manager.SourceSamplesPerPixel() == manager.TargetSamplesPerPixel() &&
-           !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes()) && p_.Predictor != 2;
+           !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes()) && p_.Predictor != 2 &&
+           !pick_ && !normalise_;
 }
 
 void TTIFFGraphic::TLoader::DecodeAll() {
     const bool direct = DecodesIntoBitmap();
-    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planes_ + pngfilters::FilterPadding);
+    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planesUsed_ + pngfilters::FilterPadding);
     try {
         for (uint32_t row = 0; row < down_; ++row) {
             const uint32_t y = row * chunkLength_;
@@ -470,7 +613,7 @@ void TTIFFGraphic::TLoader::DecodeAll() {
                 DecodeIntoBitmap(row, y, rows);
             } else {
                 for (uint32_t column = 0; column < across_; ++column) {
-                    for (uint32_t plane = 0; plane < planes_; ++plane)
+                    for (uint32_t plane = 0; plane < planesUsed_; ++plane)
                         planeRows_[plane] = DecodeChunk((plane * down_ + row) * across_ + column,
                                                         chunks_.data() + plane * UnpackedSize(chunkLength_), rows);
                     PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y),
@@ -500,6 +643,13 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
     const uint64_t unpacked = UnpackedSize(rows);
     const uint64_t count = index < ChunkCount() ? ChunkLength(index, rows) : 0;
     uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
+    // Bits stored least significant first are turned round in a copy, before
+    // any decoder sees them (the fax decoders turn them themselves).
+    if (count && (p_.Flags & ifReversedBits) && !IsFax(p_.Compression)) {
+        packed_.assign(data, data + count);
+        ReverseBits(packed_.data(), count);
+        data = packed_.data();
+    }
     if (!decoder_) {
         if (count == unpacked) return data;
         // Rows beyond the end of the stream are zero.
@@ -512,10 +662,15 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
         return target;
     }
     Unpack(data, count, target, unpacked);
-    if (p_.Predictor == 2 && !subsampled_ && (p_.BitsPerSample == 8 || p_.BitsPerSample == 16))
+    const uint32_t bits = p_.BitsPerSample;
+    const bool bigEndian = p_.Flags & ifBigEndian;
+    if (p_.Predictor == 2 && !subsampled_ && (bits == 8 || bits == 16 || bits == 32))
         for (uint32_t r = 0; r < rows; ++r)
-            UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, p_.BitsPerSample,
-                           p_.Flags & ifBigEndian);
+            UndoPrediction(target + r * lineBytes_, chunkWidth_, planeSamples_, uint8_t(bits), bigEndian);
+    if (p_.Predictor == 3 && sampleFormat_ == sfFloat && bits % 8 == 0)
+        for (uint32_t r = 0; r < rows; ++r)
+            UndoFloatPrediction(target + r * lineBytes_, size_t(chunkWidth_) * planeSamples_, bits / 8, planeSamples_,
+                                bigEndian, predictorScratch_);
     return target;
 }
 
@@ -568,10 +723,30 @@ void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, ui
         if (r + RowsAhead < rows) Prefetch(reader_.ScanLine(int(y + r + RowsAhead)) + targetOffset, targetBytes);
         if (const uint64_t done = std::min(r * share, nextLength); done < nextLength)
             Prefetch(nextPacked + done, std::min(share, nextLength - done));
-        for (uint32_t plane = 0; plane < planes_; ++plane) planes[plane] = planeRows_[plane] + r * lineBytes_;
-        reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planes_),
+        for (uint32_t plane = 0; plane < planesUsed_; ++plane)
+            planes[plane] = PreparedRow(plane, planeRows_[plane] + r * lineBytes_, width);
+        reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planesUsed_),
                                            reader_.ScanLine(int(y + r)) + targetOffset, width, 0xFF);
     }
+}
+
+// A stored row as the colour manager reads it: the samples it uses of each
+// pixel, in a format it takes.
+const void* TTIFFGraphic::TLoader::PreparedRow(uint32_t plane, const uint8_t* row, uint32_t width) {
+    const uint32_t bytes = p_.BitsPerSample / 8;
+    uint32_t samples = planeSamples_;
+    if (pick_) {
+        const size_t stored = size_t(p_.SamplesPerPixel) * bytes, kept = size_t(usedSamples_) * bytes;
+        picked_.resize(width * kept);
+        for (size_t x = 0; x < width; ++x) std::memcpy(picked_.data() + x * kept, row + x * stored, kept);
+        row = picked_.data();
+        samples = usedSamples_;
+    }
+    if (!normalise_) return row;
+    std::vector<uint8_t>& out = normalised_[plane];
+    out.resize(size_t(width) * samples * 2);
+    NormaliseSamples(row, out.data(), size_t(width) * samples, p_.BitsPerSample, sampleFormat_, p_.Flags & ifBigEndian);
+    return out.data();
 }
 
 // Subsampled YCbCr is stored in data units: the luma samples of a block of

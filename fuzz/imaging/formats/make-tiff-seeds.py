@@ -14,8 +14,9 @@ import zlib
 TYPE_SIZE = {1: 1, 2: 1, 3: 2, 4: 4, 5: 8, 7: 1, 11: 4, 12: 8}
 
 
-def tiff(directories, big=False):
-    """directories: list of (fields, chunks, tiled); fields: {tag: (type, [values])}."""
+def tiff(directories, big=False, moved=None):
+    """directories: list of (fields, chunks, tiled); fields: {tag: (type, [values])}.
+    moved: {chunk index: offset} puts those chunks' offsets elsewhere."""
     order = ">" if big else "<"
     out = bytearray(b"MM" if big else b"II") + struct.pack(order + "HI", 42, 0)
     link = 4
@@ -26,6 +27,8 @@ def tiff(directories, big=False):
             out += b"\0" * (len(out) % 2)
             offsets.append(len(out))
             out += chunk
+        for index, offset in (moved or {}).items():
+            offsets[index] = offset
         fields[324 if tiled else 273] = (4, offsets)
         fields[325 if tiled else 279] = (4, [len(c) for c in chunks])
         encoded = {}
@@ -128,6 +131,15 @@ write("planar-rgb8.tif", 1, tiff([(fields, [rgb[:W * H], rgb[W * H:2 * W * H], r
 write("two-directories.tif", 0, tiff([(basics(W, H, 1, 8, 1, 1, H), [gray], False),
                                       (basics(W, H, 3, 8, 2, 1, H), [rgb], False)]))
 
+# Hostile claims that must cost nothing: a deflate strip far outside a 10 KB
+# file, and a Group 4 tile claimed 2^29 pixels wide (each row one bit).
+fields = basics(64, 16, 1, 8, 1, 8, 8)
+write("strip-outside.tif", 0, tiff([(fields, [zlib.compress(gray * 9) + bytes(10000), b"x"], False)],
+                                   moved={1: 0xFFFFFFF0}))
+fields = basics(16, 8, 1, 1, 0, 4, 8)
+fields.update({322: (4, [1 << 29]), 323: (4, [8])})
+write("g4-wide-tile.tif", 1, tiff([(fields, [bytes([0xFF, 0, 0x10, 0x01])], True)]))
+
 # Packings only libtiff writes here: made from the uncompressed seeds.
 try:
     with tempfile.TemporaryDirectory() as folder:
@@ -139,7 +151,11 @@ try:
         for name, source, options in [("lzw", "rgb", ["-c", "lzw:2"]), ("jpeg", "rgb", ["-c", "jpeg", "-r", "16"]),
                                       ("jpeg-tiles", "rgb", ["-c", "jpeg", "-t", "-w", "16", "-l", "16"]),
                                       ("g3", "bilevel", ["-c", "g3"]), ("g3-2d", "bilevel", ["-c", "g3:2d"]),
-                                      ("g4", "bilevel", ["-c", "g4"]), ("g4-lsb", "bilevel", ["-c", "g4", "-f", "lsb2msb"])]:
+                                      ("g4", "bilevel", ["-c", "g4"]), ("g4-lsb", "bilevel", ["-c", "g4", "-f", "lsb2msb"]),
+                                      ("zip-lsb", "rgb", ["-c", "zip", "-f", "lsb2msb"]),
+                                      ("bigtiff", "rgb", ["-8", "-c", "zip:2", "-r", "8"]),
+                                      ("zstd", "rgb", ["-c", "zstd:2"]), ("lzma", "rgb", ["-c", "lzma"]),
+                                      ("webp", "rgb", ["-c", "webp"]), ("jbig", "bilevel", ["-c", "jbig"])]:
             target = os.path.join(folder, name + ".tif")
             subprocess.run(["tiffcp"] + options + [os.path.join(folder, source + ".tif"), target], check=True)
             with open(target, "rb") as f:
