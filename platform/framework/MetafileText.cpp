@@ -186,6 +186,9 @@ std::string Utf8(const std::u32string& text) {
 
 struct TFontLibrary::TState {
     FT_Library library = nullptr;
+    // A configuration of its own, loaded with the first font and freed with
+    // the library: fontconfig's shared default one is never freed whole.
+    FcConfig* config = nullptr;
     // Faces by file and index, each opened once.
     std::map<std::pair<std::string, int>, FT_Face> files;
     // The last face handed out, and what it was made for.
@@ -196,8 +199,10 @@ struct TFontLibrary::TState {
 
     ~TState() {
         sized.reset();
-        for (auto& [key, face] : files) FT_Done_Face(face);
+        for (auto& [key, face] : files)
+            if (face) FT_Done_Face(face);
         if (library) FT_Done_FreeType(library);
+        if (config) FcConfigDestroy(config);
     }
 
     FT_Face Open(const std::string& file, int index) {
@@ -217,6 +222,8 @@ struct TFontLibrary::TState {
         const auto key = std::make_tuple(font.FaceName, font.Weight, font.Italic, font.PitchAndFamily, font.CharSet);
         if (auto found = matches.find(key); found != matches.end()) return found->second;
         std::tuple<FT_Face, bool, bool> result{nullptr, false, false};
+        if (!config) config = FcInitLoadConfigAndFonts();
+        if (!config) return matches[key] = result;
         FcPattern* pattern = FcPatternCreate();
         if (!font.FaceName.empty())
             FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(font.FaceName.c_str()));
@@ -225,10 +232,10 @@ struct TFontLibrary::TState {
         FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight));
         FcPatternAddInteger(pattern, FC_SLANT, font.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
         FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcConfigSubstitute(config, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult outcome;
-        if (FcPattern* match = FcFontMatch(nullptr, pattern, &outcome)) {
+        if (FcPattern* match = FcFontMatch(config, pattern, &outcome)) {
             FcChar8* file = nullptr;
             int index = 0, matchedWeight = FC_WEIGHT_REGULAR, slant = FC_SLANT_ROMAN;
             if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
