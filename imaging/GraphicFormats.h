@@ -117,6 +117,11 @@ void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
 // the same row stride (width, height >= 2; stride >= 2 width).
 void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer);
 
+// The next count bytes of stream, which moves past them: where they lie in
+// a memory stream's own data, else read into buffer. Raises EReadError when
+// fewer are left.
+const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer);
+
 // Widens the gray and alpha byte pairs at the start of row to four bytes a
 // pixel (the gray three times, then the alpha), last pixel first so that
 // nothing is overwritten unread.
@@ -478,7 +483,8 @@ public:
     // imageIndex chooses the resolution whose size is reported: 0 is
     // 192 x 128, each further one doubles the sides, up to 5.
     bool ReadProperties(TStream& stream, int imageIndex) override;
-    // Loads the base resolution (768 x 512), turned as the file says; a
+    // Loads the base resolution (768 x 512) of an image pack, turned as the
+    // file says, or the first thumbnail (192 x 128) of an overview pack; a
     // stream that is no Photo-CD file leaves the picture empty.
     void LoadFromStream(TStream& stream) override;
 };
@@ -550,10 +556,15 @@ private:
     void ReadPalette(TStream& stream);
     bool ReadLayerBank(TStream& stream, int64_t bankEnd);
     bool IsRasterLayer(TStream& stream);
+    void ReadLayerRectangle(const uint8_t* info);
     void ReadLayerChannels(TStream& stream);
     void ReadChannel(TStream& stream, TChannel& channel, uint32_t packedSize, uint32_t unpackedSize);
     void ConvertChannels(std::vector<TChannel>& channels);
+    void PlaceLayerRow(const uint8_t* row, uint8_t* line) const;
 
+    // The rectangle of the loaded layer on the canvas, and its row size.
+    int32_t layerLeft_ = 0, layerTop_ = 0;
+    uint32_t layerWidth_ = 0, layerHeight_ = 0;
     uint32_t rowSize_ = 0;
 };
 

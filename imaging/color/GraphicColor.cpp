@@ -107,11 +107,33 @@ void TColorManager::SetGamma(float Main, float Display) {
     // The table has 256 entries whatever the depths say.
     const int sourceMax = sourceBitsPerSample_ >= 8 ? 255 : std::min(targetMax, 255);
     const double exponent = 1.0 / double(sourceGamma_ * screenGamma_);
-    gammaIsIdentity_ = sourceMax == 255 && targetMax == 255;
-    for (int i = 0; i <= sourceMax; ++i) {
-        gammaTable_[i] = uint8_t(std::nearbyint(std::pow(double(i) / sourceMax, exponent) * targetMax));
-        gammaIsIdentity_ = gammaIsIdentity_ && gammaTable_[i] == i;
+    const auto fill = [](std::array<uint8_t, 256>& table, int sourceMax, int targetMax, double exponent) {
+        bool identity = sourceMax == 255 && targetMax == 255;
+        for (int i = 0; i <= sourceMax; ++i) {
+            table[i] = uint8_t(std::nearbyint(std::pow(double(i) / sourceMax, exponent) * targetMax));
+            identity = identity && table[i] == i;
+        }
+        return identity;
+    };
+    // Every manager starts with the table of 8-bit samples of gamma 1 on a
+    // 2.2 display; 256 powers are a large part of loading a small picture,
+    // so that table is made once.
+    struct TStandard {
+        double Exponent = 1.0 / double(1.0f * 2.2f);
+        std::array<uint8_t, 256> Table{};
+        bool Identity = false;
+    };
+    static const TStandard standard = [&] {
+        TStandard made;
+        made.Identity = fill(made.Table, 255, 255, made.Exponent);
+        return made;
+    }();
+    if (sourceMax == 255 && targetMax == 255 && exponent == standard.Exponent) {
+        gammaTable_ = standard.Table;
+        gammaIsIdentity_ = standard.Identity;
+        return;
     }
+    gammaIsIdentity_ = fill(gammaTable_, sourceMax, targetMax, exponent);
 }
 
 void TColorManager::SetYCbCrParameters(std::span<const float> Coefficients, uint8_t Horizontal, uint8_t Vertical) {

@@ -17,9 +17,27 @@ constexpr int64_t PixelsPerRun = 127;
 constexpr int64_t PaletteBlockSize = 512;
 constexpr int64_t PaletteEntrySize = 6;
 constexpr int64_t HighestIndexOffset = 12;
+constexpr int64_t LargestValuesOffset = 14;  // of red, green and blue
 constexpr int64_t FirstEntryOffset = 40;
 
 uint16_t LittleEndian16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+// A palette component brought from 0..largest to 0..255, rounded as
+// ImageMagick rounds it (VGA palettes count up to 63). Components of
+// palettes up to 255 are the low byte of their word; a largest value of 0
+// leaves the byte as it is.
+class TComponentScale {
+public:
+    explicit TComponentScale(uint16_t largest) : largest_(largest) {}
+    uint8_t operator()(const uint8_t* word) const {
+        if (largest_ == 0 || largest_ == 255) return word[0];
+        const uint32_t value = std::min<uint32_t>(largest_ < 256 ? word[0] : LittleEndian16(word), largest_);
+        return static_cast<uint8_t>((value * 255 + largest_ / 2) / largest_);
+    }
+
+private:
+    uint32_t largest_;
+};
 
 TLogPalette GrayRamp() {
     TLogPalette palette;
@@ -64,9 +82,9 @@ bool TCUTGraphic::ReadProperties(TStream& stream, int imageIndex) {
     return true;
 }
 
-// Entries are 6 bytes (red, green, blue as 16-bit values of which the low
-// byte counts) that never straddle a 512-byte block. Entries the file does
-// not hold keep their grey.
+// Entries are 6 bytes (red, green, blue as 16-bit values) that never
+// straddle a 512-byte block, each component scaled by the largest value the
+// header gives for it. Entries the file does not hold keep their grey.
 TLogPalette TCUTGraphic::LoadPalette() const {
     TLogPalette palette = GrayRamp();
     if (PaletteFile.empty() || !FileExists(PaletteFile)) return palette;
@@ -77,6 +95,11 @@ TLogPalette TCUTGraphic::LoadPalette() const {
     if (blockBytes < HighestIndexOffset + 2) return palette;
     const uint32_t count = std::min<uint32_t>(LittleEndian16(block + HighestIndexOffset) + 1u, 256);
     palette.palPalEntry.resize(count);
+    const auto largest = [&](int component) {
+        const int64_t at = LargestValuesOffset + 2 * component;
+        return TComponentScale(at + 2 <= blockBytes ? LittleEndian16(block + at) : 255);
+    };
+    const TComponentScale red = largest(0), green = largest(1), blue = largest(2);
 
     int64_t offset = FirstEntryOffset;
     for (TPaletteEntry& entry : palette.palPalEntry) {
@@ -85,7 +108,7 @@ TLogPalette TCUTGraphic::LoadPalette() const {
             offset = 0;
         }
         if (offset + PaletteEntrySize > blockBytes) break;
-        entry = {block[offset], block[offset + 2], block[offset + 4], 0};
+        entry = {red(block + offset), green(block + offset + 2), blue(block + offset + 4), 0};
         offset += PaletteEntrySize;
     }
     return palette;

@@ -1,5 +1,6 @@
-// Kodak Photo-CD image packs: the uncompressed base resolution (768 x 512),
-// a full luma plane and two chroma planes of half size, PhotoYCC.
+// Kodak Photo-CD image packs and overview packs: the uncompressed base
+// resolution (768 x 512) or the first thumbnail (192 x 128), a full luma
+// plane and two chroma planes of half size, PhotoYCC.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -20,34 +21,42 @@ constexpr int64_t OverviewDataSector = 5;
 
 constexpr uint32_t BaseWidth = 768;
 constexpr uint32_t BaseHeight = 512;
-constexpr uint32_t ChromaWidth = BaseWidth / 2;
-// Each pair of luma rows is followed by one row of each chroma plane.
-constexpr int64_t BaseDataSize = int64_t(BaseWidth) * BaseHeight * 3 / 2;
+// The overview pack's thumbnails, the first of which it shows.
+constexpr uint32_t ThumbnailWidth = 192;
+constexpr uint32_t ThumbnailHeight = 128;
 
 bool IsOverview(const uint8_t* header) { return std::memcmp(header, "PCD_OPA", 7) == 0; }
 bool IsImagePack(const uint8_t* header) { return std::memcmp(header + SectorSize, "PCD", 3) == 0; }
 
-// The base image as three full-size planes.
+// An image as three full-size planes. The file stores it in groups of two
+// luma rows followed by one row of each chroma plane at half size.
 struct TYCCPlanes {
-    std::unique_ptr<uint8_t[]> Luma = std::make_unique_for_overwrite<uint8_t[]>(BaseWidth * BaseHeight);
-    std::unique_ptr<uint8_t[]> Chroma1 = std::make_unique_for_overwrite<uint8_t[]>(BaseWidth * BaseHeight);
-    std::unique_ptr<uint8_t[]> Chroma2 = std::make_unique_for_overwrite<uint8_t[]>(BaseWidth * BaseHeight);
+    uint32_t Width, Height;
+    std::unique_ptr<uint8_t[]> Luma, Chroma1, Chroma2;
 
-    // Reads the 256 row groups and doubles the chroma planes to full size.
+    TYCCPlanes(uint32_t width, uint32_t height)
+        : Width(width), Height(height), Luma(Plane()), Chroma1(Plane()), Chroma2(Plane()) {}
+
+    static int64_t StoredSize(uint32_t width, uint32_t height) { return int64_t(width) * height * 3 / 2; }
+
+    // Reads the row groups and doubles the chroma planes to full size.
     void Read(TStream& stream) {
-        for (uint32_t pair = 0; pair < BaseHeight / 2; ++pair) {
-            stream.ReadBuffer(Luma.get() + 2 * pair * BaseWidth, 2 * BaseWidth);
-            stream.ReadBuffer(Chroma1.get() + pair * BaseWidth, ChromaWidth);
-            stream.ReadBuffer(Chroma2.get() + pair * BaseWidth, ChromaWidth);
+        for (uint32_t pair = 0; pair < Height / 2; ++pair) {
+            stream.ReadBuffer(Luma.get() + 2 * size_t(pair) * Width, 2 * Width);
+            stream.ReadBuffer(Chroma1.get() + size_t(pair) * Width, Width / 2);
+            stream.ReadBuffer(Chroma2.get() + size_t(pair) * Width, Width / 2);
         }
-        UpsampleDouble(ChromaWidth, BaseHeight / 2, BaseWidth, Chroma1.get());
-        UpsampleDouble(ChromaWidth, BaseHeight / 2, BaseWidth, Chroma2.get());
+        UpsampleDouble(Width / 2, Height / 2, Width, Chroma1.get());
+        UpsampleDouble(Width / 2, Height / 2, Width, Chroma2.get());
     }
 
     void ConvertRow(TColorManager& manager, uint32_t row, void* target) const {
-        const size_t at = size_t(row) * BaseWidth;
-        manager.ConvertRow({Luma.get() + at, Chroma1.get() + at, Chroma2.get() + at}, target, BaseWidth, 0xFF);
+        const size_t at = size_t(row) * Width;
+        manager.ConvertRow({Luma.get() + at, Chroma1.get() + at, Chroma2.get() + at}, target, Width, 0xFF);
     }
+
+private:
+    std::unique_ptr<uint8_t[]> Plane() const { return std::make_unique_for_overwrite<uint8_t[]>(size_t(Width) * Height); }
 };
 
 }  // namespace
@@ -73,7 +82,9 @@ bool TPCDGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.PCDOverview = IsOverview(header) ? 1 : 0;
     if (!p.PCDOverview && !IsImagePack(header)) return false;
 
-    p.PCDRotation = header[RotationOffset] & 3;
+    // The thumbnails of an overview pack are stored upright; the byte where
+    // an image pack keeps its rotation means nothing there.
+    p.PCDRotation = p.PCDOverview ? 0 : header[RotationOffset] & 3;
     p.PCDReserved = static_cast<uint16_t>(header[OverviewCountOffset] << 8 | header[OverviewCountOffset + 1]);
     // Resolutions from 192 x 128 up, each doubling the sides; 4Base and
     // 16Base and beyond are Huffman coded.
@@ -94,11 +105,14 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
     StartPosition = static_cast<uint32_t>(stream.Position());
     if (!ReadProperties(stream, 2)) return;
 
-    Properties.Width = BaseWidth;
-    Properties.Height = BaseHeight;
-    const int64_t dataStart = int64_t(StartPosition) + SectorSize * (Properties.PCDOverview ? OverviewDataSector
-                                                                                            : ImagePackDataSector);
-    if (stream.Size() - dataStart < BaseDataSize) RaiseGraphicErrorFmt(gsInvalidImage, gsPCD);
+    // An image pack shows its base image, an overview pack its first
+    // thumbnail (the others follow it, each of the same size).
+    const bool overview = Properties.PCDOverview != 0;
+    const uint32_t width = overview ? ThumbnailWidth : BaseWidth, height = overview ? ThumbnailHeight : BaseHeight;
+    Properties.Width = width;
+    Properties.Height = height;
+    const int64_t dataStart = int64_t(StartPosition) + SectorSize * (overview ? OverviewDataSector : ImagePackDataSector);
+    if (stream.Size() - dataStart < TYCCPlanes::StoredSize(width, height)) RaiseGraphicErrorFmt(gsInvalidImage, gsPCD);
     stream.SetPosition(dataStart);
 
     TColorManager& manager = *ColorConverter;
@@ -113,24 +127,24 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
     manager.SetYCbCrParameters({0.2125f, 0.7154f, 0.0721f}, 2, 2);
     SetPixelFormat(pf24bit);
 
-    TYCCPlanes planes;
+    TYCCPlanes planes(width, height);
     planes.Read(stream);
 
     const uint8_t rotation = Properties.PCDRotation;
     if (rotation != 1 && rotation != 3) {
-        SetSizeForOverwrite(BaseWidth, BaseHeight);
-        for (uint32_t y = 0; y < BaseHeight; ++y) planes.ConvertRow(manager, y, ScanLine(int(y)));
+        SetSizeForOverwrite(int(width), int(height));
+        for (uint32_t y = 0; y < height; ++y) planes.ConvertRow(manager, y, ScanLine(int(y)));
         return;
     }
     // A quarter turn: source row h becomes a column, read from the bottom up
     // (rotation 1) or from the top down (rotation 3).
-    SetSizeForOverwrite(BaseHeight, BaseWidth);
-    const auto row = std::make_unique_for_overwrite<uint8_t[]>(3 * BaseWidth);
-    for (uint32_t h = 0; h < BaseHeight; ++h) {
+    SetSizeForOverwrite(int(height), int(width));
+    const auto row = std::make_unique_for_overwrite<uint8_t[]>(3 * size_t(width));
+    for (uint32_t h = 0; h < height; ++h) {
         planes.ConvertRow(manager, h, row.get());
-        const uint32_t column = rotation == 1 ? h : BaseHeight - 1 - h;
-        for (uint32_t i = 0; i < BaseWidth; ++i) {
-            const uint32_t line = rotation == 1 ? BaseWidth - 1 - i : i;
+        const uint32_t column = rotation == 1 ? h : height - 1 - h;
+        for (uint32_t i = 0; i < width; ++i) {
+            const uint32_t line = rotation == 1 ? width - 1 - i : i;
             std::memcpy(ScanLine(int(line)) + 3 * column, row.get() + 3 * i, 3);
         }
     }

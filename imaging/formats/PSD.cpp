@@ -77,25 +77,40 @@ bool SkipSection(TStream& stream) {
     return true;
 }
 
+// The first channel after the colour channels is alpha. Documents with
+// fewer channels than RGB needs show their first channel as grey, as the
+// other readers of the format do.
 TColorScheme SchemeOf(uint16_t mode, uint16_t channels) {
     switch (mode) {
-        case pmBitmap:
+        case pmBitmap: return csGray;
         case pmGray:
-        case pmDuotone: return csGray;
+        case pmDuotone: return channels >= 2 ? csGrayAlpha : csGray;
         case pmIndexed: return csIndexed;
         case pmRGB:
-        case pmMultichannel: return channels == 3 ? csRGB : csRGBA;
+        case pmMultichannel: return channels < 3 ? csGray : (channels == 3 ? csRGB : csRGBA);
         case pmCMYK: return csCMYK;
         case pmLab: return csCIELab;
         default: return csUnknown;
     }
 }
 
-// The channels a scheme converts from; 0 for modes that load no pixels.
-uint32_t PlanesOf(TColorScheme scheme) {
+bool HasAlphaChannel(TColorScheme scheme, uint16_t channels) {
+    switch (scheme) {
+        case csGrayAlpha:
+        case csRGBA: return true;
+        case csCMYK: return channels >= 5;
+        case csCIELab: return channels >= 4;
+        default: return false;
+    }
+}
+
+// The channels a scheme's colour is converted from; 0 for modes that load
+// no pixels.
+uint32_t ColorPlanesOf(TColorScheme scheme) {
     switch (scheme) {
         case csIndexed:
         case csGray: return 1;
+        case csGrayAlpha: return 2;
         case csRGB:
         case csCIELab: return 3;
         case csRGBA:
@@ -103,6 +118,15 @@ uint32_t PlanesOf(TColorScheme scheme) {
         default: return 0;
     }
 }
+
+// CMYK and Lab schemes carry no alpha: their alpha plane is one more.
+uint32_t PlanesOf(const TImageProperties& p) {
+    const bool extraAlpha = p.HasAlpha && (p.ColorScheme == csCMYK || p.ColorScheme == csCIELab);
+    return ColorPlanesOf(p.ColorScheme) + (extraAlpha ? 1 : 0);
+}
+
+// CMYK and alpha.
+constexpr uint32_t MaxPlanes = 5;
 
 // Depths whose rows become bitmap rows: 1-bit rows only for single-channel
 // images, 8 and 16 bits for all.
@@ -144,7 +168,7 @@ bool TPSDGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.SamplesPerPixel = static_cast<uint8_t>(std::min<uint16_t>(header.Channels, 4));
     p.BitsPerPixel = static_cast<uint8_t>(p.SamplesPerPixel * p.BitsPerSample);
     p.ColorScheme = SchemeOf(header.Mode, header.Channels);
-    p.HasAlpha = p.ColorScheme == csRGBA;
+    p.HasAlpha = HasAlphaChannel(p.ColorScheme, header.Channels);
     p.Width = header.Width;
     p.Height = header.Height;
 
@@ -164,7 +188,7 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
     stream.SetPosition(StartPosition);
     const TPSDHeader header = ReadHeader(stream);
     CheckImageSize(Properties.Width, Properties.Height, gsPSD);
-    const uint32_t planes = PlanesOf(Properties.ColorScheme);
+    const uint32_t planes = PlanesOf(Properties);
     if (planes > header.Channels) RaiseInvalid();
     if (!IsDecodedDepth(header.Depth, planes)) RaiseGraphicErrorFmt(gsInvalidColorFormat, gsPSD);
 
@@ -187,24 +211,25 @@ void TPSDGraphic::LoadFromStream(TStream& stream) {
 void TPSDGraphic::SetupColorManager() {
     TColorManager& manager = *ColorConverter;
     const TImageProperties& p = Properties;
-    // Gray and indexed images show their first channel alone.
-    const bool singleChannel = PlanesOf(p.ColorScheme) <= 1;
-    const uint8_t samples = singleChannel ? 1 : p.SamplesPerPixel;
-    TColorScheme target = p.ColorScheme;
-    uint8_t targetSamples = samples;
+    // Gray and indexed images show their first channel alone; gray and
+    // alpha reach the manager as red, green and blue planes of the gray.
+    TColorScheme source = p.ColorScheme, target = p.ColorScheme;
+    uint8_t samples = static_cast<uint8_t>(std::max(ColorPlanesOf(p.ColorScheme), 1u)), targetSamples = samples;
     manager.SourceMode = cvByteSwap;
     manager.TargetMode = TConversionOptions{};
     switch (p.ColorScheme) {
+        case csGrayAlpha:
+            source = csRGBA;
+            target = csBGRA;
+            samples = targetSamples = 4;
+            break;
         case csRGB: target = csBGR; break;
         case csRGBA: target = csBGRA; break;
         case csCMYK:
-            target = csBGR;
-            targetSamples = 3;
-            break;
         case csCIELab:
-            target = csBGR;
-            targetSamples = 3;
-            manager.SourceMode |= cvLabByteRange | cvLabChromaOffset;
+            target = p.HasAlpha ? csBGRA : csBGR;
+            targetSamples = p.HasAlpha ? 4 : 3;
+            if (p.ColorScheme == csCIELab) manager.SourceMode |= cvLabByteRange | cvLabChromaOffset;
             break;
         default: break;
     }
@@ -212,7 +237,7 @@ void TPSDGraphic::SetupColorManager() {
     manager.SetTargetBitsPerSample(p.BitsPerSample == 16 ? 8 : p.BitsPerSample);
     manager.SetSourceSamplesPerPixel(samples);
     manager.SetTargetSamplesPerPixel(targetSamples);
-    manager.SetSourceScheme(p.ColorScheme);
+    manager.SetSourceScheme(source);
     manager.SetTargetScheme(target);
 }
 
@@ -255,7 +280,7 @@ void TPSDGraphic::ReadRawImage(TStream& stream, uint32_t planes, uint32_t rowSiz
             stream.ReadBuffer(band.data() + k * bandPlaneSize, int64_t(rows) * rowSize);
         }
         for (uint32_t r = 0; r < rows; ++r) {
-            uint8_t* planeRows[4];
+            uint8_t* planeRows[MaxPlanes];
             for (uint32_t k = 0; k < planes; ++k) planeRows[k] = band.data() + k * bandPlaneSize + size_t(r) * rowSize;
             ConvertPlaneRows(planeRows, planes, rowSize, y + r);
         }
@@ -287,7 +312,7 @@ void TPSDGraphic::ReadPackedImage(TStream& stream, uint32_t channels, uint32_t p
     SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
 
     // Where the next packed row of each plane starts.
-    size_t cursor[4] = {};
+    size_t cursor[MaxPlanes] = {};
     for (uint32_t k = 1; k < planes; ++k) {
         cursor[k] = cursor[k - 1];
         for (uint32_t y = 0; y < height; ++y) cursor[k] += BigEndian16(&lengths[2 * (size_t(k - 1) * height + y)]);
@@ -295,7 +320,7 @@ void TPSDGraphic::ReadPackedImage(TStream& stream, uint32_t channels, uint32_t p
     // A row that unpacks short keeps the bytes of the row before: never
     // bytes that were not written.
     std::vector<uint8_t> rows(size_t(planes) * rowSize);
-    uint8_t* planeRows[4];
+    uint8_t* planeRows[MaxPlanes];
     for (uint32_t k = 0; k < planes; ++k) planeRows[k] = rows.data() + size_t(k) * rowSize;
     TPackbitsRLEDecoder decoder;
     decoder.BeginDecode();
@@ -313,12 +338,20 @@ void TPSDGraphic::ReadPackedImage(TStream& stream, uint32_t channels, uint32_t p
 }
 
 void TPSDGraphic::ConvertPlaneRows(uint8_t* const* rows, uint32_t planes, uint32_t rowSize, uint32_t y) {
+    const TColorScheme scheme = Properties.ColorScheme;
     // Photoshop stores CMYK as the paper's brightness: 255 means no ink.
-    if (Properties.ColorScheme == csCMYK)
+    if (scheme == csCMYK)
         for (uint32_t k = 0; k < 4; ++k)
             std::transform(rows[k], rows[k] + rowSize, rows[k], [](uint8_t v) { return uint8_t(~v); });
-    const void* sources[4] = {rows[0], planes > 1 ? rows[1] : nullptr, planes > 2 ? rows[2] : nullptr,
-                              planes > 3 ? rows[3] : nullptr};
+    // The planes in their order, an alpha plane after the colour ones; gray
+    // and alpha go as red, green and blue planes of the gray.
+    const void* sources[MaxPlanes] = {};
+    std::copy(rows, rows + planes, sources);
+    if (scheme == csGrayAlpha) {
+        sources[3] = rows[1];
+        sources[1] = sources[2] = rows[0];
+        planes = 4;
+    }
     ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, planes), ScanLine(static_cast<int>(y)),
                                Properties.Width, 0xFF);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "GraphicFormats.h"
+#include "PixelAccess.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ uint32_t Read32(TStream& stream) {
     return LittleEndian32(raw);
 }
 
-int64_t BytesLeft(TStream& stream) { return stream.Size() - stream.Position(); }
+// A chunk length from the file may have moved the position past the end.
+int64_t BytesLeft(TStream& stream) { return std::max<int64_t>(0, stream.Size() - stream.Position()); }
 
 [[noreturn]] void RaiseInvalid() { RaiseGraphicErrorFmt(gsInvalidImage, gsPSP); }
 
@@ -201,7 +203,6 @@ void TPSPGraphic::LoadFromStream(TStream& stream) {
     if (compression != ckNone && compression != ckRLE && compression != ckLZ77)
         RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsPSP);
     CheckImageSize(Properties.Width, Properties.Height, gsPSP);
-    rowSize_ = static_cast<uint32_t>((uint64_t(Properties.Width) * Properties.BitsPerSample + 7) / 8);
 
     SetupColorManager(false);
     SetPixelFormat(ColorConverter->GetPixelFormat(1));
@@ -264,6 +265,7 @@ bool TPSPGraphic::IsRasterLayer(TStream& stream) {
         // Type 0 is a normal layer, 1 a floating selection.
         stream.Seek(LayerNameSize, TSeekOrigin::soCurrent);
         stream.ReadBuffer(info, sizeof(info));
+        ReadLayerRectangle(info);
         return info[0] == 0;
     }
     // Types 0 and 1 hold pixels; vector, adjustment, group and mask layers
@@ -273,7 +275,24 @@ bool TPSPGraphic::IsRasterLayer(TStream& stream) {
     stream.Seek(Read16(stream), TSeekOrigin::soCurrent);  // the name
     stream.ReadBuffer(info, sizeof(info));
     stream.SetPosition(chunkStart + chunkLength);
+    ReadLayerRectangle(info);
     return info[0] <= 1;
+}
+
+// The layer information holds the layer's rectangle on the canvas and,
+// within it, the saved rectangle whose pixels the channels store (left,
+// top, right, bottom; right and bottom outside), as GIMP's reader takes
+// them. A saved rectangle without pixels stands for the whole canvas.
+void TPSPGraphic::ReadLayerRectangle(const uint8_t* info) {
+    const auto at = [info](size_t offset) { return int64_t(int32_t(LittleEndian32(info + offset))); };
+    const int64_t width = at(25) - at(17), height = at(29) - at(21);
+    const int64_t left = at(1) + at(17), top = at(5) + at(21);
+    const bool whole = width <= 0 || height <= 0 || left < INT32_MIN || left > INT32_MAX || top < INT32_MIN ||
+                       top > INT32_MAX;
+    layerLeft_ = whole ? 0 : int32_t(left);
+    layerTop_ = whole ? 0 : int32_t(top);
+    layerWidth_ = whole ? Properties.Width : uint32_t(width);
+    layerHeight_ = whole ? Properties.Height : uint32_t(height);
 }
 
 void TPSPGraphic::ReadLayerChannels(TStream& stream) {
@@ -284,13 +303,15 @@ void TPSPGraphic::ReadLayerChannels(TStream& stream) {
     const uint16_t channelCount = Read16(stream);
     if (version >= 4) stream.SetPosition(chunkStart + chunkLength);
 
+    CheckImageSize(layerWidth_, layerHeight_, gsPSP);
+    rowSize_ = static_cast<uint32_t>((uint64_t(layerWidth_) * Properties.BitsPerSample + 7) / 8);
     // Allocation follows the input: the rest of the file must be able to
-    // hold the planes of the image at the best ratio of its compression.
+    // hold the planes of the layer at the best ratio of its compression.
     const uint64_t planes = Properties.ColorScheme == csRGB ? 3 : 1;
     const uint64_t ratio = Properties.Compression == ckRLE    ? RLEBestRatio
                            : Properties.Compression == ckLZ77 ? DeflateBestRatio
                                                               : 1;
-    if (planes * Properties.Height * rowSize_ > uint64_t(BytesLeft(stream)) * ratio) RaiseInvalid();
+    if (planes * layerHeight_ * rowSize_ > uint64_t(BytesLeft(stream)) * ratio) RaiseInvalid();
 
     std::vector<TChannel> channels(psSlotCount);
     const int64_t headerSize = BlockHeaderSize(version);
@@ -314,7 +335,7 @@ void TPSPGraphic::ReadLayerChannels(TStream& stream) {
 
 void TPSPGraphic::ReadChannel(TStream& stream, TChannel& channel, uint32_t packedSize, uint32_t unpackedSize) {
     if (packedSize > BytesLeft(stream) || packedSize > uint32_t(INT32_MAX)) RaiseInvalid();
-    const uint32_t height = Properties.Height;
+    const uint32_t height = layerHeight_;
     // Rows padded by the writer (to whole 32-bit words at most) keep their
     // padding; a channel that holds less leaves its last rows blank.
     const uint32_t storedRow = unpackedSize / height;
@@ -343,12 +364,18 @@ void TPSPGraphic::ReadChannel(TStream& stream, TChannel& channel, uint32_t packe
     }
 }
 
+// A layer smaller than the canvas is placed at its rectangle; the rest of
+// the canvas is transparent where the bitmap has alpha, index or level 0
+// where it has none.
 void TPSPGraphic::ConvertChannels(std::vector<TChannel>& channels) {
+    const uint32_t width = Properties.Width, height = Properties.Height;
+    const bool whole = layerLeft_ == 0 && layerTop_ == 0 && layerWidth_ == width && layerHeight_ == height;
     std::vector<int> planes;
     if (Properties.ColorScheme == csRGB) {
         planes = {psRed, psGreen, psBlue};
-        // A colour layer's transparency mask becomes alpha.
-        if (!channels[psTransparency].Data.empty())
+        // A colour layer's transparency mask becomes alpha; a layer that
+        // leaves part of the canvas bare needs alpha of its own.
+        if (!channels[psTransparency].Data.empty() || !whole)
             planes.push_back(psTransparency);
         else if (!channels[psComposite].Data.empty())
             planes.push_back(psComposite);
@@ -359,21 +386,44 @@ void TPSPGraphic::ConvertChannels(std::vector<TChannel>& channels) {
         TChannel& channel = channels[slot];
         if (!channel.Data.empty()) continue;
         channel.Stride = rowSize_;
-        channel.Data.assign(size_t(Properties.Height) * rowSize_, 0);
+        channel.Data.assign(size_t(layerHeight_) * rowSize_, slot == psTransparency ? 0xFF : 0);
     }
     if (planes.size() == 4) {
         SetupColorManager(true);
         SetPixelFormat(ColorConverter->GetPixelFormat(1));
     }
 
-    SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
+    if (whole)
+        SetSizeForOverwrite(static_cast<int>(width), static_cast<int>(height));
+    else
+        SetSize(static_cast<int>(width), static_cast<int>(height));
+    std::vector<uint8_t> layerRow(whole ? 0 : size_t(layerWidth_) * 4);
     const void* sources[4];
-    for (uint32_t y = 0; y < Properties.Height; ++y) {
+    for (uint32_t y = 0; y < layerHeight_; ++y) {
+        const int64_t line = int64_t(layerTop_) + y;
+        if (line < 0 || line >= int64_t(height)) continue;
         for (size_t k = 0; k < planes.size(); ++k) {
             const TChannel& channel = channels[planes[k]];
             sources[k] = channel.Data.data() + size_t(y) * channel.Stride;
         }
-        ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, planes.size()), ScanLine(static_cast<int>(y)),
-                                   Properties.Width, 0xFF);
+        uint8_t* target = whole ? ScanLine(int(line)) : layerRow.data();
+        ColorConverter->ConvertRow(TColorManager::TSourceRows(sources, planes.size()), target, layerWidth_, 0xFF);
+        if (!whole) PlaceLayerRow(layerRow.data(), ScanLine(int(line)));
     }
+}
+
+// Copies the columns of a converted layer row that fall on the canvas.
+void TPSPGraphic::PlaceLayerRow(const uint8_t* row, uint8_t* line) const {
+    const TPixelFormat format = PixelFormat();
+    const int64_t first = std::max<int64_t>(0, -int64_t(layerLeft_));
+    const int64_t last = std::min<int64_t>(layerWidth_, int64_t(Properties.Width) - layerLeft_);
+    if (first >= last) return;
+    const int bits = BitsPerPixel(format);
+    if (bits >= 8) {
+        const size_t bytes = size_t(bits / 8);
+        std::memcpy(line + (layerLeft_ + first) * bytes, row + first * bytes, size_t(last - first) * bytes);
+        return;
+    }
+    for (int64_t x = first; x < last; ++x)
+        WriteIndex(line, int(layerLeft_ + x), format, ReadIndex(row, int(x), format));
 }

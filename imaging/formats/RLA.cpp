@@ -13,7 +13,8 @@
 namespace {
 
 constexpr int64_t HeaderSize = 740;
-constexpr uint16_t CurrentRevision = 0xFFFE;
+// 3ds Max writes 0xFFFD from release 3.1 on, for RLA and RPF alike.
+constexpr uint16_t CurrentRevision = 0xFFFE, MaxRevision = 0xFFFD;
 // The longest run one two-byte packet describes.
 constexpr int64_t LongestRun = 128;
 
@@ -120,7 +121,8 @@ bool TRLAGraphic::ProbeStream(TStream& stream) {
     bool answer = false;
     if (stream.Size() - start > HeaderSize) {
         const TRLAHeader header = TRLAHeader::Read(stream);
-        answer = header.Revision == CurrentRevision && (header.ChannelSpace == "rgb" || header.ChannelSpace == "xyz");
+        answer = (header.Revision == CurrentRevision || header.Revision == MaxRevision) &&
+                 (header.ChannelSpace == "rgb" || header.ChannelSpace == "xyz");
     }
     stream.SetPosition(start);
     return answer;
@@ -182,7 +184,10 @@ void TRLAGraphic::LoadFromStream(TStream& stream) {
     manager.SetTargetBitsPerSample(8);
     manager.SetSourceScheme(Properties.ColorScheme);
     manager.SetTargetScheme(hasMatte ? csBGRA : csBGR);
-    if (Properties.Gamma != 1.0f) {
+    // The gamma field names the gamma the picture was made for (3ds Max
+    // writes 2.2): every reader of the format shows the stored values. Only
+    // a field below 1 is a file gamma as PNG's, which the display's undoes.
+    if (Properties.Gamma > 0.0f && Properties.Gamma < 1.0f) {
         manager.SetGamma(Properties.Gamma, 2.2f);
         manager.TargetMode |= cvApplyGamma;
         Properties.Flags |= ifGammaCorrected;

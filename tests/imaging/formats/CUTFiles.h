@@ -43,12 +43,12 @@ inline Bytes MakeCut(uint16_t width, uint16_t height, const Bytes& indices) {
 }
 
 // A palette file with the given red, green, blue entries, stating
-// highestIndex (entries.size() - 1 unless told otherwise). Each component is
-// a 16-bit value with highByte above the component; the reader takes the
-// low byte, so that only a high byte of 0 keeps the values within the
-// largest value of 255 the header states.
+// highestIndex (entries.size() - 1 unless told otherwise) and the largest
+// value of each component. Each component is a 16-bit value with highByte
+// above the component; the reader takes the low byte, so that only a high
+// byte of 0 keeps the values within the largest value the header states.
 inline Bytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries, int highestIndex = -1,
-                                uint8_t highByte = 0xA5) {
+                                uint8_t highByte = 0xA5, uint16_t largest = 255) {
     Bytes out{'A', 'H'};
     PutLE16(out, 0xE3);  // version
     PutLE16(out, 0);     // size
@@ -57,7 +57,7 @@ inline Bytes MakeHaloPalette(const std::vector<std::array<uint8_t, 3>>& entries,
     PutLE16(out, 0);  // board
     PutLE16(out, 0);  // graphics mode
     PutLE16(out, static_cast<uint16_t>(highestIndex < 0 ? int(entries.size()) - 1 : highestIndex));
-    for (int i = 0; i < 3; ++i) PutLE16(out, 255);  // largest red, green, blue
+    for (int i = 0; i < 3; ++i) PutLE16(out, largest);  // largest red, green, blue
     const char id[20] = "Dr. Halo";
     out.insert(out.end(), id, id + sizeof(id));
     size_t offset = out.size();

@@ -15,32 +15,49 @@ namespace imagefiles {
 inline constexpr uint32_t PcdWidth = 768, PcdHeight = 512;
 inline constexpr size_t PcdSector = 2048;
 
-// The base image as the file stores it: full-size luma, half-size chroma
-// (Chroma1 the blue difference, Chroma2 the red one).
+// An image as the file stores it: full-size luma, half-size chroma (Chroma1
+// the blue difference, Chroma2 the red one). Image packs hold the base image
+// of 768 x 512, overview packs thumbnails of 192 x 128.
 struct PcdImage {
-    std::vector<uint8_t> Luma = std::vector<uint8_t>(PcdWidth * PcdHeight);
-    std::vector<uint8_t> Chroma1 = std::vector<uint8_t>(PcdWidth * PcdHeight / 4);
-    std::vector<uint8_t> Chroma2 = std::vector<uint8_t>(PcdWidth * PcdHeight / 4);
+    uint32_t Width = PcdWidth, Height = PcdHeight;
+    std::vector<uint8_t> Luma = std::vector<uint8_t>(size_t(Width) * Height);
+    std::vector<uint8_t> Chroma1 = std::vector<uint8_t>(size_t(Width) * Height / 4);
+    std::vector<uint8_t> Chroma2 = std::vector<uint8_t>(size_t(Width) * Height / 4);
 };
 
 // Luma from luma(x, y), chroma from chroma1/chroma2(x, y) on the half grid.
 inline PcdImage MakePcdImage(const std::function<uint8_t(uint32_t, uint32_t)>& luma,
                              const std::function<uint8_t(uint32_t, uint32_t)>& chroma1,
-                             const std::function<uint8_t(uint32_t, uint32_t)>& chroma2) {
-    PcdImage image;
-    for (uint32_t y = 0; y < PcdHeight; ++y)
-        for (uint32_t x = 0; x < PcdWidth; ++x) image.Luma[y * PcdWidth + x] = luma(x, y);
-    for (uint32_t y = 0; y < PcdHeight / 2; ++y)
-        for (uint32_t x = 0; x < PcdWidth / 2; ++x) {
-            image.Chroma1[y * PcdWidth / 2 + x] = chroma1(x, y);
-            image.Chroma2[y * PcdWidth / 2 + x] = chroma2(x, y);
+                             const std::function<uint8_t(uint32_t, uint32_t)>& chroma2, uint32_t width = PcdWidth,
+                             uint32_t height = PcdHeight) {
+    PcdImage image{width, height};
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) image.Luma[y * width + x] = luma(x, y);
+    for (uint32_t y = 0; y < height / 2; ++y)
+        for (uint32_t x = 0; x < width / 2; ++x) {
+            image.Chroma1[y * width / 2 + x] = chroma1(x, y);
+            image.Chroma2[y * width / 2 + x] = chroma2(x, y);
         }
     return image;
 }
 
+// The image's row groups: two luma rows, then a row of each chroma plane.
+inline Bytes PcdImageBytes(const PcdImage& image) {
+    Bytes out;
+    const uint32_t width = image.Width;
+    for (uint32_t pair = 0; pair < image.Height / 2; ++pair) {
+        const auto luma = image.Luma.begin() + pair * 2 * width;
+        out.insert(out.end(), luma, luma + 2 * width);
+        const size_t chroma = size_t(pair) * width / 2;
+        out.insert(out.end(), image.Chroma1.begin() + chroma, image.Chroma1.begin() + chroma + width / 2);
+        out.insert(out.end(), image.Chroma2.begin() + chroma, image.Chroma2.begin() + chroma + width / 2);
+    }
+    return out;
+}
+
 // A file with the image at sector 96 ("PCD" at 2048) or, for an overview
-// pack, at sector 5 ("PCD_OPA" at 0). rotation goes into the low bits of
-// byte 3586.
+// pack, at sector 5 ("PCD_OPA" at 0, the image count at 10). rotation goes
+// into the low bits of byte 3586.
 inline Bytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overview = false,
                         uint16_t overviewCount = 0) {
     const size_t dataStart = (overview ? 5 : 96) * PcdSector;
@@ -53,13 +70,8 @@ inline Bytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overview 
         std::memcpy(file.data() + PcdSector, "PCD_IPI", 7);
     }
     file[3586] = static_cast<uint8_t>(0xFC | rotation);
-    for (uint32_t pair = 0; pair < PcdHeight / 2; ++pair) {
-        const auto luma = image.Luma.begin() + pair * 2 * PcdWidth;
-        file.insert(file.end(), luma, luma + 2 * PcdWidth);
-        const size_t chroma = size_t(pair) * PcdWidth / 2;
-        file.insert(file.end(), image.Chroma1.begin() + chroma, image.Chroma1.begin() + chroma + PcdWidth / 2);
-        file.insert(file.end(), image.Chroma2.begin() + chroma, image.Chroma2.begin() + chroma + PcdWidth / 2);
-    }
+    const Bytes data = PcdImageBytes(image);
+    file.insert(file.end(), data.begin(), data.end());
     return file;
 }
 

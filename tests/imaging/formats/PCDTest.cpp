@@ -18,11 +18,10 @@ constexpr uint8_t NeutralBlue = 156, NeutralRed = 137;
 TEST(PCD, GreyImagesLandTurnedAsTheFileSays) {
     const PcdImage image = MakePcdImage(Luma, [](uint32_t, uint32_t) { return NeutralBlue; },
                                         [](uint32_t, uint32_t) { return NeutralRed; });
-    for (const auto& [turn, overview] : {std::pair{0, false}, {1, true}, {2, false}, {3, false}}) {
-        const int rotation = turn;  // lambdas capture variables, not bindings
-        SCOPED_TRACE(testing::Message() << "rotation " << rotation << ", overview " << overview);
+    for (int rotation = 0; rotation < 4; ++rotation) {
+        SCOPED_TRACE(testing::Message() << "rotation " << rotation);
         TPCDGraphic graphic;
-        Load(graphic, MakePcd(image, uint8_t(rotation), overview, 7));
+        Load(graphic, MakePcd(image, uint8_t(rotation)));
         EXPECT_EQ(graphic.PixelFormat(), pf24bit);
         // Where the reader puts source pixel (x, y) of the base image.
         const bool turned = rotation == 1 || rotation == 3;
@@ -33,6 +32,26 @@ TEST(PCD, GreyImagesLandTurnedAsTheFileSays) {
             return RGB(v, v, v);
         }));
     }
+}
+
+// An overview pack of fewer than 16 thumbnails shows its first, upright
+// whatever the byte an image pack keeps its rotation in says.
+TEST(PCD, OverviewPacksShowTheirFirstThumbnail) {
+    const auto neutralBlue = [](uint32_t, uint32_t) { return NeutralBlue; };
+    const auto neutralRed = [](uint32_t, uint32_t) { return NeutralRed; };
+    const PcdImage first = MakePcdImage(Luma, neutralBlue, neutralRed, 192, 128);
+    const PcdImage second = MakePcdImage([](uint32_t, uint32_t) { return uint8_t(200); }, neutralBlue, neutralRed, 192, 128);
+    Bytes file = MakePcd(first, 1, true, 2);
+    const Bytes more = PcdImageBytes(second);
+    file.insert(file.end(), more.begin(), more.end());
+    TPCDGraphic graphic;
+    Load(graphic, file);
+    EXPECT_TRUE(ShowsPixels(graphic, 192, 128, [](int x, int y) {
+        const uint8_t v = Luma(x, y);
+        return RGB(v, v, v);
+    }));
+    EXPECT_EQ(LoadError<TPCDGraphic>(Cut(file, 5 * PcdSector + 192 * 128 * 3 / 2 - 1)),
+              "Cannot load image. Invalid or unexpected PCD image format.");
 }
 
 TEST(PCD, PropertiesReportTheAskedResolution) {
@@ -86,7 +105,7 @@ TColor PhotoYCC(int y, int blue, int red) {
 // ImageMagick writes image packs of a landscape and a portrait picture; we
 // show what it reads back from them as PhotoYCC samples.
 TEST(PCD, LoadsWhatImageMagickReadsAsYCC) {
-    if (!ToolPresent("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
+    ASSERT_TRUE(ToolsPresent({"/usr/bin/convert"}));
     for (const auto& [width, height] : {std::pair{768, 512}, {300, 500}}) {
         SCOPED_TRACE(testing::Message() << width << " x " << height);
         const ScratchFolder folder;

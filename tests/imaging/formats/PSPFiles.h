@@ -3,6 +3,7 @@
 // carry channels stored raw, run-length or deflate compressed.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -35,6 +36,9 @@ struct PspChannel {
 struct PspLayer {
     uint8_t Type = 0;  // version 3: 0 normal; later: 0 or 1 raster, 3 vector...
     std::vector<PspChannel> Channels;
+    // Left, top, right, bottom of the layer on the canvas and of the saved
+    // pixels within it; all zero: the whole canvas.
+    int32_t ImageRect[4] = {}, SavedRect[4] = {};
 };
 
 struct PspLayout {
@@ -70,8 +74,13 @@ inline Bytes PspChunk(const PspLayout& layout, const Bytes& data) {
 }
 
 inline Bytes PspLayerBlock(const PspLayout& layout, const PspLayer& layer) {
-    Bytes info(115, 0);
-    info[0] = layer.Type;
+    Bytes info;
+    info.push_back(layer.Type);
+    const bool whole = std::all_of(layer.SavedRect, layer.SavedRect + 4, [](int32_t v) { return v == 0; });
+    const int32_t canvas[4] = {0, 0, int32_t(layout.Width), int32_t(layout.Height)};
+    for (const int32_t* rect : {whole ? canvas : layer.ImageRect, whole ? canvas : layer.SavedRect})
+        for (int i = 0; i < 4; ++i) PutLE32(info, uint32_t(rect[i]));
+    info.resize(115, 0);
     Bytes data;
     if (layout.Major == 3) {
         data.resize(256, 0);

@@ -63,22 +63,27 @@ TEST(RLA, ChannelsLandInTheirRowsScaledToEightBits) {
     }
 }
 
+// A gamma field of 2.2 (what 3ds Max writes) shows the stored values; only a
+// field below 1 is corrected for the display, with the file gamma and the
+// display gamma together shaping the curve.
 TEST(RLA, GammaTextDecidesTheCorrection) {
     struct Case {
         const char* text;
         float gamma;
+        bool corrected;
     };
-    for (const Case c : {Case{"2.2", 2.2f}, Case{" 2.2 ", 2.2f}, Case{"1.0", 1.0f}, Case{"", 1.0f}, Case{"bright", 1.0f}}) {
+    for (const Case c : {Case{"2.2", 2.2f, false}, Case{" 2.2 ", 2.2f, false}, Case{"1.0", 1.0f, false},
+                         Case{"", 1.0f, false}, Case{"bright", 1.0f, false}, Case{"0.8", 0.8f, true},
+                         Case{"0.4545", 0.4545f, true}}) {
         SCOPED_TRACE(c.text);
         RlaLayout layout = Layout(6, 2, 8, 8, false, true);
         layout.Gamma = c.text;
         TRLAGraphic graphic;
         Load(graphic, MakeRla(layout));
         EXPECT_FLOAT_EQ(graphic.Properties.Gamma, c.gamma);
-        EXPECT_EQ((graphic.Properties.Flags & ifGammaCorrected) != 0, c.gamma != 1.0f);
-        // The file gamma and the display gamma together shape the curve.
+        EXPECT_EQ((graphic.Properties.Flags & ifGammaCorrected) != 0, c.corrected);
         const int stored = layout.Channels[0][0];
-        const double shown = c.gamma == 1.0f ? stored : 255 * std::pow(stored / 255.0, 1 / (2.2 * 2.2));
+        const double shown = c.corrected ? 255 * std::pow(stored / 255.0, 1 / (c.gamma * 2.2)) : stored;
         EXPECT_NEAR(graphic.ScanLine(1)[2], shown, 1);
     }
 }
@@ -88,6 +93,7 @@ TEST(RLA, ProbeChannelSpacesAndHostileHeaders) {
     EXPECT_TRUE(Probe<TRLAGraphic>(good));
     EXPECT_FALSE(Probe<TRLAGraphic>(Cut(good, 740)));
     EXPECT_FALSE(Probe<TRLAGraphic>(Patched(good, 27, {0})));
+    EXPECT_TRUE(Probe<TRLAGraphic>(Patched(good, 26, {0xFF, 0xFD}))) << "3ds Max's revision";
     EXPECT_TRUE(Probe<TRLAGraphic>(xyz));
     EXPECT_FALSE(Probe<TRLAGraphic>(Patched(good, 580, {'c', 'm', 'y'})));
     const std::string invalid = "Cannot load image. Invalid or unexpected RLA image format.";
