@@ -35,7 +35,7 @@ enum TImageFlags : uint8_t {
 enum TCompressionKind : uint8_t {
     ckUnknown, ckNone, ckRLE, ckPackBits, ckLZW, ckFax3, ckFaxRLE, ckFax4, ckFaxRLEW, ckLZ77, ckJPEG,
     ckOldJPEG, ckThunderscan, ckNeXT, ckIT8CTPAD, ckIT8LW, ckIT8MP, ckIT8BL, ckPixarFilm, ckPixarLog,
-    ckDCS, ckJBIG, ckPCDHuffman,
+    ckDCS, ckJBIG, ckPCDHuffman, ckLZMA, ckZSTD, ckWebP,
 };
 
 // What a reader learns from a file header before it decodes.
@@ -116,6 +116,11 @@ void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
 // Doubles a width x height plane of bytes in place to 2 width x 2 height at
 // the same row stride (width, height >= 2; stride >= 2 width).
 void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer);
+
+// The next count bytes of stream, which moves past them: where they lie in
+// a memory stream's own data, else read into buffer. Raises EReadError when
+// fewer are left.
+const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer);
 
 // Widens the gray and alpha byte pairs at the start of row to four bytes a
 // pixel (the gray three times, then the alpha), last pixel first so that
@@ -424,6 +429,8 @@ private:
     bool ReadAt(uint64_t offset, void* buffer, uint64_t count);
 
     void ConfigureColorManager();
+    // The first sample's SampleFormat: 1 unsigned, 2 signed, 3 floating point.
+    uint32_t SampleFormat();
     void LoadPalette();
 
     std::vector<TTagEntry> Entries;

@@ -251,12 +251,18 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     if (raw && available < pixels * bytesPerPixel) throw EReadError("Stream read error");
     if ((rle && !packedFits(available)) || (header.ImageType == 0 && !packedFits(fileSize)))
         RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
-    SetSize(header.Width, header.Height);
+    // Raw and run-length data fill every pixel (what run-length data leaves
+    // out is cleared below), rows kept in memory in the file's order; an
+    // image without data is blank.
+    const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
+    if (raw || rle)
+        SetSizeForOverwrite(header.Width, header.Height, !topDown);
+    else
+        SetSize(header.Width, header.Height);
     if (Empty()) return;
 
     const uint32_t rowSize = uint32_t(header.Width) * bytesPerPixel;
     const int height = header.Height;
-    const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
     const bool rightToLeft = (header.ImageDescriptor & RightToLeftBit) != 0;
     const auto bitmapRow = [&](int fileRow) { return ScanLine(topDown ? fileRow : height - 1 - fileRow); };
     const auto finishRow = [&](uint8_t* row) {
@@ -265,24 +271,31 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     };
 
     if (raw) {
-        for (int i = 0; i < height; ++i) {
-            stream.ReadBuffer(bitmapRow(i), rowSize);
-            finishRow(bitmapRow(i));
-        }
+        stream.ReadRows(bitmapRow(0), RowBytes(), height, rowSize);
+        if (grayAlpha || rightToLeft)
+            for (int i = 0; i < height; ++i) finishRow(bitmapRow(i));
     } else if (rle) {
+        // The packed rows are decoded from memory: a memory stream's own
+        // bytes, or one read of as many as the image could use (a packet for
+        // each pixel at worst).
+        const size_t packedSize = size_t(std::min<uint64_t>(available, pixels * (1 + bytesPerPixel)));
+        TByteBlock buffer;
+        const uint8_t* const packed = StreamBytes(stream, packedSize, buffer);
+        // The decoder only reads its source.
+        uint8_t* source = const_cast<uint8_t*>(packed);
         TTargaRLEDecoder decoder(header.PixelSize);
-        std::vector<uint8_t> buffer(2 * size_t(rowSize));
         for (int i = 0; i < height; ++i) {
-            const int64_t bytesRead = stream.Read(buffer.data(), static_cast<int64_t>(buffer.size()));
-            uint8_t* source = buffer.data();
             uint8_t* dest = bitmapRow(i);
-            decoder.Decode(source, dest, static_cast<int32_t>(bytesRead), header.Width);
-            stream.Seek((source - buffer.data()) - bytesRead, TSeekOrigin::soCurrent);
-            // Data that ends early leaves the rows after it blank, but a file
-            // without one whole row holds no image.
-            if (i == 0 && decoder.MissingPixels() > 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+            decoder.Decode(source, dest, static_cast<int32_t>(packed + packedSize - source), header.Width);
+            if (const uint32_t missing = decoder.MissingPixels()) {
+                // Data that ends early leaves the rest of the image blank,
+                // but a file without one whole row holds no image.
+                if (i == 0) RaiseGraphicErrorFmt(gsInvalidImage, gsTarga);
+                std::memset(dest + (uint32_t(header.Width) - missing) * bytesPerPixel, 0, size_t(missing) * bytesPerPixel);
+            }
             finishRow(dest);
         }
+        stream.Seek(source - (packed + packedSize), TSeekOrigin::soCurrent);
     }
 }
 

@@ -235,26 +235,27 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
     } else {
         const int64_t stride = (static_cast<int64_t>(h.width) * bits + 31) / 32 * 4;
         RequireData(stream, stride * height);
-        // Every row is filled below: copied whole, or converted pixel by pixel.
-        result.SetSizeForOverwrite(h.width, height);
-        std::vector<uint8_t> row(static_cast<size_t>(stride));
-        TPixelWriter writer(format, result.Palette());
-        for (int i = 0; i < height; ++i) {
-            uint8_t* line = result.ScanLine(topDown ? i : height - 1 - i);
-            if (!convert && stride == result.RowBytes()) {
-                stream.ReadBuffer(line, stride);
-                continue;
-            }
-            stream.ReadBuffer(row.data(), stride);
-            if (!convert) {
-                std::memcpy(line, row.data(), static_cast<size_t>(std::min<int64_t>(stride, result.RowBytes())));
-                continue;
-            }
-            for (int x = 0; x < h.width; ++x) {
-                const uint32_t pixel = bits == 16 ? U16(row.data() + 2 * x) : U32(row.data() + 4 * x);
-                writer.Write(line, x,
-                             {red.Extract(pixel, 0), green.Extract(pixel, 0), blue.Extract(pixel, 0),
-                              alpha.Extract(pixel, 255)});
+        // Every row is filled below: pixels stored as the bitmap holds them
+        // (with the same row padding) are read straight into the scan lines,
+        // the others converted pixel by pixel.
+        // The bitmap keeps its rows in the file's order, so that they are
+        // read in one piece.
+        result.SetSizeForOverwrite(h.width, height, !topDown);
+        const ptrdiff_t rowStep = result.RowBytes();
+        uint8_t* const first = result.ScanLine(topDown ? 0 : height - 1);
+        if (!convert) {
+            stream.ReadRows(first, rowStep, static_cast<uint32_t>(height), static_cast<size_t>(stride));
+        } else {
+            std::vector<uint8_t> row(static_cast<size_t>(stride));
+            TPixelWriter writer(format, result.Palette());
+            for (int i = 0; i < height; ++i) {
+                stream.ReadBuffer(row.data(), stride);
+                for (int x = 0; x < h.width; ++x) {
+                    const uint32_t pixel = bits == 16 ? U16(row.data() + 2 * x) : U32(row.data() + 4 * x);
+                    writer.Write(first + i * rowStep, x,
+                                 {red.Extract(pixel, 0), green.Extract(pixel, 0), blue.Extract(pixel, 0),
+                                  alpha.Extract(pixel, 255)});
+                }
             }
         }
         // Plain 32-bit bitmaps usually leave the fourth byte zero; only when

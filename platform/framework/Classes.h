@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ public:
 
     // Reads exactly count bytes or raises EReadError "Stream read error".
     void ReadBuffer(void* buffer, int64_t count);
+    // ReadBuffer of count rows of rowBytes bytes each, the stream's bytes in
+    // order, row i to first + i * stride (stride may be negative, for
+    // pictures stored bottom row first).
+    virtual void ReadRows(uint8_t* first, ptrdiff_t stride, uint32_t count, size_t rowBytes);
     // Writes exactly count bytes or raises EWriteError "Stream write error".
     void WriteBuffer(const void* buffer, int64_t count);
     // Copies count bytes from source (all of it from the start when count is 0).
@@ -35,6 +40,10 @@ public:
 };
 
 // Opens a file for reading (others may read but not write) or creates one.
+// Small reads are served from a buffer of the file's bytes, so that readers
+// may take a header field at a time without a system call each; large ones
+// go straight into the caller's memory. The size is the file's when it was
+// opened, grown by what the stream writes.
 class TFileStream : public TStream {
 public:
     enum Mode { fmOpenRead, fmCreate };
@@ -47,10 +56,22 @@ public:
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-    int64_t Size() override;
+    int64_t Size() override { return size_; }
+    void ReadRows(uint8_t* first, ptrdiff_t stride, uint32_t count, size_t rowBytes) override;
 
 private:
+    // Copies what the buffer holds from the position on, at most count bytes.
+    int64_t TakeBuffered(uint8_t* target, int64_t count);
+    // Reads from the file at the position, past the buffer.
+    int64_t ReadDirect(uint8_t* target, int64_t count);
+    // Fills the buffer with up to count bytes from the position on.
+    void Fill(int64_t count);
+
     int fd_ = -1;
+    int64_t position_ = 0, size_ = 0;
+    // The file's bytes from bufferStart_ on; empty until the first small read.
+    std::unique_ptr<uint8_t[]> buffer_;
+    int64_t bufferCapacity_ = 0, bufferStart_ = 0, bufferLength_ = 0;
 };
 
 class TMemoryStream : public TStream {
@@ -63,6 +84,7 @@ public:
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+    void ReadRows(uint8_t* first, ptrdiff_t stride, uint32_t count, size_t rowBytes) override;
 
     const uint8_t* Memory() const { return data_.data(); }
     uint8_t* Memory() { return data_.data(); }

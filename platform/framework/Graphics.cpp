@@ -295,6 +295,7 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     width_ = std::exchange(other.width_, 0);
     height_ = std::exchange(other.height_, 0);
     rowBytes_ = std::exchange(other.rowBytes_, 0);
+    bottomUp_ = std::exchange(other.bottomUp_, false);
     format_ = other.format_;
     pixels_ = std::move(other.pixels_);
     other.pixels_.clear();
@@ -311,6 +312,7 @@ void TBitmap::Assign(const TBitmap& source) {
     width_ = source.width_;
     height_ = source.height_;
     rowBytes_ = source.rowBytes_;
+    bottomUp_ = source.bottomUp_;
     format_ = source.format_;
     pixels_ = source.pixels_;
     palette_ = source.palette_;
@@ -331,7 +333,7 @@ void TBitmap::SetSize(int width, int height) {
     const int bits = BitsPerPixel(format_);
     const int wholeBytes = keepWidth * bits / 8;
     for (int y = 0; y < keepHeight; ++y) {
-        const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * rowBytes_;
+        const uint8_t* from = ScanLine(y);
         uint8_t* to = pixels.data() + static_cast<size_t>(y) * rowBytes;
         std::memcpy(to, from, static_cast<size_t>(wholeBytes));
         for (int x = wholeBytes * 8 / bits; x < keepWidth; ++x) WriteIndex(to, x, format_, ReadIndex(from, x, format_));
@@ -339,10 +341,11 @@ void TBitmap::SetSize(int width, int height) {
     width_ = width;
     height_ = height;
     rowBytes_ = rowBytes;
+    bottomUp_ = false;
     pixels_ = std::move(pixels);
 }
 
-void TBitmap::SetSizeForOverwrite(int width, int height) {
+void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp) {
     if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > kMaxPixels)
         throw EInvalidGraphic(Format("Invalid bitmap size %d x %d", width, height));
     const int rowBytes = RowBytesFor(width, format_);
@@ -359,6 +362,7 @@ void TBitmap::SetSizeForOverwrite(int width, int height) {
     width_ = width;
     height_ = height;
     rowBytes_ = rowBytes;
+    bottomUp_ = bottomUp;
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat format) {
@@ -372,7 +376,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     const int rowBytes = RowBytesFor(width_, format);
     TPixelStore pixels(static_cast<size_t>(rowBytes) * static_cast<size_t>(height_), 0);
 
-    // Indices survive when the new format can hold every index of the old.
+    // Rows keep their place in memory. Indices survive when the new format
+    // can hold every index of the old.
     const bool keepIndices = IsIndexed(format_) && IsIndexed(format) && BitsPerPixel(format) >= BitsPerPixel(format_);
     TPixelWriter writer(format, palette);
     for (int y = 0; y < height_; ++y) {
@@ -393,7 +398,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 
 uint8_t* TBitmap::ScanLine(int y) {
     if (y < 0 || y >= height_) throw EInvalidGraphicOperation(Format("Scan line index out of range (%d)", y));
-    return pixels_.data() + static_cast<size_t>(y) * rowBytes_;
+    return pixels_.data() + static_cast<size_t>(bottomUp_ ? height_ - 1 - y : y) * rowBytes_;
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const { return const_cast<TBitmap*>(this)->ScanLine(y); }
@@ -416,6 +421,7 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 
 void TBitmap::FreeImage() {
     width_ = height_ = rowBytes_ = 0;
+    bottomUp_ = false;
     pixels_.clear();
     pixels_.shrink_to_fit();
 }

@@ -146,7 +146,10 @@ public:
     // SetSize for a caller about to write every pixel: the old pixels are
     // dropped and the new ones are left unset, which saves zero-filling a
     // large bitmap. The padding bytes at the end of each row are zero.
-    void SetSizeForOverwrite(int width, int height);
+    // bottomUp keeps the rows in memory bottom row first, as bitmap files
+    // usually store them, so that a reader takes them in one piece; rows
+    // are still counted from the top. The next resize keeps them top first.
+    void SetSizeForOverwrite(int width, int height, bool bottomUp = false);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels to the new format (indexed targets map each colour
@@ -156,8 +159,11 @@ public:
     // Row y counted from the top (0 <= y < Height()).
     uint8_t* ScanLine(int y);
     const uint8_t* ScanLine(int y) const;
-    // Bytes between the starts of two rows.
+    // Bytes a row holds, padding included.
     int RowBytes() const { return rowBytes_; }
+    // Whether row 0 lies first in memory, and so ScanLine(y + 1) RowBytes
+    // after ScanLine(y).
+    bool TopDown() const { return !bottomUp_; }
 
     const TLogPalette& Palette() const { return palette_; }
     void SetPalette(const TLogPalette& palette);
@@ -188,6 +194,7 @@ private:
     using TPixelStore = TByteBlock;
 
     int width_ = 0, height_ = 0, rowBytes_ = 0;
+    bool bottomUp_ = false;
     TPixelFormat format_ = pf24bit;
     TPixelStore pixels_;
     TLogPalette palette_;

@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "GraphicFormats.h"
+#include "LibtiffRead.h"
 
 namespace {
 
@@ -168,38 +169,12 @@ const std::vector<uint8_t>& File(const std::string& name) {
 
 // libtiff decoding every strip or tile into one image buffer.
 void LibTIFF(benchmark::State& state, const std::vector<uint8_t>& bytes, double pixels) {
-    MemoryFile file{bytes};
+    TLibtiffMemory file{bytes};
     TIFFSetWarningHandler(nullptr);
     for (auto _ : state) {
-        TIFF* tif = file.Open("r");
-        uint16_t compression = 0;
-        TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
-        if (compression == COMPRESSION_JPEG) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        uint32_t height = 0;
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-        const tmsize_t rowBytes = TIFFScanlineSize(tif);
-        const auto image = std::make_unique_for_overwrite<uint8_t[]>(size_t(rowBytes) * height);
-        if (TIFFIsTiled(tif)) {
-            uint32_t width = 0, tileWidth = 0, tileLength = 0;
-            TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth);
-            TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileLength);
-            const tmsize_t tileRowBytes = TIFFTileRowSize(tif), pixelBytes = rowBytes / width;
-            const auto tile = std::make_unique_for_overwrite<uint8_t[]>(size_t(TIFFTileSize(tif)));
-            for (uint32_t y = 0; y < height; y += tileLength)
-                for (uint32_t x = 0; x < width; x += tileWidth) {
-                    TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x, y, 0, 0), tile.get(), -1);
-                    const size_t copy = size_t(std::min(tileWidth, width - x) * pixelBytes);
-                    for (uint32_t r = 0; r < tileLength && y + r < height; ++r)
-                        std::memcpy(image.get() + (y + r) * rowBytes + x * pixelBytes, tile.get() + r * tileRowBytes,
-                                    copy);
-                }
-        } else {
-            tmsize_t at = 0;
-            for (tstrip_t strip = 0; strip < TIFFNumberOfStrips(tif); ++strip)
-                at += TIFFReadEncodedStrip(tif, strip, image.get() + at, -1);
-        }
-        benchmark::DoNotOptimize(image.get());
+        file.At = 0;
+        TIFF* tif = file.Open();
+        ReadLibtiffImage(tif);
         TIFFClose(tif);
     }
     Report(state, pixels);

@@ -126,6 +126,32 @@ TEST(Bitmap, SetSizeForOverwriteSizesAndClearsRowPadding) {
     EXPECT_EQ(bitmap.Width(), 0) << "a refused size changes nothing";
 }
 
+// Rows stored bottom row first are still counted from the top, and every
+// operation that keeps pixels keeps them in their place in the picture.
+TEST(Bitmap, BottomUpRowsKeepTheirPlaceThroughCopiesAndChanges) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(pf8bit);
+    bitmap.SetSizeForOverwrite(3, 4, true);
+    EXPECT_FALSE(bitmap.TopDown());
+    EXPECT_EQ(bitmap.ScanLine(2) - bitmap.ScanLine(3), bitmap.RowBytes()) << "the bottom row lies first";
+    for (int y = 0; y < 4; ++y) bitmap.SetPixel(0, y, kPrimaries[y + 1]);
+    const auto expectRows = [](const TBitmap& b, int rows, const char* what) {
+        for (int y = 0; y < rows; ++y) EXPECT_EQ(b.Pixel(0, y), kPrimaries[y + 1]) << what << " row " << y;
+    };
+    expectRows(TBitmap(bitmap), 4, "copy");
+    TBitmap moved{TBitmap(bitmap)};
+    expectRows(moved, 4, "move");
+    bitmap.SetPixelFormat(pf24bit);
+    expectRows(bitmap, 4, "format change");
+    bitmap.SetSize(2, 3);
+    EXPECT_TRUE(bitmap.TopDown()) << "a resize stores the top row first";
+    expectRows(bitmap, 3, "resize");
+    bitmap.SetSizeForOverwrite(3, 4, true);
+    bitmap.FreeImage();
+    bitmap.SetSizeForOverwrite(1, 2);
+    EXPECT_TRUE(bitmap.TopDown());
+}
+
 // Blocks below and above the huge page size, held at once: the large ones
 // start on a huge page boundary, and every byte of each is its own (a
 // block cut from a larger allocation keeps that allocation's address
