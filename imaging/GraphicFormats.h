@@ -35,7 +35,7 @@ enum TImageFlags : uint8_t {
 enum TCompressionKind : uint8_t {
     ckUnknown, ckNone, ckRLE, ckPackBits, ckLZW, ckFax3, ckFaxRLE, ckFax4, ckFaxRLEW, ckLZ77, ckJPEG,
     ckOldJPEG, ckThunderscan, ckNeXT, ckIT8CTPAD, ckIT8LW, ckIT8MP, ckIT8BL, ckPixarFilm, ckPixarLog,
-    ckDCS, ckJBIG, ckPCDHuffman,
+    ckDCS, ckJBIG, ckPCDHuffman, ckLZMA, ckZSTD, ckWebP,
 };
 
 // What a reader learns from a file header before it decodes.
@@ -421,6 +421,8 @@ private:
     bool ReadAt(uint64_t offset, void* buffer, uint64_t count);
 
     void ConfigureColorManager();
+    // The first sample's SampleFormat: 1 unsigned, 2 signed, 3 floating point.
+    uint32_t SampleFormat();
     void LoadPalette();
 
     std::vector<TTagEntry> Entries;

@@ -27,7 +27,42 @@ int32_t RoundTableEntry(float value) {
 
 }  // namespace
 
-TColorManager::TColorManager() { SetGamma(1.0f, 2.2f); }
+TColorManager::TColorManager() {
+    SetGamma(1.0f, 2.2f);
+    SetLabWhitePoint(0.3457f, 0.3585f);
+}
+
+void TColorManager::SetLabWhitePoint(float X, float Y) {
+    if (!(X > 0 && Y > 0 && X + Y < 1)) return;
+    using Matrix = std::array<double, 9>;
+    const auto multiply = [](const Matrix& a, const Matrix& b) {
+        Matrix m{};
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                for (int k = 0; k < 3; ++k) m[3 * r + c] += a[3 * r + k] * b[3 * k + c];
+        return m;
+    };
+    // Bradford's cone responses, their inverse, and sRGB's matrix from XYZ
+    // of its own D65 white.
+    static constexpr Matrix bradford = {0.8951, 0.2664, -0.1614, -0.7502, 1.7135, 0.0367, 0.0389, -0.0685, 1.0296};
+    static constexpr Matrix inverse = {0.9869929, -0.1470543, 0.1599627, 0.4323053, 0.5183603,
+                                       0.0492912, -0.0085287, 0.0400428, 0.9684867};
+    static constexpr Matrix toSRGB = {3.2404542, -1.5371385, -0.4985314, -0.9692660, 1.8760108,
+                                      0.0415560, 0.0556434, -0.2040259, 1.0572252};
+    static constexpr double d65[3] = {0.95047, 1.0, 1.08883};
+    labWhite_ = {double(X) / Y, 1.0, (1.0 - X - Y) / Y};
+    Matrix scale{};
+    for (int i = 0; i < 3; ++i) {
+        double source = 0, target = 0;
+        for (int k = 0; k < 3; ++k) {
+            source += bradford[3 * i + k] * labWhite_[k];
+            target += bradford[3 * i + k] * d65[k];
+        }
+        scale[4 * i] = target / source;
+    }
+    labMatrix_ = multiply(toSRGB, multiply(inverse, multiply(scale, bradford)));
+    needsSelection_ = true;
+}
 
 void TColorManager::SetSourceBitsPerSample(uint8_t Value) {
     if (Value < 1 || Value > 16) throw EColorConversionError(gsInvalidSampleDepth);

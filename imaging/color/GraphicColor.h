@@ -110,6 +110,15 @@ public:
         SetYCbCrParameters(std::span<const float>(Coefficients.begin(), Coefficients.size()), Horizontal, Vertical);
     }
 
+    // The reference white of CIELab sources as CIE xy chromaticity (D50,
+    // 0.3457 and 0.3585, until set); values that are no chromaticity keep
+    // the white as it was.
+    void SetLabWhitePoint(float X, float Y);
+    // XYZ of that white (Y = 1), and the matrix from XYZ relative to it to
+    // linear sRGB (Bradford-adapted to sRGB's D65 white), rows first.
+    const std::array<double, 3>& LabWhite() const { return labWhite_; }
+    const std::array<double, 9>& LabMatrix() const { return labMatrix_; }
+
     // Converts Count pixels into Target. Only pixels whose bit in the rotating
     // Mask pattern is set are written; the source holds just those pixels.
     // Target must hold Count target pixels and each source pointer the
@@ -184,6 +193,8 @@ private:
     uint8_t horizontalSubSampling_ = 1;
     uint8_t verticalSubSampling_ = 1;
     std::vector<int32_t> crToRed_, cbToBlue_, crToGreen_, cbToGreen_;
+    std::array<double, 3> labWhite_{};
+    std::array<double, 9> labMatrix_{};
     TColorScheme sourceScheme_ = csRGB;
     TColorScheme targetScheme_ = csBGR;
     TRowConverter rowConverter_ = nullptr;

@@ -132,20 +132,23 @@ uint8_t CompandSRGB(double linear) {
     return linear >= 1 ? 255 : curve[size_t(linear * 65535 + 0.5)];
 }
 
-// CIELab as TIFF and Photoshop define it, relative to the D50 white, to
-// sRGB: through XYZ, the D50-adapted (Bradford) sRGB matrix, so that the
-// reference white shows white, and the sRGB companding curve.
-void LabToColour(double L, double a, double b, uint8_t& red, uint8_t& green, uint8_t& blue) {
-    constexpr double WhiteX = 0.96422, WhiteZ = 0.82521;
+// CIELab relative to the manager's reference white (D50 unless a file
+// names another) to sRGB: through XYZ, the matrix that adapts that white to
+// sRGB's and takes XYZ to linear sRGB, so that the reference white shows
+// white, and the sRGB companding curve.
+void LabToColour(const TColorManager& manager, double L, double a, double b, uint8_t& red, uint8_t& green,
+                 uint8_t& blue) {
     const auto inverse = [](double f) {
         constexpr double delta = 6.0 / 29;
         return f > delta ? f * f * f : 3 * delta * delta * (f - 4.0 / 29);
     };
+    const std::array<double, 3>& white = manager.LabWhite();
+    const std::array<double, 9>& m = manager.LabMatrix();
     const double fy = (L + 16) / 116;
-    const double X = WhiteX * inverse(fy + a / 500), Y = inverse(fy), Z = WhiteZ * inverse(fy - b / 200);
-    red = CompandSRGB(3.1338561 * X - 1.6168667 * Y - 0.4906146 * Z);
-    green = CompandSRGB(-0.9787684 * X + 1.9161415 * Y + 0.0334540 * Z);
-    blue = CompandSRGB(0.0719453 * X - 0.2289914 * Y + 1.4052427 * Z);
+    const double X = white[0] * inverse(fy + a / 500), Y = inverse(fy), Z = white[2] * inverse(fy - b / 200);
+    red = CompandSRGB(m[0] * X + m[1] * Y + m[2] * Z);
+    green = CompandSRGB(m[3] * X + m[4] * Y + m[5] * Z);
+    blue = CompandSRGB(m[6] * X + m[7] * Y + m[8] * Z);
 }
 
 void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source, void* Target, uint32_t Count,
@@ -174,7 +177,7 @@ void ConvertLab(const TColorManager& manager, TColorManager::TSourceRows Source,
         }
         if (byteRange) L /= 2.55;
         uint8_t red, green, blue;
-        LabToColour(L, a, b, red, green, blue);
+        LabToColour(manager, L, a, b, red, green, blue);
         PutBytes(out, t == 16, i, red, green, blue);
         PutAlpha(manager, out, alpha, in.Step, j, i);
     });

@@ -251,6 +251,55 @@ public:
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
 };
 
+// Decoders of the TIFF packings Debian's libtiff reads through other
+// libraries. Each decodes one strip or tile: packedSize bytes at source
+// into at most unpackedSize bytes at dest, neither cursor moving; what the
+// data does not give (damage, an early end) is left as it was. None raises.
+
+// LZMA (TIFF compression 34925): an .xz stream, through liblzma.
+class TLZMADecoder : public TDecoder {
+public:
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+};
+
+// Zstandard (TIFF compression 50000), through libzstd.
+class TZSTDDecoder : public TDecoder {
+public:
+    TZSTDDecoder();
+    ~TZSTDDecoder() override;
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+private:
+    struct ZSTD_DCtx_s* context_;
+};
+
+// WebP (TIFF compression 50001): each chunk a WebP image of Width pixels
+// and up to the chunk's rows, 8-bit red, green, blue (and alpha with four
+// samples), through libwebp; rows are RowBytes apart.
+class TWebPDecoder : public TDecoder {
+public:
+    TWebPDecoder(uint32_t width, uint32_t samples, uint32_t rowBytes)
+        : Width(width), Samples(samples), RowBytes(rowBytes) {}
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+    uint32_t Width, Samples, RowBytes;
+};
+
+// JBIG (TIFF compression 34661): a bilevel JBIG stream of Width pixels per
+// row, through libjbig; rows are RowBytes apart. Streams claiming another
+// width or more rows than fit are not decoded.
+class TJBIGDecoder : public TDecoder {
+public:
+    TJBIGDecoder(uint32_t width, uint32_t rowBytes) : Width(width), RowBytes(rowBytes) {}
+    void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
+
+    uint32_t Width, RowBytes;
+};
+
 // TIFF LZW (compression 5): codes of 9 to 12 bits, most significant bit
 // first, 256 clears the table, 257 ends the data, and the code width grows
 // one code early (at 511, 1023 and 2047 entries). Old writers produced a

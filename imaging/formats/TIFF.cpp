@@ -127,6 +127,9 @@ TCompressionKind CompressionKind(uint32_t value) {
         case 32909: return ckPixarLog;
         case 32947: return ckDCS;
         case 34661: return ckJBIG;
+        case 34925: return ckLZMA;
+        case 50000: return ckZSTD;
+        case 50001: return ckWebP;
         default: return ckUnknown;
     }
 }

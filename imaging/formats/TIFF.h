@@ -22,6 +22,7 @@ enum TTIFFTag : uint16_t {
     tagT4Options = 292,
     tagT6Options = 293,
     tagResolutionUnit = 296,
+    tagWhitePoint = 318,
     tagPredictor = 317,
     tagColorMap = 320,
     tagTileWidth = 322,

@@ -74,6 +74,13 @@ uint32_t BestRatio(TCompressionKind kind) {
         case ckThunderscan: return 32;
         case ckLZ77: return DeflateBestRatio;
         case ckLZW: return 1500;
+        // xz streams of zeros shrink about 7000 times, Zstandard's run
+        // blocks give 128 KiB for 4 bytes; a flat WebP or JBIG image takes a
+        // few bytes for any size.
+        case ckLZMA: return 16384;
+        case ckZSTD: return 32768;
+        case ckWebP:
+        case ckJBIG: return 1u << 20;
         default: return 2048;  // JPEG
     }
 }
@@ -205,7 +212,7 @@ void TTIFFGraphic::ConfigureColorManager() {
     const TImageProperties& p = Properties;
     TColorManager& manager = *ColorConverter;
     manager.SourceMode = (p.Flags & ifBigEndian) ? cvByteSwap : TConversionOptions{};
-    const uint8_t bits = ManagerBits(p.BitsPerSample, Value(tagSampleFormat, sfUnsigned));
+    const uint8_t bits = ManagerBits(p.BitsPerSample, SampleFormat());
     // Indices of more than 8 bits would pick colours a bitmap palette does
     // not hold.
     if (bits == 0 || (p.ColorScheme == csIndexed && bits > 8)) throw EColorConversionError(gsInvalidSampleDepth);
@@ -241,6 +248,10 @@ void TTIFFGraphic::ConfigureColorManager() {
         manager.SourceMode |= cvLabByteRange;
         // ICC's L*a*b* stores a and b with an offset of 128.
         if (Value(tagPhotometric, 0) == 9) manager.SourceMode |= cvLabChromaOffset;
+        // Relative to the white the file names, else to D50 as TIFF has it.
+        const TFloatArray white = FloatList(tagWhitePoint);
+        const bool named = white.size() >= 2;
+        manager.SetLabWhitePoint(named ? white[0] : 0.3457f, named ? white[1] : 0.3585f);
     }
 
     TColorScheme target = TargetSchemeFor(source);
@@ -252,6 +263,11 @@ void TTIFFGraphic::ConfigureColorManager() {
     manager.SetTargetScheme(target);
     manager.SetSourceSamplesPerPixel(uint8_t(used));
     manager.SetTargetSamplesPerPixel(IsPaletteLike(target) ? 1 : uint8_t(SamplesNeeded(target)));
+}
+
+uint32_t TTIFFGraphic::SampleFormat() {
+    const TCardinalArray formats = ValueList(tagSampleFormat);
+    return formats.empty() ? sfUnsigned : formats[0];
 }
 
 void TTIFFGraphic::LoadPalette() {
@@ -416,7 +432,7 @@ void TTIFFGraphic::TLoader::PlanLayout() {
     // tile claimed far wider than the image costs nothing.
     decodedWidth_ = IsFax(p_.Compression) ? std::min(chunkWidth_, p_.Width) : chunkWidth_;
     const TColorManager& manager = *reader_.ColorConverter;
-    sampleFormat_ = reader_.Value(tagSampleFormat, sfUnsigned);
+    sampleFormat_ = reader_.SampleFormat();
     normalise_ = NeedsNormalising(p_.BitsPerSample, sampleFormat_);
     usedSamples_ = manager.SourceSamplesPerPixel();
     planesUsed_ = separate ? usedSamples_ : 1;
@@ -481,6 +497,12 @@ void TTIFFGraphic::TLoader::CreateDecoderFor(uint32_t options, bool reversed) {
             UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
             return;
         case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
+        case ckLZMA: decoder_ = std::make_unique<TLZMADecoder>(); return;
+        case ckZSTD: decoder_ = std::make_unique<TZSTDDecoder>(); return;
+        case ckWebP:
+            decoder_ = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
+            return;
+        case ckJBIG: decoder_ = std::make_unique<TJBIGDecoder>(chunkWidth_, uint32_t(lineBytes_)); return;
         default: break;
     }
     RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
@@ -644,8 +666,11 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
     const uint64_t count = index < ChunkCount() ? ChunkLength(index, rows) : 0;
     uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
     // Bits stored least significant first are turned round in a copy, before
-    // any decoder sees them (the fax decoders turn them themselves).
-    if (count && (p_.Flags & ifReversedBits) && !IsFax(p_.Compression)) {
+    // any decoder sees them (the fax decoders turn them themselves). libtiff
+    // writes and reads JBIG streams with their bits the other way round from
+    // the FillOrder it records, and so do its peers.
+    const bool reversed = (p_.Flags & ifReversedBits) != (p_.Compression == ckJBIG);
+    if (count && reversed && !IsFax(p_.Compression)) {
         packed_.assign(data, data + count);
         ReverseBits(packed_.data(), count);
         data = packed_.data();
