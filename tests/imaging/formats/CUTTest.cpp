@@ -36,7 +36,6 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         const char* paletteName;
         size_t size;
         size_t fromFile;  // leading entries taken from the palette file; the rest are grey
-        bool vga = false;  // components up to 63, scaled to 255
     };
     const Case cases[] = {
         {"none", {}, "", 256, 0},
@@ -47,7 +46,6 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         {"index beyond 255", MakeHaloPalette(Colours(20), 1000), "x.pal", 256, 20},
         {"upper-case name", MakeHaloPalette(Colours(16)), "x.PAL", 16, 16},
         {"header only", Bytes(10, 0), "x.pal", 256, 0},
-        {"VGA", MakeHaloPalette(VgaColours(100), -1, 0, 63), "x.pal", 100, 100, true},
     };
     Bytes indices(300 * 3);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i / 7 % 5 == 0 ? 9 : i * 13);
@@ -63,9 +61,7 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         ASSERT_EQ(graphic.PixelFormat(), pf8bit);
         const auto& palette = graphic.Palette().palPalEntry;
         ASSERT_EQ(palette.size(), c.size);
-        Entries colours = c.vga ? VgaColours(c.fromFile) : Colours(c.fromFile);
-        for (auto& entry : colours)
-            for (uint8_t& v : entry) v = c.vga ? uint8_t((v * 255 + 31) / 63) : v;
+        const Entries colours = Colours(c.fromFile);
         for (size_t i = 0; i < palette.size(); ++i)
             ASSERT_EQ(palette[i], i < c.fromFile ? Entry(colours[i]) : Grey(i)) << i;
         EXPECT_TRUE(ShowsRows(graphic, {Cut(indices, 300), Bytes(indices.begin() + 300, indices.begin() + 600),
