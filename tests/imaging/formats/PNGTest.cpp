@@ -199,6 +199,7 @@ TEST(PNG, DataInAnyChunkingAndFilteringShowsTheImage) {
     const auto filtered = [](const PngImage& picture, uint8_t filter) {
         return MakePng(picture, {}, [filter](uint32_t) { return filter; });
     };
+    const Bytes withText = PngWriter().Header(image).ImageData(compressed).Chunk("tEXt", {'a', 0, 'b'}).Data();
     const struct {
         const char* Name;
         const PngImage& Image;
@@ -217,11 +218,7 @@ TEST(PNG, DataInAnyChunkingAndFilteringShowsTheImage) {
              return PngWriter().Header(image).ImageData(padded, {compressed.size() + 10}).End().Data();
          }()},
         {"IEND cut short", image, Cut(split({}), split({}).size() - 5)},
-        {"IEND missing", image, Cut(split({}), split({}).size() - 12)},
-        {"a chunk after the image cut short", image, [&] {
-             const Bytes file = PngWriter().Header(image).ImageData(compressed).Chunk("tEXt", {'a', 0, 'b'}).Data();
-             return Cut(file, file.size() - 2);
-         }()},
+        {"a chunk after the image cut short", image, Cut(withText, withText.size() - 2)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
