@@ -17,14 +17,6 @@ Entries Colours(size_t count) {
     return entries;
 }
 
-// Colours of a VGA palette, each component 0 to 63.
-Entries VgaColours(size_t count) {
-    Entries entries = Colours(count);
-    for (auto& entry : entries)
-        for (uint8_t& c : entry) c &= 63;
-    return entries;
-}
-
 TPaletteEntry Grey(size_t i) { return {uint8_t(i), uint8_t(i), uint8_t(i), 0}; }
 TPaletteEntry Entry(const std::array<uint8_t, 3>& c) { return {c[0], c[1], c[2], 0}; }
 
@@ -89,9 +81,9 @@ TEST(CUT, LoadsThePixelsImageMagickReads) {
     Bytes indices(300 * 5);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(i % 40 < 25 ? i / 40 % 100 : i * 7 % 100);
     WriteFileBytes(folder / "x.cut", MakeCut(300, 5, indices));
-    // Palettes that cross a block, with the high bytes that keep the values
-    // within the largest value the header states: 255, and 63 as VGA has.
-    for (const Bytes& palette : {MakeHaloPalette(Colours(100), -1, 0), MakeHaloPalette(VgaColours(100), -1, 0, 63)}) {
+    // Palettes that cross a block, with the high bytes of 0, of largest value
+    // 255 and of 63 as VGA palettes have (values above it count as 63).
+    for (const Bytes& palette : {MakeHaloPalette(Colours(100), -1, 0), MakeHaloPalette(Colours(100), -1, 0, 63)}) {
         WriteFileBytes(folder / "x.pal", palette);
         ASSERT_TRUE(RunTool("/usr/bin/convert " + folder / "x.cut" + " ppm:" + folder / "x.ppm"));
         TCUTGraphic graphic;
