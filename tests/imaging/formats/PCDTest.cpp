@@ -34,14 +34,11 @@ TEST(PCD, GreyImagesLandTurnedAsTheFileSays) {
     }
 }
 
-// An overview pack of two thumbnails shows its first, upright whatever the
-// byte an image pack keeps its rotation in says.
+// An overview pack of one thumbnail shows it upright, whatever the byte an
+// image pack keeps its rotation in says.
 TEST(PCD, OverviewPacksShowTheirFirstThumbnail) {
-    const auto blue = [](uint32_t, uint32_t) { return NeutralBlue; };
-    const auto red = [](uint32_t, uint32_t) { return NeutralRed; };
-    Bytes file = MakePcd(MakePcdImage(Luma, blue, red, 192, 128), 1, true, 2);
-    const Bytes second = PcdImageBytes(MakePcdImage([](uint32_t, uint32_t) { return uint8_t(200); }, blue, red, 192, 128));
-    file.insert(file.end(), second.begin(), second.end());
+    const Bytes file = MakePcd(MakePcdImage(Luma, [](uint32_t, uint32_t) { return NeutralBlue; },
+                                            [](uint32_t, uint32_t) { return NeutralRed; }, 192, 128), 1, true, 1);
     TPCDGraphic graphic;
     Load(graphic, file);
     EXPECT_TRUE(ShowsPixels(graphic, 192, 128, [](int x, int y) { return RGB(Luma(x, y), Luma(x, y), Luma(x, y)); }));

@@ -187,8 +187,7 @@ TEST(PNG, GammaIsAppliedOnlyWhenTheFileGivesIt) {
 // Image data split over chunks in any way (empty ones too), a chunk type in
 // lower case, the filters that look up at the first row of every pass,
 // filter types that do not exist (the row stays as read), padding after the
-// compressed stream (libpng only warns of it) and a file whose IEND, or a
-// chunk after the image, is cut short.
+// stream (libpng only warns) and chunks after the image cut short.
 TEST(PNG, DataInAnyChunkingAndFilteringShowsTheImage) {
     const PngImage image = PatternImage(23, 17, 8, 6, true), rgb = PatternImage(9, 9, 8, 2, true);
     const PngImage gray{3, 1, 8, 0, false, {10, 20, 30}};

@@ -58,9 +58,8 @@ TEST(PortableMaps, EveryTypeLoadsEveryPixelAsStored) {
     }
 }
 
-// What no tool writes: a comment right after a raster number, which runs to
-// the end of its line, and an arbitrary map header with CR LF line ends, a
-// comment and a keyword this reader does not use.
+// A comment right after a raster number runs to the end of its line; an
+// arbitrary map header with CR LF ends, a comment and an unknown keyword.
 TEST(PortableMaps, CommentsAndArbitraryMapHeaders) {
     for (const std::string text : {"P2\n3 1\n3\n1#20 30\n2 3\n",
                                    "P7\r\n# x\r\nWIDTH 3\r\nHEIGHT 1\r\nDEPTH 1\r\nMAXVAL 3\r\nNOTE x\r\nENDHDR\r\n\1\2\3"}) {

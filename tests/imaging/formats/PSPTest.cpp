@@ -123,8 +123,7 @@ TEST(PSP, LayoutsOfOtherWriters) {
     EXPECT_TRUE(ShowsLayer(graphic, gray));
 }
 
-// A layer smaller than the canvas shows at its place (saved pixels within
-// the layer's rectangle), cut at the canvas's edge, the rest transparent.
+// A small layer shows at its place, cut at the canvas's edge, the rest clear.
 TEST(PSP, LayersSmallerThanTheCanvasShowAtTheirPlace) {
     for (const auto& [left, top] : {std::pair{3, 1}, {-2, -1}}) {
         PspLayout layout = OneLayer(5, 24, 2, false);
