@@ -260,6 +260,8 @@ public:
 class TLZMADecoder : public TDecoder {
 public:
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode, answering where the data written ends.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 };
 
@@ -269,6 +271,8 @@ public:
     TZSTDDecoder();
     ~TZSTDDecoder() override;
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode, answering where the data written ends.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
 private:

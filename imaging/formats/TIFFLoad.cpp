@@ -497,8 +497,8 @@ void TTIFFGraphic::TLoader::CreateDecoderFor(uint32_t options, bool reversed) {
             UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
             return;
         case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
-        case ckLZMA: decoder_ = std::make_unique<TLZMADecoder>(); return;
-        case ckZSTD: decoder_ = std::make_unique<TZSTDDecoder>(); return;
+        case ckLZMA: UseDecoderUpTo(std::make_unique<TLZMADecoder>()); return;
+        case ckZSTD: UseDecoderUpTo(std::make_unique<TZSTDDecoder>()); return;
         case ckWebP:
             decoder_ = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
             return;
