@@ -383,8 +383,6 @@ private:
     TImageProperties& properties_;
     const uint8_t* tables_ = nullptr;
     uint32_t tablesLength_ = 0;
-    uint16_t horizontalSubsampling_ = 1;
-    uint16_t verticalSubsampling_ = 1;
     bool blueFirst_;
 };
 
