@@ -2,6 +2,7 @@
 // row taken from the rest. Every buffer is allocated at exactly the size a
 // correct calculation gives for the settings, so any converter that reads or
 // writes past what the layout allows trips the address sanitizer.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,8 +49,11 @@ size_t SelectedPixels(uint32_t count, uint8_t mask) {
     return selected;
 }
 
-// Samples per source pixel of an interleaved row of the scheme.
-size_t SourcePixelSamples(TColorScheme scheme) {
+// Samples per source pixel of an interleaved row of the scheme. The colour
+// spaces' converters (gray and alpha to colour among them) step by the
+// samples per pixel the manager is given where that is more, skipping
+// samples beyond the colour and alpha.
+size_t SchemePixelSamples(TColorScheme scheme) {
     switch (scheme) {
         case csGrayAlpha:
             return 2;
@@ -63,6 +67,14 @@ size_t SourcePixelSamples(TColorScheme scheme) {
         default:
             return 3;
     }
+}
+
+size_t SourcePixelSamples(const TColorManager& manager) {
+    const auto source = TColorScheme(manager.SourceScheme()), target = TColorScheme(manager.TargetScheme());
+    const bool space = source == csCMYK || source == csCIELab || source == csYCbCr || source == csPhotoYCC ||
+                       (source == csGrayAlpha && !PaletteLike(target));
+    const size_t samples = SchemePixelSamples(source);
+    return space ? std::max<size_t>(samples, manager.SourceSamplesPerPixel()) : samples;
 }
 
 // Bytes of Count target pixels: packed fields for palette-like targets (a
@@ -79,14 +91,13 @@ size_t TargetBytes(TColorScheme scheme, unsigned bits, uint32_t count) {
 }
 
 void ConvertOneRow(TColorManager& manager, const TInput& input) {
-    const auto source = TColorScheme(manager.SourceScheme());
     const unsigned bits = manager.SourceBitsPerSample();
     const uint32_t count = (input.Byte(9) | uint32_t(input.Byte(10)) << 8) % 2049;
     const uint8_t mask = input.Byte(8);
     const size_t planes = input.Byte(11) % 5 + 1;  // 1: interleaved
     const size_t selected = SelectedPixels(count, mask);
     const size_t planeBytes = (selected * bits + 7) / 8;
-    const size_t rowBytes = (selected * SourcePixelSamples(source) * bits + 7) / 8;
+    const size_t rowBytes = (selected * SourcePixelSamples(manager) * bits + 7) / 8;
 
     std::vector<std::unique_ptr<uint8_t[]>> storage;
     std::vector<const void*> rows;
