@@ -27,18 +27,6 @@ void SwapLongs(void* p, uint32_t count) {
 
 uint32_t SwapLong(uint32_t value) { return __builtin_bswap32(value); }
 
-const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
-        const int64_t position = memory->Position();
-        if (position > memory->Size() || count > uint64_t(memory->Size() - position)) throw EReadError("Stream read error");
-        memory->Seek(int64_t(count), TSeekOrigin::soCurrent);
-        return memory->Memory() + position;
-    }
-    buffer.resize(count);
-    stream.ReadBuffer(buffer.data(), int64_t(count));
-    return buffer.data();
-}
-
 void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer) {
     const auto row = [&](uint32_t r) { return buffer + size_t(r) * rowStride; };
 

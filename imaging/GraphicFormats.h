@@ -117,11 +117,6 @@ void AddHorizontalDeltas(uint8_t* row, uint32_t count) {
 // the same row stride (width, height >= 2; stride >= 2 width).
 void UpsampleDouble(uint32_t width, uint32_t height, uint32_t rowStride, uint8_t* buffer);
 
-// The next count bytes of stream, which moves past them: where they lie in
-// a memory stream's own data, else read into buffer. Raises EReadError when
-// fewer are left.
-const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer);
-
 // Widens the gray and alpha byte pairs at the start of row to four bytes a
 // pixel (the gray three times, then the alpha), last pixel first so that
 // nothing is overwritten unread.
@@ -208,6 +203,7 @@ private:
     bool ChunkCRCMatches(const uint8_t* data);
     bool IsChunk(const char* type) const;
     void SkipChunk();
+    bool NextChunk();
     void SetupColorDepth();
     void ReleaseBuffers();
     void ReadBackground();
@@ -261,6 +257,8 @@ private:
     TByteBlock CompressedData;
     std::vector<size_t> ImageChunkEnds;
     std::exception_ptr DataError;
+    // The file ends right after the image data's last whole chunk.
+    bool fileEndsAfterData_ = false;
     size_t nextChunk_ = 0;
 
     // IHDR facts the decoding steps need.

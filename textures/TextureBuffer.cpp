@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Graphics.h"
+#include "Jpeg.h"
 #include "SysUtils.h"
 #include "Zorgraph.h"
 
@@ -12,33 +13,41 @@ namespace {
 constexpr int32_t NameWidth = 13;
 constexpr int32_t LargestSide = 8192;
 
-// The picture of fileName stretched over a 5-6-5 bitmap with power-of-two
-// sides. Reader errors propagate; the picture is freed either way.
-TBitmap LoadPowerOfTwoBitmap(const std::string& fileName) {
-    TPicture picture;
-    picture.LoadFromFile(fileName);
+// The bitmap a picture draws by plain nearest sampling, every pixel of it:
+// a bitmap without a transparent colour, or the one a JPEG image holds.
+const TBitmap* OpaqueBitmapOf(const TGraphic* graphic) {
+    if (const auto* jpeg = dynamic_cast<const TJPEGImage*>(graphic)) return &jpeg->Bitmap();
+    const auto* bitmap = dynamic_cast<const TBitmap*>(graphic);
+    return bitmap && !(bitmap->Transparent && bitmap->TransparentColor != clNone) ? bitmap : nullptr;
+}
+
+// The keyed texels of the picture stretched over width x height: from the
+// picture's own pixels in one pass where it is such a bitmap, else through
+// a 5-6-5 bitmap the picture is drawn on.
+std::unique_ptr<uint16_t[]> KeyedTexels(const TPicture& picture, int32_t width, int32_t height, bool DarkToBlack) {
+    // Every texel is written below, so the buffer starts unfilled.
+    auto texels = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(width) * height);
+    const TBitmap* opaque = OpaqueBitmapOf(picture.Graphic());
+    if (opaque && StretchKeyed1555(*opaque, width, height, DarkToBlack, texels.get())) return texels;
     TBitmap bitmap;
     bitmap.SetPixelFormat(pf16bit);
-    const TGraphic* graphic = picture.Graphic();
-    // An opaque plain bitmap draws every pixel of the stretched rectangle, so
-    // its target need not be cleared first; other pictures may leave gaps.
-    const bool drawsAll = graphic != nullptr && graphic->ClassType() == TBitmap::StaticClass() &&
-                          graphic->Width() > 0 && graphic->Height() > 0 &&
-                          !(graphic->Transparent && static_cast<const TBitmap*>(graphic)->TransparentColor != clNone);
-    const int32_t width = NextPowerOfTwo(picture.Width()), height = NextPowerOfTwo(picture.Height());
-    if (drawsAll)
+    // An opaque bitmap draws every pixel of the stretched rectangle, so its
+    // target need not be cleared first; other pictures may leave gaps.
+    if (opaque && opaque->Width() > 0 && opaque->Height() > 0)
         bitmap.SetSizeForOverwrite(width, height);
     else
         bitmap.SetSize(width, height);
-    if (graphic)
-        bitmap.Canvas().StretchDraw(Rect(0, 0, bitmap.Width(), bitmap.Height()), *graphic);
-    return bitmap;
+    if (picture.Graphic()) bitmap.Canvas().StretchDraw(Rect(0, 0, width, height), *picture.Graphic());
+    const int32_t size = width * height * 2;
+    CopyScanLines(bitmap, size, texels.get());
+    DarkToBlack ? ColorKeyDark1555(texels.get(), size) : ColorKey1555(texels.get(), size);
+    return texels;
 }
 
-// Level 0 of texture filled with the rows of texels (width x height). A
-// level smaller than asked for, a lock that fails, or one that answers no
-// room for a row leaves the texture unfilled.
-bool FillLevel0(IDirect3DTexture8& texture, const uint16_t* texels, int32_t width, int32_t height) {
+// Level 0 of texture filled with the rows of texels (width x height), bled
+// on the way unless skipBleed. A level smaller than asked for, a lock that
+// fails, or one that answers no room for a row leaves the texture unfilled.
+bool FillLevel0(IDirect3DTexture8& texture, const uint16_t* texels, int32_t width, int32_t height, bool skipBleed) {
     D3DSURFACE_DESC desc{};
     if (FAILED(texture.GetLevelDesc(0, &desc)) || desc.Width < UINT(width) || desc.Height < UINT(height))
         return false;
@@ -49,9 +58,12 @@ bool FillLevel0(IDirect3DTexture8& texture, const uint16_t* texels, int32_t widt
                         static_cast<size_t>(locked.Pitch) >= rowBytes;
     if (usable) {
         auto* out = static_cast<uint8_t*>(locked.pBits);
-        for (int32_t y = 0; y < height; ++y)
-            std::memcpy(out + static_cast<size_t>(y) * locked.Pitch,
-                        texels + static_cast<size_t>(y) * width, rowBytes);
+        if (!skipBleed)
+            BleedTransparentInto(texels, width, height, out, locked.Pitch);
+        else
+            for (int32_t y = 0; y < height; ++y)
+                std::memcpy(out + static_cast<size_t>(y) * locked.Pitch,
+                            texels + static_cast<size_t>(y) * width, rowBytes);
     }
     texture.UnlockRect(0);
     return usable;
@@ -79,15 +91,15 @@ Td3dTexture_buffer::~Td3dTexture_buffer() {
 bool Td3dTexture_buffer::LoadTexture(int32_t id, const std::string& fileName, bool DarkToBlack,
                                      bool SkipBleed) {
     if (!FileExists(fileName)) return false;
-    const TBitmap bitmap = LoadPowerOfTwoBitmap(fileName);
-    const int32_t width = bitmap.Width(), height = bitmap.Height();
-    const int32_t size = width * height * 2;
-
-    // Every texel is written by the copy, so the buffer starts unfilled.
-    const auto texels = std::make_unique_for_overwrite<uint16_t[]>(static_cast<size_t>(width) * height);
-    CopyScanLines(bitmap, size, texels.get());
-    DarkToBlack ? ColorKeyDark1555(texels.get(), size) : ColorKey1555(texels.get(), size);
-    if (!SkipBleed) BleedTransparent(texels.get(), width, height);
+    int32_t width = 0, height = 0;
+    std::unique_ptr<uint16_t[]> texels;
+    {
+        TPicture picture;
+        picture.LoadFromFile(fileName);
+        width = NextPowerOfTwo(picture.Width());
+        height = NextPowerOfTwo(picture.Height());
+        texels = KeyedTexels(picture, width, height, DarkToBlack);
+    }
 
     IDirect3DDevice8* device = device_ ? device_() : nullptr;
     if (device == nullptr) return false;
@@ -97,7 +109,7 @@ bool Td3dTexture_buffer::LoadTexture(int32_t id, const std::string& fileName, bo
         !texture)
         return false;
     // Filled before the old texture goes, so that a failed lock keeps it.
-    if (!FillLevel0(*texture, texels.get(), width, height)) return false;
+    if (!FillLevel0(*texture, texels.get(), width, height, SkipBleed)) return false;
 
     auto record = std::make_unique<ttexture_record>();
     record->name = NumberName(id, NameWidth);

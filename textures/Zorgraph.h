@@ -3,6 +3,7 @@
 // first, with no gap between rows.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "Graphics.h"
@@ -24,3 +25,14 @@ void ColorKeyDark1555(uint16_t* buffer, int32_t size);
 // opaque neighbour, looking left, right, up, down, up-right, down-right,
 // down-left, up-left, so that filtering at key edges does not pull in black.
 void BleedTransparent(uint16_t* buffer, int32_t width, int32_t height);
+
+// BleedTransparent of source's texels written to dest, whose rows lie
+// destPitch bytes apart; dest may be source itself (a pitch of width * 2).
+void BleedTransparentInto(const uint16_t* source, int32_t width, int32_t height, uint8_t* dest, ptrdiff_t destPitch);
+
+// The texels that ColorKey1555 (ColorKeyDark1555 with DarkToBlack) makes of
+// picture stretch-drawn over a 5-6-5 bitmap of width x height, sampled and
+// converted in one pass, rows packed top first. Answers false, leaving
+// texels as they were, for pictures of other formats than 8-bit indexed,
+// 24- and 32-bit.
+bool StretchKeyed1555(const TBitmap& picture, int32_t width, int32_t height, bool DarkToBlack, uint16_t* texels);

@@ -311,3 +311,15 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
     TFileStream file(fileName, TFileStream::fmCreate);
     file.WriteBuffer(data_.data(), Size());
 }
+
+const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+        const int64_t position = memory->Position();
+        if (position > memory->Size() || count > uint64_t(memory->Size() - position)) throw EReadError("Stream read error");
+        memory->Seek(int64_t(count), TSeekOrigin::soCurrent);
+        return memory->Memory() + position;
+    }
+    buffer.resize(count);
+    stream.ReadBuffer(buffer.data(), int64_t(count));
+    return buffer.data();
+}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "BlockAllocator.h"
+
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
 class TStream {
@@ -97,3 +99,8 @@ private:
     std::vector<uint8_t> data_;
     int64_t position_ = 0;
 };
+
+// The next count bytes of stream, which moves past them: where they lie in
+// a memory stream's own data, else read into buffer. Raises EReadError when
+// fewer are left.
+const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer);

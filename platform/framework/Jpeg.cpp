@@ -3,6 +3,7 @@
 // jpeglib.h expects size_t and FILE to be declared.
 #include <csetjmp>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -98,7 +99,7 @@ void CmykRowToBgr(const uint8_t* cmyk, uint8_t* bgr, int width, bool inverted) {
 // Decodes into bitmap (pf8bit grey or pf24bit); answers false with the
 // message when libjpeg fails. Nothing with a destructor may be created
 // between setjmp and the end of decoding except what libjpeg itself holds.
-bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<uint8_t>& rowBuffer,
+bool DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bitmap, std::vector<uint8_t>& rowBuffer,
                 std::string& error) {
     Decompressor d;
     d.info.err = jpeg_std_error(&d.errors.base);
@@ -113,7 +114,7 @@ bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<u
     d.progress.progress_monitor = CountScans;
     d.info.progress = &d.progress;
     d.info.mem->max_memory_to_use = 1024L * 1024 * 1024;
-    jpeg_mem_src(&d.info, data.data(), static_cast<unsigned long>(data.size()));
+    jpeg_mem_src(&d.info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&d.info, TRUE);
 
     const bool gray = d.info.jpeg_color_space == JCS_GRAYSCALE;
@@ -125,7 +126,7 @@ bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<u
         Escape(d.errors);
     }
     const uint64_t blocksPerByte = d.info.arith_code ? kArithmeticBlocksPerByte : kHuffmanBlocksPerByte;
-    if (BlockCount(d.info) > data.size() * blocksPerByte) {
+    if (BlockCount(d.info) > size * blocksPerByte) {
         std::snprintf(d.errors.message, JMSG_LENGTH_MAX, "Image of %u x %u pixels is larger than its data can hold",
                       d.info.image_width, d.info.image_height);
         Escape(d.errors);
@@ -135,15 +136,24 @@ bool DecodeJpeg(const std::vector<uint8_t>& data, TBitmap& bitmap, std::vector<u
     const int width = static_cast<int>(d.info.output_width), height = static_cast<int>(d.info.output_height);
     bitmap.SetPixelFormat(gray ? pf8bit : pf24bit);
     if (gray) SetGrayPalette(bitmap);
-    bitmap.SetSize(width, height);
-    if (cmyk) rowBuffer.resize(static_cast<size_t>(width) * 4);
+    // libjpeg delivers every row, inventing those of data that ends early.
+    bitmap.SetSizeForOverwrite(width, height);
     const bool inverted = d.info.saw_Adobe_marker;
+    // Colour rows go straight into the bitmap, as many a call as libjpeg
+    // decodes at once (a row of blocks); CMYK ones through a row of their own.
+    constexpr int MaxRows = 16;
+    if (cmyk) rowBuffer.resize(static_cast<size_t>(width) * 4);
     while (d.info.output_scanline < d.info.output_height) {
-        uint8_t* line = bitmap.ScanLine(static_cast<int>(d.info.output_scanline));
-        JSAMPROW row = cmyk ? rowBuffer.data() : line;
-        if (jpeg_read_scanlines(&d.info, &row, 1) != 1) break;
-        if (cmyk) CmykRowToBgr(rowBuffer.data(), line, width, inverted);
+        const int first = static_cast<int>(d.info.output_scanline);
+        JSAMPROW rows[MaxRows];
+        const int asked = cmyk ? 1 : std::min(MaxRows, height - first);
+        for (int i = 0; i < asked; ++i) rows[i] = cmyk ? rowBuffer.data() : bitmap.ScanLine(first + i);
+        const int got = static_cast<int>(jpeg_read_scanlines(&d.info, rows, static_cast<JDIMENSION>(asked)));
+        if (cmyk && got == 1) CmykRowToBgr(rowBuffer.data(), bitmap.ScanLine(first), width, inverted);
+        if (got == 0) break;
     }
+    for (int y = static_cast<int>(d.info.output_scanline); y < height; ++y)
+        std::memset(bitmap.ScanLine(y), 0, static_cast<size_t>(bitmap.RowBytes()));
     jpeg_finish_decompress(&d.info);
     return true;
 }
@@ -164,15 +174,15 @@ const TGraphicClassDesc TJPEGImage::ClassDesc = {"TJPEGImage", CreateJpeg, Probe
 
 void TJPEGImage::LoadFromStream(TStream& stream) {
     const int64_t available = std::max<int64_t>(0, stream.Size() - stream.Position());
-    std::vector<uint8_t> data(static_cast<size_t>(available));
-    stream.ReadBuffer(data.data(), available);
+    TByteBlock buffer;
+    const uint8_t* data = StreamBytes(stream, static_cast<size_t>(available), buffer);
 
     // The buffers live outside DecodeJpeg, whose stack a libjpeg error
     // unwinds by longjmp; an exception from SetSize is caught here too.
     TBitmap image;
     std::vector<uint8_t> rowBuffer;
     std::string error;
-    if (!DecodeJpeg(data, image, rowBuffer, error)) throw EInvalidGraphic("JPEG error: " + error);
+    if (!DecodeJpeg(data, static_cast<size_t>(available), image, rowBuffer, error)) throw EInvalidGraphic("JPEG error: " + error);
     image_ = std::move(image);
 }
 

@@ -117,12 +117,19 @@ void TMetafile::LoadWindowsMetafile(std::vector<uint8_t> data) {
 
     TRect window;
     int width, height;
+    std::optional<std::pair<TPointF, TPointF>> firstWindow;
     if (placeable) {
         window = Rect(int16_t(Get16(p + 6)), int16_t(Get16(p + 8)), int16_t(Get16(p + 10)), int16_t(Get16(p + 12)));
         const uint16_t inch = Get16(p + 14);
         if (inch == 0) InvalidMetafile();
         width = MulDivRound(std::abs(window.Width()), kPixelsPerInch, inch);
         height = MulDivRound(std::abs(window.Height()), kPixelsPerInch, inch);
+        // The box is the picture: the window the records set first, where
+        // they set one, stands for it.
+        const TPointF org{double(scan.HasOrigin ? scan.OriginX : window.Left), double(scan.HasOrigin ? scan.OriginY : window.Top)};
+        const TPointF ext{double(scan.HasExtent && scan.ExtentX ? scan.ExtentX : window.Width()),
+                          double(scan.HasExtent && scan.ExtentY ? scan.ExtentY : window.Height())};
+        firstWindow = {org, ext};
     } else if (scan.HasExtent) {
         // Without a placeable header the window the records set tells the
         // picture's extent; its logical units count as pixels.
@@ -144,6 +151,7 @@ void TMetafile::LoadWindowsMetafile(std::vector<uint8_t> data) {
     enhanced_ = false;
     recordsOffset_ = recordsOffset;
     window_ = window;
+    firstWindow_ = firstWindow;
     width_ = width;
     height_ = height;
 }
@@ -197,6 +205,9 @@ void TMetafile::Draw(TCanvas& canvas, const TRect& rect) const {
         device.SetViewportExt({width, height});
         device.SetWindowOrg({double(window_.Left), double(window_.Top)});
         device.SetWindowExt({double(window_.Width()), double(window_.Height())});
+        if (firstWindow_)
+            device.SetWindowFrame(firstWindow_->first, firstWindow_->second, {double(window_.Left), double(window_.Top)},
+                                  {double(window_.Width()), double(window_.Height())});
         PlayWindowsMetafile(data_.data() + recordsOffset_, data_.size() - recordsOffset_, device);
         return;
     }

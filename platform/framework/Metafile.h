@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "Graphics.h"
+#include "MetafileRaster.h"
 
 class TMetafile : public TGraphic {
     DECLARE_GRAPHIC_CLASS(TMetafile)
@@ -41,8 +44,10 @@ private:
     bool enhanced_ = false;
     size_t recordsOffset_ = 0;  // past a placeable header
     int width_ = 0, height_ = 0;
-    // Older kind: the logical rectangle the picture covers.
+    // Older kind: the logical rectangle the picture covers, and for a
+    // placeable file the window its records set first.
     TRect window_;
+    std::optional<std::pair<TPointF, TPointF>> firstWindow_;
     // Enhanced: bounds in reference-device pixels, frame in hundredths of
     // a millimetre, and the reference device in pixels and millimetres.
     TRect bounds_, frame_;

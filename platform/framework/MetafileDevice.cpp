@@ -20,11 +20,13 @@ int PixelEdge(double v) {
 // Points along the ellipse inscribed in box, from parameter angle `from`
 // turning by `sweep` (positive turns clockwise on the target, whose y axis
 // points down).
-TPolygonF EllipsePoints(double left, double top, double right, double bottom, double from, double sweep) {
+// density: target pixels a unit of the box spans, which sets the steps.
+TPolygonF EllipsePoints(double left, double top, double right, double bottom, double from, double sweep,
+                        double density = 1) {
     const double cx = (left + right) / 2, cy = (top + bottom) / 2;
     const double rx = std::abs(right - left) / 2, ry = std::abs(bottom - top) / 2;
-    if (!std::isfinite(rx + ry + cx + cy + from + sweep)) return {};
-    const double full = std::clamp(std::ceil((rx + ry) * 1.5), 16.0, 2048.0);
+    if (!std::isfinite(rx + ry + cx + cy + from + sweep + density)) return {};
+    const double full = std::clamp(std::ceil((rx + ry) * density * 1.5), 16.0, 2048.0);
     const int steps = std::max(2, int(std::ceil(full * std::abs(sweep) / (2 * M_PI))));
     TPolygonF points;
     for (int i = 0; i <= steps; ++i) {
@@ -87,6 +89,7 @@ TMetafileDevice::TMetafileDevice(TMetafileRaster& raster, const TXForm& toTarget
 void TMetafileDevice::UpdateTransform() {
     double sx = 1, sy = 1;
     const TDeviceState& s = state_;
+    TPointF windowOrg = s.WindowOrg, windowExt = s.WindowExt;
     auto fixed = [&](double mmPerUnit) {
         sx = mmPerUnit * pixelsPerMmX_;
         sy = -mmPerUnit * pixelsPerMmY_;
@@ -99,8 +102,16 @@ void TMetafileDevice::UpdateTransform() {
         case MM_TWIPS: fixed(25.4 / 1440); break;
         case MM_ISOTROPIC:
         case MM_ANISOTROPIC:
-            sx = s.ViewportExt.X / s.WindowExt.X;
-            sy = s.ViewportExt.Y / s.WindowExt.Y;
+            if (frame_) {
+                // The window as the frame moves and scales it.
+                const TWindowFrame& f = *frame_;
+                const TPointF ratio{s.WindowExt.X / f.FirstExt.X, s.WindowExt.Y / f.FirstExt.Y};
+                windowOrg = {s.WindowOrg.X - (f.FirstOrg.X - f.Org.X) * ratio.X,
+                             s.WindowOrg.Y - (f.FirstOrg.Y - f.Org.Y) * ratio.Y};
+                windowExt = {f.Ext.X * ratio.X, f.Ext.Y * ratio.Y};
+            }
+            sx = s.ViewportExt.X / windowExt.X;
+            sy = s.ViewportExt.Y / windowExt.Y;
             if (s.MapMode == MM_ISOTROPIC) {
                 const double m = std::min(std::abs(sx), std::abs(sy));
                 sx = std::copysign(m, sx);
@@ -109,7 +120,7 @@ void TMetafileDevice::UpdateTransform() {
             break;
         default: break;
     }
-    const TXForm page{sx, 0, 0, sy, s.ViewportOrg.X - s.WindowOrg.X * sx, s.ViewportOrg.Y - s.WindowOrg.Y * sy};
+    const TXForm page{sx, 0, 0, sy, s.ViewportOrg.X - windowOrg.X * sx, s.ViewportOrg.Y - windowOrg.Y * sy};
     transform_ = s.World.Then(page).Then(toTarget_);
 }
 
@@ -159,6 +170,18 @@ void TMetafileDevice::ScaleViewportExt(double xNum, double xDenom, double yNum, 
     SetViewportExt({state_.ViewportExt.X * xNum / xDenom, state_.ViewportExt.Y * yNum / yDenom});
 }
 
+void TMetafileDevice::SetWindowFrame(TPointF firstOrg, TPointF firstExt, TPointF frameOrg, TPointF frameExt) {
+    if (firstExt.X == 0 || firstExt.Y == 0 || frameExt.X == 0 || frameExt.Y == 0) return;
+    // A frame whose axis runs against the window's is taken from its far
+    // side.
+    if ((frameExt.X < 0) != (firstExt.X < 0)) frameOrg.X += frameExt.X, frameExt.X = -frameExt.X;
+    if ((frameExt.Y < 0) != (firstExt.Y < 0)) frameOrg.Y += frameExt.Y, frameExt.Y = -frameExt.Y;
+    frame_ = TWindowFrame{firstOrg, firstExt, frameOrg, frameExt};
+    state_.WindowOrg = firstOrg;
+    state_.WindowExt = firstExt;
+    UpdateTransform();
+}
+
 void TMetafileDevice::SetWorldTransform(const TXForm& form) {
     state_.World = form;
     UpdateTransform();
@@ -185,23 +208,71 @@ void TMetafileDevice::RestoreDC(int which) {
     state_ = saved_[size_t(depth)];
     saved_.resize(size_t(depth));
     UpdateTransform();
-    raster_.SetClip(state_.Clip);
+    ApplyClip();
+}
+
+void TMetafileDevice::ApplyClip() { raster_.SetClip(state_.Clip, state_.ClipMask); }
+
+void TMetafileDevice::CombineClip(const std::vector<TPolygonF>& area, bool winding, int mode) {
+    if (mode < RGN_AND || mode > RGN_COPY) return;
+    std::shared_ptr<TClipMask> result = raster_.MaskOf(&area, winding);
+    if (mode != RGN_COPY) {
+        const std::shared_ptr<TClipMask> current = raster_.ClipAsMask();
+        for (size_t i = 0; i < result->Inside.size(); ++i) {
+            const uint8_t a = current->Inside[i], b = result->Inside[i];
+            result->Inside[i] = mode == RGN_AND ? a & b : mode == RGN_OR ? a | b : mode == RGN_XOR ? a ^ b : a & !b;
+        }
+    }
+    state_.Clip = raster_.Bounds();
+    state_.ClipMask = result;
+    ApplyClip();
 }
 
 void TMetafileDevice::IntersectClipRect(double left, double top, double right, double bottom) {
+    if (Turned()) {
+        CombineClip({ToTarget(TPolygonF{{left, top}, {right, top}, {right, bottom}, {left, bottom}})}, false, RGN_AND);
+        return;
+    }
     const TBox box = TargetBox({left, top}, {right, bottom});
     TRect& clip = state_.Clip;
     clip.Left = std::max(clip.Left, PixelEdge(box.Left));
     clip.Top = std::max(clip.Top, PixelEdge(box.Top));
     clip.Right = std::max(clip.Left, std::min(clip.Right, PixelEdge(box.Right)));
     clip.Bottom = std::max(clip.Top, std::min(clip.Bottom, PixelEdge(box.Bottom)));
-    raster_.SetClip(clip);
+    ApplyClip();
+}
+
+void TMetafileDevice::ExcludeClipRect(double left, double top, double right, double bottom) {
+    CombineClip({ToTarget(TPolygonF{{left, top}, {right, top}, {right, bottom}, {left, bottom}})}, false, RGN_DIFF);
+}
+
+// A region's rectangles never overlap, so either fill rule gives their
+// union.
+void TMetafileDevice::SelectClipRegion(const std::vector<TRect>& rects, int mode) {
+    if (rects.empty()) {
+        if (mode == RGN_COPY) SetDeviceClip(std::nullopt, false);
+        if (mode == RGN_AND) SetTargetClip(Rect(0, 0, 0, 0), true);
+        return;
+    }
+    if (rects.size() == 1 && (mode == RGN_COPY || mode == RGN_AND)) {
+        SetDeviceClip(rects.front(), mode == RGN_AND);
+        return;
+    }
+    std::vector<TPolygonF> area;
+    for (const TRect& r : rects) {
+        TPolygonF corners;
+        for (const auto& [x, y] : {std::pair{r.Left, r.Top}, {r.Right, r.Top}, {r.Right, r.Bottom}, {r.Left, r.Bottom}})
+            corners.push_back(toTarget_.Apply({double(x), double(y)}));
+        area.push_back(corners);
+    }
+    CombineClip(area, false, mode);
 }
 
 void TMetafileDevice::SetDeviceClip(const std::optional<TRect>& rect, bool intersect) {
     if (!rect) {
         state_.Clip = raster_.Bounds();
-        raster_.SetClip(state_.Clip);
+        state_.ClipMask = nullptr;
+        ApplyClip();
         return;
     }
     const TPointF a = toTarget_.Apply({double(rect->Left), double(rect->Top)});
@@ -218,7 +289,8 @@ void TMetafileDevice::SetTargetClip(const TRect& rect, bool intersect) {
     clip.Right = std::max(clip.Left, std::min(clip.Right, rect.Right));
     clip.Bottom = std::max(clip.Top, std::min(clip.Bottom, rect.Bottom));
     state_.Clip = clip;
-    raster_.SetClip(clip);
+    if (!intersect) state_.ClipMask = nullptr;
+    ApplyClip();
 }
 
 bool TMetafileDevice::PutObject(size_t index, const TMetafileObject& object) {
@@ -239,6 +311,7 @@ void TMetafileDevice::SelectObject(size_t index) {
     const TMetafileObject& object = *objects_[index];
     if (object.Kind == TMetafileObject::okPen) state_.Pen = object.Pen;
     if (object.Kind == TMetafileObject::okBrush) state_.Brush = object.Brush;
+    if (object.Kind == TMetafileObject::okFont) state_.Font = object.Font;
 }
 
 void TMetafileDevice::DeleteObject(size_t index) {
@@ -248,9 +321,9 @@ void TMetafileDevice::DeleteObject(size_t index) {
 void TMetafileDevice::SelectStockObject(uint32_t index) {
     static const TColor brushColors[] = {clWhite, 0xC0C0C0, 0x808080, 0x404040, clBlack};
     if (index < 5) {
-        state_.Brush = TMetafileBrush{BS_SOLID, brushColors[index], HS_HORIZONTAL, nullptr};
+        state_.Brush = TMetafileBrush{BS_SOLID, brushColors[index], HS_HORIZONTAL, nullptr, false};
     } else if (index == 5) {
-        state_.Brush = TMetafileBrush{BS_NULL, clBlack, HS_HORIZONTAL, nullptr};
+        state_.Brush = TMetafileBrush{BS_NULL, clBlack, HS_HORIZONTAL, nullptr, false};
     } else if (index <= 8) {
         state_.Pen = TMetafilePen{index == 8 ? PS_NULL : PS_SOLID, 0, index == 6 ? clWhite : clBlack};
     }
@@ -271,6 +344,8 @@ TMetafileDevice::TBox TMetafileDevice::TargetBox(TPointF topLeft, TPointF bottom
 TMetafilePaint TMetafileDevice::BrushPaint() const {
     TMetafilePaint paint;
     paint.Color = state_.Brush.Color;
+    paint.OriginX = raster_.OriginX();
+    paint.OriginY = raster_.OriginY();
     if (state_.Brush.Style == BS_HATCHED) {
         paint.Kind = TMetafilePaint::pkHatch;
         paint.Hatch = state_.Brush.Hatch;
@@ -279,6 +354,8 @@ TMetafilePaint TMetafileDevice::BrushPaint() const {
     } else if (state_.Brush.Pattern) {
         paint.Kind = TMetafilePaint::pkPattern;
         paint.Pattern = state_.Brush.Pattern;
+        paint.Monochrome = state_.Brush.Monochrome;
+        if (paint.Monochrome) paint.Color = state_.TextColor, paint.Background = state_.BkColor;
     }
     return paint;
 }
@@ -433,15 +510,27 @@ void TMetafileDevice::PolyPolyline(const std::vector<TPolygonF>& polylines) {
 // Shapes fill up to their right and bottom edges and draw their outline just
 // inside them, one pixel in, as the system does.
 void TMetafileDevice::Rectangle(TPointF topLeft, TPointF bottomRight) {
+    if (Turned()) {
+        const TPolygonF box = ToTarget(TPolygonF{topLeft, {bottomRight.X, topLeft.Y}, bottomRight, {topLeft.X, bottomRight.Y}});
+        Shape(box, box);
+        return;
+    }
     const TBox b = TargetBox(topLeft, bottomRight);
     Shape({{b.Left, b.Top}, {b.Right, b.Top}, {b.Right, b.Bottom}, {b.Left, b.Bottom}},
           {{b.Left, b.Top}, {b.Right - 1, b.Top}, {b.Right - 1, b.Bottom - 1}, {b.Left, b.Bottom - 1}});
 }
 
 void TMetafileDevice::RoundRect(TPointF topLeft, TPointF bottomRight, TPointF corner) {
-    const TBox b = TargetBox(topLeft, bottomRight);
-    const double rx = std::min(std::abs(corner.X * std::hypot(transform_.M11, transform_.M12)) / 2, (b.Right - b.Left) / 2);
-    const double ry = std::min(std::abs(corner.Y * std::hypot(transform_.M21, transform_.M22)) / 2, (b.Bottom - b.Top) / 2);
+    // Turned, the shape is made in logical units and mapped point by point.
+    const bool turned = Turned();
+    const TBox b = turned ? TBox{std::min(topLeft.X, bottomRight.X), std::min(topLeft.Y, bottomRight.Y),
+                                 std::max(topLeft.X, bottomRight.X), std::max(topLeft.Y, bottomRight.Y)}
+                          : TargetBox(topLeft, bottomRight);
+    const double xUnit = turned ? 1 : std::hypot(transform_.M11, transform_.M12);
+    const double yUnit = turned ? 1 : std::hypot(transform_.M21, transform_.M22);
+    const double rx = std::min(std::abs(corner.X * xUnit) / 2, (b.Right - b.Left) / 2);
+    const double ry = std::min(std::abs(corner.Y * yUnit) / 2, (b.Bottom - b.Top) / 2);
+    const double density = turned ? std::sqrt(std::abs(transform_.M11 * transform_.M22 - transform_.M12 * transform_.M21)) : 1;
     auto outline = [&](double shrink) {
         const double right = b.Right - shrink, bottom = b.Bottom - shrink;
         const struct {
@@ -452,41 +541,61 @@ void TMetafileDevice::RoundRect(TPointF topLeft, TPointF bottomRight, TPointF co
                        {b.Left + rx, bottom - ry, 0.5 * M_PI}};
         TPolygonF points;
         for (const auto& c : corners) {
-            const TPolygonF arc = EllipsePoints(c.cx - rx, c.cy - ry, c.cx + rx, c.cy + ry, c.from, M_PI / 2);
+            const TPolygonF arc = EllipsePoints(c.cx - rx, c.cy - ry, c.cx + rx, c.cy + ry, c.from, M_PI / 2, density);
             points.insert(points.end(), arc.begin(), arc.end());
         }
         return points;
     };
+    if (turned) {
+        const TPolygonF shape = ToTarget(outline(0));
+        Shape(shape, shape);
+        return;
+    }
     Shape(outline(0), outline(1));
 }
 
 void TMetafileDevice::Ellipse(TPointF topLeft, TPointF bottomRight) {
+    if (Turned()) {
+        const double density = std::sqrt(std::abs(transform_.M11 * transform_.M22 - transform_.M12 * transform_.M21));
+        const TPolygonF shape =
+            ToTarget(EllipsePoints(topLeft.X, topLeft.Y, bottomRight.X, bottomRight.Y, 0, 2 * M_PI, density));
+        Shape(shape, shape);
+        return;
+    }
     const TBox b = TargetBox(topLeft, bottomRight);
     Shape(EllipsePoints(b.Left, b.Top, b.Right, b.Bottom, 0, 2 * M_PI),
           EllipsePoints(b.Left, b.Top, b.Right - 1, b.Bottom - 1, 0, 2 * M_PI));
 }
 
 void TMetafileDevice::Arc(TArcKind kind, TPointF topLeft, TPointF bottomRight, TPointF start, TPointF end) {
-    const TBox b = TargetBox(topLeft, bottomRight);
+    // Turned, the figure is made in logical units and mapped point by
+    // point; a map that mirrors turns the logical direction round.
+    const bool turned = Turned();
+    const double determinant = transform_.M11 * transform_.M22 - transform_.M12 * transform_.M21;
+    const TBox b = turned ? TBox{std::min(topLeft.X, bottomRight.X), std::min(topLeft.Y, bottomRight.Y),
+                                 std::max(topLeft.X, bottomRight.X), std::max(topLeft.Y, bottomRight.Y)}
+                          : TargetBox(topLeft, bottomRight);
     const double cx = (b.Left + b.Right) / 2, cy = (b.Top + b.Bottom) / 2;
     const double rx = (b.Right - b.Left) / 2, ry = (b.Bottom - b.Top) / 2;
     // The radial points fix angles on the ellipse where the rays from the
     // centre through them cross it.
     auto angle = [&](TPointF p) {
-        const TPointF t = transform_.Apply(p);
+        const TPointF t = turned ? p : transform_.Apply(p);
         return std::atan2((t.Y - cy) * rx, (t.X - cx) * ry);
     };
     const double from = angle(start), to = angle(end);
-    const bool clockwise = state_.ArcDirection == AD_CLOCKWISE;
+    const bool clockwise = (state_.ArcDirection == AD_CLOCKWISE) != (turned && determinant < 0);
     double sweep = clockwise ? to - from : from - to;
     if (!(sweep > 1e-12)) sweep += 2 * M_PI;
     if (!std::isfinite(sweep)) return;
     if (!clockwise) sweep = -sweep;
 
+    const double density = turned ? std::sqrt(std::abs(determinant)) : 1;
     auto figure = [&](double shrink) {
-        TPolygonF points = EllipsePoints(b.Left, b.Top, b.Right - shrink, b.Bottom - shrink, from, sweep);
+        if (turned) shrink = 0;
+        TPolygonF points = EllipsePoints(b.Left, b.Top, b.Right - shrink, b.Bottom - shrink, from, sweep, density);
         if (kind == akPie) points.push_back({(b.Left + b.Right - shrink) / 2, (b.Top + b.Bottom - shrink) / 2});
-        return points;
+        return turned ? ToTarget(points) : points;
     };
     if (kind == akArc) {
         const TPolygonF points = figure(1);
@@ -546,22 +655,12 @@ void TMetafileDevice::StrokeAndFillPath() {
     for (const TFigure& figure : figures) Stroke(figure.Points, figure.Closed);
 }
 
-void TMetafileDevice::ClipToPath(bool intersect) {
+void TMetafileDevice::ClipToPath(int mode) {
     if (pathOpen_) return;
-    double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
-    for (const TFigure& figure : path_)
-        for (const TPointF& p : figure.Points) {
-            left = std::min(left, p.X);
-            top = std::min(top, p.Y);
-            right = std::max(right, p.X);
-            bottom = std::max(bottom, p.Y);
-        }
+    std::vector<TPolygonF> area;
+    for (const TFigure& figure : path_) area.push_back(figure.Points);
     path_.clear();
-    if (left > right) {
-        SetTargetClip(Rect(0, 0, 0, 0), intersect);
-        return;
-    }
-    SetTargetClip(Rect(PixelEdge(left), PixelEdge(top), PixelEdge(right), PixelEdge(bottom)), intersect);
+    CombineClip(area, state_.PolyFillMode == WINDING, mode);
 }
 
 void TMetafileDevice::StretchBlt(const TMetafileDib* dib, const TBlit& blit) {
@@ -597,6 +696,7 @@ void TMetafileDevice::StretchBlt(const TMetafileDib* dib, const TBlit& blit) {
                 s = dib->Pixel(int(sx), int(sy));
                 if (blit.SourceAlpha) sourceAlpha = dib->Alpha(int(sx), int(sy));
             }
+            if (!raster_.Visible(x, y)) continue;
             if (needPattern && state_.Brush.Style != BS_NULL) pattern.ColorAt(x, y, p);
             if (needTarget) d = target.Pixel(x, y);
             switch (blit.Combine) {

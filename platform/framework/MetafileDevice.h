@@ -11,6 +11,7 @@
 
 #include "MetafileDib.h"
 #include "MetafileRaster.h"
+#include "MetafileText.h"
 
 // An affine map: x' = x*M11 + y*M21 + Dx, y' = x*M12 + y*M22 + Dy.
 struct TXForm {
@@ -41,16 +42,23 @@ struct TMetafileBrush {
     TColor Color = clWhite;
     int Hatch = HS_HORIZONTAL;
     std::shared_ptr<const TMetafileDib> Pattern;  // pattern brushes only
+    bool Monochrome = false;  // drawn in the text and background colours
 };
 
-// One slot of a metafile's object table. Fonts, palettes and regions take a
-// slot like any other object but draw nothing.
+// One slot of a metafile's object table. Palettes and regions take a slot
+// like any other object but draw nothing.
 struct TMetafileObject {
-    enum TKind : uint8_t { okPen, okBrush, okOther };
+    enum TKind : uint8_t { okPen, okBrush, okFont, okOther };
     TKind Kind = okOther;
     TMetafilePen Pen;
     TMetafileBrush Brush;
+    TMetafileFont Font;
 };
+
+// Text alignment flags.
+constexpr uint32_t TA_UPDATECP = 1, TA_RIGHT = 2, TA_CENTER = 6, TA_BOTTOM = 8, TA_BASELINE = 24;
+// Text output options.
+constexpr uint32_t ETO_OPAQUE = 2, ETO_CLIPPED = 4;
 
 struct TDeviceState {
     TMetafilePen Pen;
@@ -60,11 +68,19 @@ struct TDeviceState {
     TXForm World;
     TColor BkColor = clWhite;
     int BkMode = OPAQUE;
+    TMetafileFont Font;
+    TColor TextColor = clBlack;
+    uint32_t TextAlign = 0;
+    int CharExtra = 0;  // logical units added to every character's advance
     int PolyFillMode = ALTERNATE;
     int ArcDirection = AD_COUNTERCLOCKWISE;
     TPointF Position;  // logical
     TRect Clip;        // target pixels
+    TClipMaskRef ClipMask;  // within Clip, for regions of other shapes
 };
+
+// How a new clipping region combines with the current one.
+enum TRegionMode : int { RGN_AND = 1, RGN_OR, RGN_XOR, RGN_DIFF, RGN_COPY };
 
 class TMetafileDevice {
 public:
@@ -85,6 +101,11 @@ public:
     void OffsetViewportOrg(TPointF offset);
     void ScaleWindowExt(double xNum, double xDenom, double yNum, double yDenom);
     void ScaleViewportExt(double xNum, double xDenom, double yNum, double yDenom);
+    // A placeable metafile's bounding box, in the records' logical units,
+    // is the picture: it stands for the window the records set first (org,
+    // ext), and later windows map relative to it. Its orientation on each
+    // axis follows that first window's.
+    void SetWindowFrame(TPointF firstOrg, TPointF firstExt, TPointF frameOrg, TPointF frameExt);
     void SetWorldTransform(const TXForm& form);
     // mode 1 identity, 2 form before the current map, 3 after it, 4 set.
     void ModifyWorldTransform(const TXForm& form, int mode);
@@ -95,6 +116,10 @@ public:
     void RestoreDC(int which);
 
     void IntersectClipRect(double left, double top, double right, double bottom);
+    void ExcludeClipRect(double left, double top, double right, double bottom);
+    // Combines the clip with the union of rectangles of the picture's
+    // device space; an empty list with RGN_COPY clips nothing away.
+    void SelectClipRegion(const std::vector<TRect>& rects, int mode);
     // Intersects the clip with a rectangle of the picture's device space;
     // without one the clip returns to the whole picture.
     void SetDeviceClip(const std::optional<TRect>& rect, bool intersect);
@@ -134,9 +159,9 @@ public:
     void FillPath();
     void StrokePath();
     void StrokeAndFillPath();
-    // Clips to the bounding box of the closed path (intersect: within the
-    // current clip), and discards the path.
-    void ClipToPath(bool intersect);
+    // Combines the clip with the area of the closed path, and discards the
+    // path.
+    void ClipToPath(int mode);
 
     // Copies the source rectangle of dib (may be null for operations without
     // a source) over the destination rectangle, combined with the brush and
@@ -158,6 +183,19 @@ public:
     };
     void StretchBlt(const TMetafileDib* dib, const TBlit& blit);
 
+    // A string at a logical reference point, placed by the text alignment;
+    // Dx, when given, holds each character's advance in logical units. The
+    // options may fill Rect with the background colour and clip the text
+    // to it.
+    struct TText {
+        TPointF Reference;
+        std::u32string Characters;
+        std::vector<double> Dx;
+        uint32_t Options = 0;
+        std::optional<std::pair<TPointF, TPointF>> Rect;
+    };
+    void TextOut(const TText& text);
+
 private:
     struct TFigure {
         TPolygonF Points;  // target pixels
@@ -168,6 +206,11 @@ private:
     };
 
     void UpdateTransform();
+    // Whether the logical axes reach the target turned or sheared, so that
+    // shapes must be mapped point by point.
+    bool Turned() const { return transform_.M12 != 0 || transform_.M21 != 0; }
+    void CombineClip(const std::vector<TPolygonF>& area, bool winding, int mode);
+    void ApplyClip();
     TPolygonF ToTarget(const TPolygonF& logical) const;
     TBox TargetBox(TPointF topLeft, TPointF bottomRight) const;
     void Stroke(const TPolygonF& points, bool closed);
@@ -181,7 +224,12 @@ private:
     void AddClosedFigure(const TPolygonF& points);
     void FinishFigure();
 
+    struct TWindowFrame {
+        TPointF FirstOrg, FirstExt, Org, Ext;
+    };
+
     TMetafileRaster& raster_;
+    std::optional<TWindowFrame> frame_;
     TXForm toTarget_, transform_;
     double pixelsPerMmX_, pixelsPerMmY_;
     TDeviceState state_;
@@ -189,4 +237,5 @@ private:
     std::vector<std::optional<TMetafileObject>> objects_;
     bool pathOpen_ = false;
     std::vector<TFigure> path_;
+    std::unique_ptr<TFontLibrary> fonts_;  // opened with the first text
 };

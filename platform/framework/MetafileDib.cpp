@@ -35,3 +35,9 @@ bool TMetafileDib::ParsePacked(const uint8_t* data, size_t size) {
 uint8_t TMetafileDib::Alpha(int x, int y) const {
     return image_.PixelFormat() == pf32bit ? image_.ScanLine(y)[4 * x + 3] : 255;
 }
+
+bool TMetafileDib::Bit(int x, int y) const {
+    if (image_.PixelFormat() == pf1bit) return (image_.ScanLine(y)[x / 8] >> (7 - x % 8)) & 1;
+    const TColor c = Pixel(x, y);
+    return GetRValue(c) * 3 + GetGValue(c) * 6 + GetBValue(c) >= 128 * 10;
+}

@@ -27,6 +27,9 @@ public:
     TColor Pixel(int x, int y) const { return image_.Pixel(x, y); }
     // The alpha of a 32-bit pixel that carries one; other pixels are opaque.
     uint8_t Alpha(int x, int y) const;
+    // Whether the pixel is a 1 bit of a two-colour bitmap (of others:
+    // whether it is light).
+    bool Bit(int x, int y) const;
 
 private:
     TBitmap image_;

@@ -1,6 +1,8 @@
 // Records of enhanced (32-bit) metafiles. Field offsets count from the start
 // of the record, whose type and size take the first eight bytes.
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "MetafilePlayer.h"
 
@@ -10,24 +12,25 @@ enum : uint32_t {
     EMR_POLYBEZIER = 2, EMR_POLYGON, EMR_POLYLINE, EMR_POLYBEZIERTO, EMR_POLYLINETO, EMR_POLYPOLYLINE,
     EMR_POLYPOLYGON, EMR_SETWINDOWEXTEX, EMR_SETWINDOWORGEX, EMR_SETVIEWPORTEXTEX, EMR_SETVIEWPORTORGEX,
     EMR_EOF = 14, EMR_SETPIXELV, EMR_SETMAPMODE = 17, EMR_SETBKMODE, EMR_SETPOLYFILLMODE,
-    EMR_SETBKCOLOR = 25, EMR_MOVETOEX = 27, EMR_INTERSECTCLIPRECT = 30, EMR_SCALEVIEWPORTEXTEX,
+    EMR_SETTEXTALIGN = 22, EMR_SETTEXTCOLOR = 24, EMR_SETBKCOLOR = 25, EMR_MOVETOEX = 27, EMR_EXCLUDECLIPRECT = 29, EMR_INTERSECTCLIPRECT, EMR_SCALEVIEWPORTEXTEX,
     EMR_SCALEWINDOWEXTEX, EMR_SAVEDC, EMR_RESTOREDC, EMR_SETWORLDTRANSFORM, EMR_MODIFYWORLDTRANSFORM,
     EMR_SELECTOBJECT, EMR_CREATEPEN, EMR_CREATEBRUSHINDIRECT, EMR_DELETEOBJECT,
     EMR_ELLIPSE = 42, EMR_RECTANGLE, EMR_ROUNDRECT, EMR_ARC, EMR_CHORD, EMR_PIE,
     EMR_CREATEPALETTE = 49, EMR_LINETO = 54, EMR_SETARCDIRECTION = 57,
     EMR_BEGINPATH = 59, EMR_ENDPATH, EMR_CLOSEFIGURE, EMR_FILLPATH, EMR_STROKEANDFILLPATH, EMR_STROKEPATH,
     EMR_SELECTCLIPPATH = 67, EMR_ABORTPATH, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT, EMR_STRETCHBLT,
-    EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS, EMR_EXTCREATEFONTINDIRECTW,
+    EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS, EMR_EXTCREATEFONTINDIRECTW, EMR_EXTTEXTOUTA, EMR_EXTTEXTOUTW,
     EMR_POLYBEZIER16 = 85, EMR_POLYGON16, EMR_POLYLINE16, EMR_POLYBEZIERTO16, EMR_POLYLINETO16,
     EMR_POLYPOLYLINE16, EMR_POLYPOLYGON16, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT,
-    EMR_EXTCREATEPEN, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
+    EMR_EXTCREATEPEN, EMR_SMALLTEXTOUT = 108, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
 };
 
 constexpr uint32_t kStockObject = 0x80000000;
 constexpr uint32_t DIB_PAL_COLORS = 1;
-constexpr uint32_t RGN_AND = 1, RGN_COPY = 5;
 constexpr uint32_t PS_GEOMETRIC = 0x10000;
 constexpr uint8_t AC_SRC_ALPHA = 1;
+constexpr uint32_t ETO_NO_RECT = 0x100, ETO_SMALL_CHARS = 0x200, ETO_PDY = 0x2000;
+constexpr size_t kFaceNameUnits = 32;
 
 class TEmfPlayer {
 public:
@@ -65,6 +68,9 @@ private:
     void ClipRegion();
     void CreatePen(bool extended);
     void CreatePatternBrush();
+    void CreateFont();
+    void Text(bool wide);
+    void SmallText();
     void Blit(bool stretch);
     void CombiningBlit(TMetafileDevice::TBlit::TCombine combine);
     void DibBlit(bool stretch);
@@ -99,23 +105,26 @@ void TEmfPlayer::Play() {
         case EMR_SETBKMODE: state.BkMode = int(r_.U32(8)); break;
         case EMR_SETBKCOLOR: state.BkColor = r_.U32(8) & 0xFFFFFF; break;
         case EMR_SETPOLYFILLMODE: state.PolyFillMode = int(r_.U32(8)); break;
+        case EMR_SETTEXTALIGN: state.TextAlign = r_.U32(8); break;
+        case EMR_SETTEXTCOLOR: state.TextColor = r_.U32(8) & 0xFFFFFF; break;
         case EMR_SETARCDIRECTION: state.ArcDirection = int(r_.U32(8)); break;
         case EMR_SAVEDC: device_.SaveDC(); break;
         case EMR_RESTOREDC: device_.RestoreDC(r_.S32(8)); break;
+        case EMR_EXCLUDECLIPRECT: device_.ExcludeClipRect(r_.S32(8), r_.S32(12), r_.S32(16), r_.S32(20)); break;
         case EMR_INTERSECTCLIPRECT:
             device_.IntersectClipRect(r_.S32(8), r_.S32(12), r_.S32(16), r_.S32(20));
             break;
         case EMR_EXTSELECTCLIPRGN: ClipRegion(); break;
         case EMR_SELECTCLIPPATH: {
             const uint32_t mode = r_.U32(8);
-            if (mode == RGN_COPY || mode == RGN_AND) device_.ClipToPath(mode == RGN_AND);
+            device_.ClipToPath(int(mode));
             break;
         }
 
         case EMR_CREATEPEN: CreatePen(false); break;
         case EMR_EXTCREATEPEN: CreatePen(true); break;
         case EMR_CREATEBRUSHINDIRECT: {
-            TMetafileObject brush{TMetafileObject::okBrush, {}, {int(r_.U32(12)), r_.U32(16) & 0xFFFFFF, int(r_.U32(20)), nullptr}};
+            TMetafileObject brush{TMetafileObject::okBrush, {}, {int(r_.U32(12)), r_.U32(16) & 0xFFFFFF, int(r_.U32(20)), nullptr, false}, {}};
             if (brush.Brush.Style != BS_SOLID && brush.Brush.Style != BS_NULL && brush.Brush.Style != BS_HATCHED)
                 brush.Brush.Style = BS_SOLID;
             device_.PutObject(r_.U32(8), brush);
@@ -123,8 +132,8 @@ void TEmfPlayer::Play() {
         }
         case EMR_CREATEMONOBRUSH:
         case EMR_CREATEDIBPATTERNBRUSHPT: CreatePatternBrush(); break;
-        case EMR_CREATEPALETTE:
-        case EMR_EXTCREATEFONTINDIRECTW: device_.PutObject(r_.U32(8), {}); break;
+        case EMR_EXTCREATEFONTINDIRECTW: CreateFont(); break;
+        case EMR_CREATEPALETTE: device_.PutObject(r_.U32(8), {}); break;
         case EMR_SELECTOBJECT: {
             const uint32_t index = r_.U32(8);
             if (index & kStockObject)
@@ -153,13 +162,17 @@ void TEmfPlayer::Play() {
         case EMR_STROKEPATH: device_.StrokePath(); break;
         case EMR_STROKEANDFILLPATH: device_.StrokeAndFillPath(); break;
 
+        case EMR_EXTTEXTOUTA: Text(false); break;
+        case EMR_EXTTEXTOUTW: Text(true); break;
+        case EMR_SMALLTEXTOUT: SmallText(); break;
+
         case EMR_BITBLT: Blit(false); break;
         case EMR_STRETCHBLT: Blit(true); break;
         case EMR_ALPHABLEND: CombiningBlit(TMetafileDevice::TBlit::bcAlpha); break;
         case EMR_TRANSPARENTBLT: CombiningBlit(TMetafileDevice::TBlit::bcTransparent); break;
         case EMR_SETDIBITSTODEVICE: DibBlit(false); break;
         case EMR_STRETCHDIBITS: DibBlit(true); break;
-        default: break;  // text, palettes, comments and the rest draw nothing here
+        default: break;  // palettes, comments and the rest draw nothing here
     }
 }
 
@@ -193,20 +206,26 @@ void TEmfPlayer::PolyPoly(bool small) {
         device_.PolyPolyline(polygons);
 }
 
-// Regions clip by their bounding rectangle.
+// data size (8), mode (12), then the region: header size, type, count,
+// size, bounds (16..47) and the rectangles (48), in device units. A region
+// too short for its header clips nothing away.
 void TEmfPlayer::ClipRegion() {
-    const uint32_t dataSize = r_.U32(8), mode = r_.U32(12);
-    if (mode != RGN_COPY && mode != RGN_AND) return;
-    if (dataSize < 48) {
-        if (mode == RGN_COPY) device_.SetDeviceClip(std::nullopt, false);
-        return;
+    const uint32_t dataSize = r_.U32(8);
+    const int mode = int(r_.U32(12));
+    std::vector<TRect> rects;
+    const size_t available = std::min<size_t>(dataSize, r_.Size() >= 16 ? r_.Size() - 16 : 0);
+    if (available >= 32) {
+        const size_t count = std::min<size_t>(r_.U32(24), (available - 32) / 16);
+        for (size_t i = 0; i < count; ++i) {
+            const size_t at = 48 + 16 * i;
+            rects.push_back(Rect(r_.S32(at), r_.S32(at + 4), r_.S32(at + 8), r_.S32(at + 12)));
+        }
     }
-    const TRect bound = Rect(r_.S32(32), r_.S32(36), r_.S32(40), r_.S32(44));
-    device_.SetDeviceClip(bound, mode == RGN_AND);
+    device_.SelectClipRegion(rects, mode);
 }
 
 void TEmfPlayer::CreatePen(bool extended) {
-    TMetafileObject pen{TMetafileObject::okPen, {}, {}};
+    TMetafileObject pen{TMetafileObject::okPen, {}, {}, {}};
     if (extended) {
         const uint32_t style = r_.U32(28);
         pen.Pen = {int(style & 0x0F), (style & PS_GEOMETRIC) ? double(r_.U32(32)) : 0.0, r_.U32(40) & 0xFFFFFF};
@@ -216,11 +235,62 @@ void TEmfPlayer::CreatePen(bool extended) {
     device_.PutObject(r_.U32(8), pen);
 }
 
+// index (8), then the logical font: height, width, escapement, orientation,
+// weight (12..31), italic, underline, strike out, character set, three
+// precision bytes, pitch and family (32..39), face name (40, UTF-16).
+void TEmfPlayer::CreateFont() {
+    const uint8_t* flags = r_.Bytes(32, 8);
+    const size_t units = std::min(kFaceNameUnits, (r_.Size() - 40) / 2);
+    TMetafileObject font{TMetafileObject::okFont, {}, {}, {}};
+    font.Font = LogicalFont(r_.S32(12), r_.S32(16), r_.S32(20), r_.S32(28), flags,
+                            Utf8(DecodeUtf16(r_.Bytes(40, 2 * units), units)));
+    device_.PutObject(r_.U32(8), font);
+}
+
+// bounds (8), graphics mode and scales (24..35), then the text: reference
+// (36), length (44), string offset (48), options (52), rectangle (56),
+// advances offset (72), all offsets from the record's start.
+void TEmfPlayer::Text(bool wide) {
+    TMetafileDevice::TText text;
+    text.Reference = Point(36);
+    const size_t length = r_.U32(44), at = r_.U32(48);
+    text.Options = r_.U32(52);
+    text.Characters = wide ? DecodeUtf16(r_.Bytes(at, 2 * length), length)
+                           : DecodeText(r_.Bytes(at, length), length, device_.State().Font.CharSet);
+    if (text.Options & (ETO_OPAQUE | ETO_CLIPPED)) text.Rect = {Point(56), Point(64)};
+    // Advances come one to a character, or as x and y pairs.
+    const size_t dx = r_.U32(72), step = text.Options & ETO_PDY ? 8 : 4;
+    if (dx && length && dx <= r_.Size() && (r_.Size() - dx) / step >= length)
+        for (size_t i = 0; i < length; ++i) text.Dx.push_back(r_.S32(dx + i * step));
+    device_.TextOut(text);
+}
+
+// reference (8), length (16), options (20), graphics mode and scales
+// (24..35), the clipping rectangle unless left out (36), then 8-bit or
+// UTF-16 characters.
+void TEmfPlayer::SmallText() {
+    TMetafileDevice::TText text;
+    text.Reference = Point(8);
+    const size_t length = r_.U32(16);
+    text.Options = r_.U32(20);
+    size_t at = 36;
+    if (!(text.Options & ETO_NO_RECT)) {
+        text.Rect = {Point(36), Point(44)};
+        at += 16;
+    }
+    text.Characters = text.Options & ETO_SMALL_CHARS
+                          ? DecodeText(r_.Bytes(at, length), length, device_.State().Font.CharSet)
+                          : DecodeUtf16(r_.Bytes(at, 2 * length), length);
+    device_.TextOut(text);
+}
+
 // index (8), colour use (12), header and bits (16..31)
 void TEmfPlayer::CreatePatternBrush() {
-    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_DIBPATTERN, clBlack, HS_HORIZONTAL, nullptr}};
+    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_DIBPATTERN, clBlack, HS_HORIZONTAL, nullptr, false}, {}};
     if (r_.U32(12) != DIB_PAL_COLORS) brush.Brush.Pattern = Dib(16);
     if (!brush.Brush.Pattern) brush.Brush.Style = BS_SOLID;
+    // A two-colour brush is drawn in the text and background colours.
+    brush.Brush.Monochrome = r_.U32(0) == EMR_CREATEMONOBRUSH;
     device_.PutObject(r_.U32(8), brush);
 }
 

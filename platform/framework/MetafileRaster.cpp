@@ -76,29 +76,70 @@ bool TMetafilePaint::ColorAt(int x, int y, TColor& color) const {
             color = Color;
             return true;
         case pkHatch:
-            if (HatchBit(Hatch, x, y)) {
+            if (HatchBit(Hatch, x - OriginX, y - OriginY)) {
                 color = Color;
                 return true;
             }
             color = Background;
             return OpaqueBackground;
-        case pkPattern:
-            color = Pattern->Pixel(PositiveMod(x, Pattern->Width()), PositiveMod(y, Pattern->Height()));
+        case pkPattern: {
+            const int px = PositiveMod(x - OriginX, Pattern->Width()), py = PositiveMod(y - OriginY, Pattern->Height());
+            color = !Monochrome ? Pattern->Pixel(px, py) : Pattern->Bit(px, py) ? Background : Color;
             return true;
+        }
     }
     return false;
 }
 
 TMetafileRaster::TMetafileRaster(TBitmap& target, const TRect& bounds)
-    : target_(target), bounds_(Intersect(bounds, Rect(0, 0, target.Width(), target.Height()))), clip_(bounds_) {}
+    : target_(target),
+      originX_(bounds.Left),
+      originY_(bounds.Top),
+      bounds_(Intersect(bounds, Rect(0, 0, target.Width(), target.Height()))),
+      clip_(bounds_) {}
 
-void TMetafileRaster::SetClip(const TRect& clip) { clip_ = Intersect(clip, bounds_); }
+void TMetafileRaster::SetClip(const TRect& clip, TClipMaskRef mask) {
+    clip_ = Intersect(clip, bounds_);
+    mask_ = std::move(mask);
+}
 
 void TMetafileRaster::Plot(int x, int y, TColor color) {
-    if (x >= clip_.Left && x < clip_.Right && y >= clip_.Top && y < clip_.Bottom) target_.SetPixel(x, y, color);
+    if (Visible(x, y)) target_.SetPixel(x, y, color);
+}
+
+std::shared_ptr<TClipMask> TMetafileRaster::MaskOf(const std::vector<TPolygonF>* polygons, bool winding) const {
+    auto mask = std::make_shared<TClipMask>();
+    mask->Area = bounds_;
+    mask->Inside.assign(size_t(bounds_.Width()) * size_t(bounds_.Height()), polygons ? 0 : 1);
+    if (polygons)
+        Spans(*polygons, winding, bounds_, [&](int y, int first, int end) {
+            std::fill_n(mask->Inside.begin() + ptrdiff_t(size_t(y - bounds_.Top) * size_t(bounds_.Width()) + size_t(first - bounds_.Left)),
+                        end - first, 1);
+        });
+    return mask;
+}
+
+std::shared_ptr<TClipMask> TMetafileRaster::ClipAsMask() const {
+    auto mask = std::make_shared<TClipMask>();
+    mask->Area = bounds_;
+    mask->Inside.assign(size_t(bounds_.Width()) * size_t(bounds_.Height()), 0);
+    for (int y = clip_.Top; y < clip_.Bottom; ++y)
+        for (int x = clip_.Left; x < clip_.Right; ++x)
+            mask->Inside[size_t(y - bounds_.Top) * size_t(bounds_.Width()) + size_t(x - bounds_.Left)] =
+                !mask_ || mask_->At(x, y);
+    return mask;
 }
 
 void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool winding, const TMetafilePaint& paint) {
+    TColor color;
+    Spans(polygons, winding, clip_, [&](int y, int first, int end) {
+        for (int x = first; x < end; ++x)
+            if ((!mask_ || mask_->At(x, y)) && paint.ColorAt(x, y, color)) target_.SetPixel(x, y, color);
+    });
+}
+
+template <class TSpan>
+void TMetafileRaster::Spans(const std::vector<TPolygonF>& polygons, bool winding, const TRect& area, TSpan span) const {
     std::vector<TEdge> edges;
     for (const TPolygonF& polygon : polygons) {
         if (polygon.size() < 2 || !Finite(polygon)) continue;
@@ -110,8 +151,8 @@ void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool 
             if (a.Y == b.Y) continue;
             TEdge edge{a, b, b.Y > a.Y ? 1 : -1, 0, 0};
             const double top = std::min(a.Y, b.Y), bottom = std::max(a.Y, b.Y);
-            edge.FirstRow = ClampToInt(std::ceil(top - 0.5), clip_.Top, clip_.Bottom);
-            edge.EndRow = ClampToInt(std::ceil(bottom - 0.5), clip_.Top, clip_.Bottom);
+            edge.FirstRow = ClampToInt(std::ceil(top - 0.5), area.Top, area.Bottom);
+            edge.EndRow = ClampToInt(std::ceil(bottom - 0.5), area.Top, area.Bottom);
             if (edge.FirstRow < edge.EndRow) edges.push_back(edge);
         }
     }
@@ -121,7 +162,7 @@ void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool 
     std::vector<const TEdge*> active;
     std::vector<std::pair<double, int>> crossings;
     size_t next = 0;
-    for (int y = edges.front().FirstRow; y < clip_.Bottom && (next < edges.size() || !active.empty()); ++y) {
+    for (int y = edges.front().FirstRow; y < area.Bottom && (next < edges.size() || !active.empty()); ++y) {
         while (next < edges.size() && edges[next].FirstRow <= y) active.push_back(&edges[next++]);
         std::erase_if(active, [y](const TEdge* edge) { return edge->EndRow <= y; });
         crossings.clear();
@@ -131,11 +172,9 @@ void TMetafileRaster::FillPolygons(const std::vector<TPolygonF>& polygons, bool 
         for (size_t i = 0; i + 1 < crossings.size(); ++i) {
             count += winding ? crossings[i].second : 1;
             if (winding ? count == 0 : count % 2 == 0) continue;
-            const int first = ClampToInt(std::ceil(crossings[i].first - 0.5), clip_.Left, clip_.Right);
-            const int end = ClampToInt(std::ceil(crossings[i + 1].first - 0.5), clip_.Left, clip_.Right);
-            TColor color;
-            for (int x = first; x < end; ++x)
-                if (paint.ColorAt(x, y, color)) target_.SetPixel(x, y, color);
+            const int first = ClampToInt(std::ceil(crossings[i].first - 0.5), area.Left, area.Right);
+            const int end = ClampToInt(std::ceil(crossings[i + 1].first - 0.5), area.Left, area.Right);
+            if (first < end) span(y, first, end);
         }
     }
 }
@@ -179,7 +218,7 @@ void TMetafileRaster::Line(TPointF a, TPointF b, TColor color, TDashPattern* das
     for (int64_t i = first; i < end; ++i) {
         const int64_t x = x0 + FloorDiv(2 * i * dx + steps, 2 * steps);
         const int64_t y = y0 + FloorDiv(2 * i * dy + steps, 2 * steps);
-        if (x < clip_.Left || x >= clip_.Right || y < clip_.Top || y >= clip_.Bottom) continue;
+        if (!Visible(int(x), int(y))) continue;
         if (!dash || dash->On(i))
             target_.SetPixel(int(x), int(y), color);
         else if (dash->OpaqueGaps)

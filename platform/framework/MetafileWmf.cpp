@@ -4,6 +4,7 @@
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "MetafilePlayer.h"
 
@@ -15,12 +16,15 @@ enum : uint16_t {
     META_CREATEPALETTE = 0x00F7,
     META_SETBKMODE = 0x0102,
     META_SETPOLYFILLMODE = 0x0106,
+    META_SETTEXTCHAREXTRA = 0x0108,
     META_RESTOREDC = 0x0127,
     META_SELECTOBJECT = 0x012D,
+    META_SETTEXTALIGN = 0x012E,
     META_DIBCREATEPATTERNBRUSH = 0x0142,
     META_DELETEOBJECT = 0x01F0,
     META_CREATEPATTERNBRUSH = 0x01F9,
     META_SETBKCOLOR = 0x0201,
+    META_SETTEXTCOLOR = 0x0209,
     META_SETWINDOWORG = 0x020B,
     META_SETWINDOWEXT = 0x020C,
     META_OFFSETWINDOWORG = 0x020F,
@@ -32,10 +36,12 @@ enum : uint16_t {
     META_POLYGON = 0x0324,
     META_POLYLINE = 0x0325,
     META_SCALEWINDOWEXT = 0x0410,
+    META_EXCLUDECLIPRECT = 0x0415,
     META_INTERSECTCLIPRECT = 0x0416,
     META_ELLIPSE = 0x0418,
     META_RECTANGLE = 0x041B,
     META_SETPIXEL = 0x041F,
+    META_TEXTOUT = 0x0521,
     META_POLYPOLYGON = 0x0538,
     META_ROUNDRECT = 0x061C,
     META_CREATEREGION = 0x06FF,
@@ -43,12 +49,14 @@ enum : uint16_t {
     META_PIE = 0x081A,
     META_CHORD = 0x0830,
     META_DIBBITBLT = 0x0940,
+    META_EXTTEXTOUT = 0x0A32,
     META_DIBSTRETCHBLT = 0x0B41,
     META_SETDIBTODEV = 0x0D33,
     META_STRETCHDIB = 0x0F43,
 };
 
 constexpr uint16_t DIB_PAL_COLORS = 1;
+constexpr size_t kFaceNameBytes = 32;
 
 // The fields of one record, and the geometry the drawing records carry.
 class TWmfRecord {
@@ -84,6 +92,8 @@ protected:
     TMetafileDevice::TBlit DibToDevice() const {
         return {YX(7), {W(6), W(5)}, W(4), W(3), W(6), W(5), SRCCOPY, true};
     }
+    // The string and its reference point of a text record.
+    TMetafileDevice::TText Text(uint8_t charSet) const;
 
     const TRecordReader& p_;
     uint16_t function_;
@@ -98,6 +108,8 @@ public:
 private:
     void CreateObject(const TMetafileObject& object) { device_.PutObject(device_.FreeSlot(), object); }
     void CreatePatternBrush();
+    void CreateFont();
+    void CreateBitmapPatternBrush();
     void Blit(size_t ropWords, bool stretch, bool bottomUp);
 
     TMetafileDevice& device_;
@@ -152,6 +164,8 @@ TPolygonF TWmfRecord::DrawnPoints() const {
         case META_MOVETO:
         case META_LINETO: return {YX(0)};
         case META_SETPIXEL: return {YX(2)};
+        case META_TEXTOUT:
+        case META_EXTTEXTOUT: return {Text(0).Reference};
         case META_POLYLINE:
         case META_POLYGON: return Points(2, p_.U16(0));
         case META_POLYPOLYGON: {
@@ -181,29 +195,33 @@ void TWmfPlayer::Play() {
         case META_SETBKMODE: state.BkMode = p_.U16(0); break;
         case META_SETBKCOLOR: state.BkColor = p_.U32(0) & 0xFFFFFF; break;
         case META_SETPOLYFILLMODE: state.PolyFillMode = p_.U16(0); break;
+        case META_SETTEXTCOLOR: state.TextColor = p_.U32(0) & 0xFFFFFF; break;
+        case META_SETTEXTALIGN: state.TextAlign = p_.U16(0); break;
+        case META_SETTEXTCHAREXTRA: state.CharExtra = p_.S16(0); break;
         case META_SETWINDOWORG: device_.SetWindowOrg(YX(0)); break;
         case META_SETWINDOWEXT: device_.SetWindowExt(YX(0)); break;
         case META_OFFSETWINDOWORG: device_.OffsetWindowOrg(YX(0)); break;
         case META_SCALEWINDOWEXT: device_.ScaleWindowExt(W(3), W(2), W(1), W(0)); break;
         case META_INTERSECTCLIPRECT: device_.IntersectClipRect(W(3), W(2), W(1), W(0)); break;
+        case META_EXCLUDECLIPRECT: device_.ExcludeClipRect(W(3), W(2), W(1), W(0)); break;
 
         case META_CREATEPENINDIRECT: {
-            TMetafileObject pen{TMetafileObject::okPen, {p_.U16(0) & 0x0F, W(1), p_.U32(6) & 0xFFFFFF}, {}};
+            TMetafileObject pen{TMetafileObject::okPen, {p_.U16(0) & 0x0F, W(1), p_.U32(6) & 0xFFFFFF}, {}, {}};
             CreateObject(pen);
             break;
         }
         case META_CREATEBRUSHINDIRECT: {
-            TMetafileObject brush{TMetafileObject::okBrush, {}, {p_.U16(0), p_.U32(2) & 0xFFFFFF, p_.U16(6), nullptr}};
+            TMetafileObject brush{TMetafileObject::okBrush, {}, {p_.U16(0), p_.U32(2) & 0xFFFFFF, p_.U16(6), nullptr, false}, {}};
             if (brush.Brush.Style != BS_SOLID && brush.Brush.Style != BS_NULL && brush.Brush.Style != BS_HATCHED)
                 brush.Brush.Style = BS_SOLID;
             CreateObject(brush);
             break;
         }
         case META_DIBCREATEPATTERNBRUSH: CreatePatternBrush(); break;
+        case META_CREATEFONTINDIRECT: CreateFont(); break;
+        case META_CREATEPATTERNBRUSH: CreateBitmapPatternBrush(); break;
         case META_CREATEPALETTE:
-        case META_CREATEFONTINDIRECT:
-        case META_CREATEREGION:
-        case META_CREATEPATTERNBRUSH: CreateObject({}); break;
+        case META_CREATEREGION: CreateObject({}); break;
         case META_SELECTOBJECT: device_.SelectObject(p_.U16(0)); break;
         case META_DELETEOBJECT: device_.DeleteObject(p_.U16(0)); break;
 
@@ -219,6 +237,8 @@ void TWmfPlayer::Play() {
         case META_CHORD: device_.Arc(TMetafileDevice::akChord, YX(6), YX(4), YX(2), YX(0)); break;
         case META_PIE: device_.Arc(TMetafileDevice::akPie, YX(6), YX(4), YX(2), YX(0)); break;
         case META_SETPIXEL: device_.SetPixel(YX(2), p_.U32(0) & 0xFFFFFF); break;
+        case META_TEXTOUT:
+        case META_EXTTEXTOUT: device_.TextOut(Text(state.Font.CharSet)); break;
 
         case META_STRETCHDIB:
             if (p_.U16(4) != DIB_PAL_COLORS) Blit(3, true, true);
@@ -231,14 +251,81 @@ void TWmfPlayer::Play() {
             if (dib) device_.StretchBlt(dib.get(), DibToDevice());
             break;
         }
-        default: break;  // text, palettes, escapes and the rest draw nothing here
+        default: break;  // palettes, escapes and the rest draw nothing here
     }
 }
 
+// TEXTOUT: length, string (padded to a word), y, x. EXTTEXTOUT: y, x,
+// length, options, the rectangle where the options use one, the string,
+// and optionally each character's advance.
+TMetafileDevice::TText TWmfRecord::Text(uint8_t charSet) const {
+    TMetafileDevice::TText text;
+    if (function_ == META_TEXTOUT) {
+        const size_t length = p_.U16(0), padded = (length + 1) / 2 * 2;
+        text.Characters = DecodeText(p_.Bytes(2, length), length, charSet);
+        text.Reference = {double(p_.S16(4 + padded)), double(p_.S16(2 + padded))};
+        return text;
+    }
+    text.Reference = YX(0);
+    const size_t length = p_.U16(4);
+    text.Options = p_.U16(6);
+    size_t offset = 8;
+    if (text.Options & (ETO_OPAQUE | ETO_CLIPPED)) {
+        text.Rect = {{W(4), W(5)}, {W(6), W(7)}};
+        offset += 8;
+    }
+    text.Characters = DecodeText(p_.Bytes(offset, length), length, charSet);
+    offset += (length + 1) / 2 * 2;
+    if (p_.Size() >= offset + 2 * length)
+        for (size_t i = 0; i < length; ++i) text.Dx.push_back(p_.S16(offset + 2 * i));
+    return text;
+}
+
+// Height, width, escapement, orientation, weight, italic, underline, strike
+// out, character set, three precision bytes, pitch and family, face name.
+void TWmfPlayer::CreateFont() {
+    const uint8_t* flags = p_.Bytes(10, 8);
+    const size_t nameBytes = std::min(kFaceNameBytes, p_.Size() - 18);
+    TMetafileObject font{TMetafileObject::okFont, {}, {}, {}};
+    font.Font = LogicalFont(p_.S16(0), p_.S16(2), p_.S16(4), p_.S16(8), flags,
+                            Utf8(DecodeText(p_.Bytes(18, nameBytes), nameBytes, 0)));
+    CreateObject(font);
+}
+
 void TWmfPlayer::CreatePatternBrush() {
-    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_DIBPATTERN, clBlack, HS_HORIZONTAL, nullptr}};
+    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_DIBPATTERN, clBlack, HS_HORIZONTAL, nullptr, false}, {}};
     if (p_.U16(2) != DIB_PAL_COLORS) brush.Brush.Pattern = Dib(4);
     if (!brush.Brush.Pattern) brush.Brush.Style = BS_SOLID;
+    CreateObject(brush);
+}
+
+// The old device-dependent form: type, width, height, bytes a row, planes,
+// bits a pixel, a pointer and 18 reserved bytes (0..31), then the rows from
+// the top. Only two-colour patterns have colours without a device; they
+// are drawn in the text and background colours.
+void TWmfPlayer::CreateBitmapPatternBrush() {
+    const int width = p_.S16(2), height = p_.S16(4), rowBytes = p_.S16(6);
+    const uint8_t* format = p_.Bytes(8, 2);
+    TMetafileObject brush{TMetafileObject::okBrush, {}, {BS_SOLID, clBlack, HS_HORIZONTAL, nullptr, false}, {}};
+    if (format[0] == 1 && format[1] == 1 && width > 0 && height > 0 && rowBytes >= (width + 7) / 8) {
+        const uint8_t* rows = p_.Bytes(32, size_t(rowBytes) * size_t(height));
+        const size_t dibRow = (size_t(width) + 31) / 32 * 4;
+        std::vector<uint8_t> dib(48 + dibRow * size_t(height), 0);
+        const auto put32 = [&](size_t at, uint32_t v) {
+            for (int i = 0; i < 4; ++i) dib[at + size_t(i)] = uint8_t(v >> (8 * i));
+        };
+        put32(0, 40);
+        put32(4, uint32_t(width));
+        put32(8, uint32_t(-height));  // rows from the top
+        dib[12] = 1;
+        dib[14] = 1;
+        put32(32, 2);
+        put32(44, 0xFFFFFF);
+        for (int y = 0; y < height; ++y)
+            std::copy_n(rows + size_t(y) * size_t(rowBytes), (width + 7) / 8, dib.begin() + ptrdiff_t(48 + dibRow * size_t(y)));
+        auto pattern = std::make_shared<TMetafileDib>();
+        if (pattern->ParsePacked(dib.data(), dib.size())) brush.Brush = {BS_PATTERN, clBlack, HS_HORIZONTAL, pattern, true};
+    }
     CreateObject(brush);
 }
 

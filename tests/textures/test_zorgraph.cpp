@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -78,35 +79,97 @@ TBitmap Numbered(TPixelFormat format, int width, int height) {
 TEST(BleedTransparent, WideRowsBleedWhereverTheGapsFall) {
     // Rows longer than a few texels, with transparent texels at every
     // position of a row (first, last, inside long opaque runs and in runs of
-    // their own), compared with a texel-by-texel walk of the same rule.
-    constexpr int32_t Width = 21, Height = 5;
-    Texels grid(Width * Height);
-    uint32_t seed = 12345;
-    for (uint16_t& texel : grid) {
-        seed = seed * 1103515245u + 12345u;
-        const uint16_t colour = static_cast<uint16_t>((seed >> 8) & 0x7FFF);
-        texel = ((seed >> 24) % 5 == 0) ? colour : static_cast<uint16_t>(colour | 0x8000);
-    }
-    grid[0] = grid[Width - 1] = grid[2 * Width + 8] = grid[3 * Width + 20] = 0x1234;
-    for (int32_t x = 9; x < 17; ++x) grid[4 * Width + x] = 0x0042;
-    Texels expected = grid;
-    const int offsets[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, -1}, {1, 1}, {-1, 1}, {-1, -1}};
-    for (int32_t y = 0; y < Height; ++y)
-        for (int32_t x = 0; x < Width; ++x) {
-            uint16_t& texel = expected[y * Width + x];
-            if (texel & 0x8000) continue;
-            for (const auto& o : offsets) {
-                const int32_t nx = x + o[0], ny = y + o[1];
-                if (nx < 0 || nx >= Width || ny < 0 || ny >= Height) continue;
-                const uint16_t source = expected[ny * Width + nx];
-                if (source & 0x8000) {
-                    texel = source & 0x7FFF;
-                    break;
+    // their own), compared with a texel-by-texel walk of the same rule; bled
+    // in place and into rows of a wider pitch.
+    for (const int32_t Width : {10, 21, 70}) {
+        constexpr int32_t Height = 5;
+        Texels grid(Width * Height);
+        uint32_t seed = 12345;
+        for (uint16_t& texel : grid) {
+            seed = seed * 1103515245u + 12345u;
+            const uint16_t colour = static_cast<uint16_t>((seed >> 8) & 0x7FFF);
+            texel = ((seed >> 24) % 5 == 0) ? colour : static_cast<uint16_t>(colour | 0x8000);
+        }
+        grid[0] = grid[Width - 1] = grid[2 * Width + 8] = grid[3 * Width + Width - 1] = 0x1234;
+        for (int32_t x = 1; x < 9; ++x) grid[4 * Width + x] = 0x0042;
+        Texels expected = grid;
+        const int offsets[8][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}, {1, -1}, {1, 1}, {-1, 1}, {-1, -1}};
+        for (int32_t y = 0; y < Height; ++y)
+            for (int32_t x = 0; x < Width; ++x) {
+                uint16_t& texel = expected[y * Width + x];
+                if (texel & 0x8000) continue;
+                for (const auto& o : offsets) {
+                    const int32_t nx = x + o[0], ny = y + o[1];
+                    if (nx < 0 || nx >= Width || ny < 0 || ny >= Height) continue;
+                    const uint16_t source = expected[ny * Width + nx];
+                    if (source & 0x8000) {
+                        texel = source & 0x7FFF;
+                        break;
+                    }
                 }
             }
+        Texels pitched(size_t(Width + 3) * Height, 0xEEEE);
+        BleedTransparentInto(grid.data(), Width, Height, reinterpret_cast<uint8_t*>(pitched.data()), (Width + 3) * 2);
+        for (int32_t y = 0; y < Height; ++y) {
+            EXPECT_TRUE(std::equal(expected.begin() + y * Width, expected.begin() + (y + 1) * Width,
+                                   pitched.begin() + y * (Width + 3)))
+                << Width << " wide, row " << y;
+            EXPECT_EQ(pitched[y * (Width + 3) + Width], 0xEEEE);
         }
-    BleedTransparent(grid.data(), Width, Height);
-    EXPECT_EQ(grid, expected);
+        BleedTransparent(grid.data(), Width, Height);
+        EXPECT_EQ(grid, expected) << Width << " wide";
+    }
+}
+
+// The texels made in one pass are those of the stretch-draw onto 5-6-5 and
+// the colour key, for every format it takes, at the same size, enlarged and
+// reduced, wide enough for whole blocks and a rest; other formats are left
+// to the two passes.
+TEST(StretchKeyed1555, MatchesStretchDrawAndColorKey) {
+    const struct {
+        TPixelFormat Format;
+        int Width, Height, TargetWidth, TargetHeight;
+    } cases[] = {{pf24bit, 37, 5, 37, 5},  {pf24bit, 37, 5, 64, 8}, {pf24bit, 50, 9, 32, 4},
+                 {pf32bit, 19, 3, 19, 3},  {pf32bit, 7, 3, 16, 4},  {pf8bit, 20, 4, 20, 4},
+                 {pf8bit, 20, 4, 32, 8}};
+    for (const auto& c : cases) {
+        TBitmap picture;
+        picture.SetPixelFormat(c.Format);
+        if (c.Format == pf8bit) {
+            TLogPalette palette;
+            for (int i = 0; i < 200; ++i)
+                palette.palPalEntry.push_back({uint8_t(i * 37), uint8_t(i % 3 ? 0 : i), uint8_t(255 - i % 7), 0});
+            picture.SetPalette(palette);
+        }
+        picture.SetSize(c.Width, c.Height);
+        uint32_t seed = 7;
+        for (int y = 0; y < c.Height; ++y)
+            for (int x = 0; x < picture.RowBytes(); ++x) {
+                seed = seed * 1103515245u + 12345u;
+                // Near-magenta and dark values, where the key and the
+                // darkening have their edges.
+                const uint8_t near[] = {255, 232, 231, 0, 23, 24, 167, 168};
+                picture.ScanLine(y)[x] = (seed >> 20) % 2 ? near[(seed >> 24) % 8] : uint8_t(seed >> 24);
+            }
+        for (bool dark : {false, true}) {
+            TBitmap drawn;
+            drawn.SetPixelFormat(pf16bit);
+            drawn.SetSize(c.TargetWidth, c.TargetHeight);
+            drawn.Canvas().StretchDraw(Rect(0, 0, c.TargetWidth, c.TargetHeight), picture);
+            const int32_t size = c.TargetWidth * c.TargetHeight * 2;
+            Texels expected(size_t(size / 2)), texels(size_t(size / 2));
+            CopyScanLines(drawn, size, expected.data());
+            dark ? ColorKeyDark1555(expected.data(), size) : ColorKey1555(expected.data(), size);
+            ASSERT_TRUE(StretchKeyed1555(picture, c.TargetWidth, c.TargetHeight, dark, texels.data()));
+            EXPECT_EQ(texels, expected) << c.Format << " " << c.Width << " to " << c.TargetWidth << " dark " << dark;
+        }
+    }
+    TBitmap other;
+    other.SetPixelFormat(pf16bit);
+    other.SetSize(2, 2);
+    Texels untouched(4, 0x1234);
+    EXPECT_FALSE(StretchKeyed1555(other, 2, 2, false, untouched.data()));
+    EXPECT_EQ(untouched, Texels(4, 0x1234));
 }
 
 TEST(CopyScanLines, CopiesWholeRowsTopFirstCutToSize) {

@@ -259,6 +259,52 @@ TEST(MetafileDraw, EnhancedClipPathAndRegionBounds) {
     EXPECT_EQ(Count(Render(e.Build(8, 8), 8, 8), kRed), 64);
 }
 
+// Regions of several rectangles clip to each of them, excluded rectangles
+// cut holes; two-colour pattern brushes take the text colour for their 0
+// bits and the background colour for their 1 bits.
+TEST(MetafileDraw, RegionsClipToTheirRectanglesAndMonochromeBrushesTakeTheTextColours) {
+    TEmfWriter e;
+    e.Select(kNullPen).Brush(1, 0, kRed).Select(1);
+    e.Ints(75, {64, 5, 32, 1, 2, 32, 0, 0, 8, 8, 0, 0, 2, 2, 6, 6, 8, 8}).Ints(29, {0, 0, 1, 1}).Rectangle(0, 0, 8, 8);
+    const TBitmap clipped = Render(e.Build(8, 8), 8, 8);
+    EXPECT_EQ(Count(clipped, kRed), 7) << Picture(clipped);
+    EXPECT_EQ(clipped.Pixel(1, 1), kRed);
+    EXPECT_EQ(clipped.Pixel(0, 0), kPaper);
+    EXPECT_EQ(clipped.Pixel(7, 7), kRed);
+
+    TBytes mono = MakeDib(2, 1, 1, [](int x, int) { return TColor(x); }, {clBlack, clWhite});
+    TBytes brush;
+    for (const int64_t v : {int64_t(2), int64_t(2), int64_t(32), int64_t(48), int64_t(80), int64_t(mono.size() - 48)})
+        Put32(brush, v);
+    Append(brush, mono);
+    TEmfWriter m;
+    m.Select(kNullPen).Record(93, brush).Select(2).Ints(24, {kRed}).Ints(25, {kBlue}).Rectangle(0, 0, 4, 1);
+    EXPECT_EQ(Picture(Render(m.Build(4, 1), 4, 1)), "RBRB\n");
+}
+
+// Text takes the text colour within its cell below the reference point,
+// over the background colour while the background mode is opaque.
+TEST(MetafileDraw, TextDrawsInItsColourInsideItsCell) {
+    for (const int mode : {1, 2}) {
+        TEmfWriter e;
+        e.Font(1, -12, 400, false, false, 0, u"DejaVu Sans").Select(1).Ints(24, {kRed}).Ints(25, {kGreen});
+        e.Ints(18, {mode}).TextOut(4, 4, u"HH");
+        const TBitmap b = Render(e.Build(30, 24), 30, 24);
+        int inkLeft = 30, inkRight = -1, inkTop = 24, inkBottom = -1;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 30; ++x)
+                if (b.Pixel(x, y) == kRed)
+                    inkLeft = std::min(inkLeft, x), inkRight = std::max(inkRight, x), inkTop = std::min(inkTop, y),
+                    inkBottom = std::max(inkBottom, y);
+        EXPECT_GT(Count(b, kRed), 20) << Picture(b);
+        EXPECT_GE(inkLeft, 4);
+        EXPECT_LE(inkRight, 4 + 20);
+        EXPECT_GE(inkTop, 4);
+        EXPECT_LE(inkBottom, 4 + 14);
+        EXPECT_EQ(Count(b, kGreen) > 0, mode == 2) << Picture(b);
+    }
+}
+
 TEST(MetafileDraw, EnhancedBeziersAndGeometricPens) {
     TEmfWriter e;
     TBytes curve;

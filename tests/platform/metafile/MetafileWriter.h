@@ -3,10 +3,12 @@
 // bitmaps their bitmap records carry.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "Graphics.h"
@@ -88,6 +90,7 @@ inline size_t DibInfoSize(const TBytes& dib) {
 class TWmfWriter {
 public:
     TWmfWriter& Record(uint16_t function, const TBytes& params) {
+        largest_ = std::max(largest_, int64_t(3 + params.size() / 2));
         Put32(records_, int64_t(3 + params.size() / 2));
         Put16(records_, function);
         Append(records_, params);
@@ -137,6 +140,36 @@ public:
         return Record(function, p);
     }
 
+    // A logical font: height, weight, italic, underline, escapement, face.
+    TWmfWriter& Font(int height, int weight, bool italic, bool underline, int escapement, const std::string& face) {
+        TBytes p;
+        for (int v : {height, 0, escapement, escapement, weight}) Put16(p, v);
+        for (int v : {int(italic), int(underline), 0, 0, 0, 0, 0, 0}) p.push_back(uint8_t(v));
+        TBytes name(face.begin(), face.end());
+        name.resize(32, 0);
+        Append(p, name);
+        return Record(0x02FB, p);
+    }
+    TWmfWriter& TextOut(int x, int y, const std::string& text) {
+        TBytes p;
+        Put16(p, int(text.size()));
+        Append(p, TBytes(text.begin(), text.end()));
+        if (text.size() % 2) p.push_back(0);
+        Put16(p, y);
+        Put16(p, x);
+        return Record(0x0521, p);
+    }
+    // With ETO_OPAQUE or ETO_CLIPPED in options, rect (left, top, right,
+    // bottom) comes too.
+    TWmfWriter& ExtTextOut(int x, int y, const std::string& text, int options, std::initializer_list<int> rect = {}) {
+        TBytes p;
+        for (int v : {y, x, int(text.size()), options}) Put16(p, v);
+        for (int v : rect) Put16(p, v);
+        Append(p, TBytes(text.begin(), text.end()));
+        if (text.size() % 2) p.push_back(0);
+        return Record(0x0A32, p);
+    }
+
     TBytes Plain() const {
         TBytes b;
         Put16(b, 1);
@@ -144,7 +177,7 @@ public:
         Put16(b, 0x0300);
         Put32(b, int64_t((18 + records_.size() + 6) / 2));
         Put16(b, 16);
-        Put32(b, 0);
+        Put32(b, largest_);
         Put16(b, 0);
         Append(b, records_);
         Put32(b, 3);
@@ -167,6 +200,7 @@ public:
 
 private:
     TBytes records_;
+    int64_t largest_ = 3;  // in words, as the header counts it
 };
 
 inline TBytes EnhancedRecordBytes(uint32_t type, const TBytes& params) {
@@ -210,6 +244,30 @@ public:
             Put32(p, y);
         }
         return Record(type, p);
+    }
+    TEmfWriter& Font(int index, int height, int weight, bool italic, bool underline, int escapement,
+                     const std::u16string& face) {
+        TBytes p;
+        for (int64_t v : {int64_t(index), int64_t(height), int64_t(0), int64_t(escapement), int64_t(escapement), int64_t(weight)})
+            Put32(p, v);
+        for (int v : {int(italic), int(underline), 0, 0, 0, 0, 0, 0}) p.push_back(uint8_t(v));
+        std::u16string name = face;
+        name.resize(32, 0);
+        for (char16_t c : name) Put16(p, c);
+        p.resize(p.size() + 320 - 92, 0);  // the rest of an extended logical font
+        return Record(82, p);
+    }
+    // EXTTEXTOUTW of a UTF-16 string at (x, y).
+    TEmfWriter& TextOut(int x, int y, const std::u16string& text, int options = 0) {
+        TBytes p;
+        for (int i = 0; i < 4; ++i) Put32(p, 0);  // bounds
+        Put32(p, 1);                             // compatible graphics mode
+        for (int i = 0; i < 2; ++i) PutFloat(p, 0);
+        for (int64_t v : {int64_t(x), int64_t(y), int64_t(text.size()), int64_t(76), int64_t(options)}) Put32(p, v);
+        for (int i = 0; i < 5; ++i) Put32(p, 0);  // rectangle, no advances
+        for (char16_t c : text) Put16(p, c);
+        if (text.size() % 2) Put16(p, 0);
+        return Record(84, p);
     }
     // StretchDIBits of a whole bitmap onto (x, y, width, height).
     // infoSize 0: the header and colour table are as long as the header says.
