@@ -1,6 +1,4 @@
-#include <QDir>
 #include <QMouseEvent>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -17,6 +15,7 @@
 #include <Windows.h>
 #include <ZorDX_Render.h>
 
+#include "CommaLocale.h"
 #include "DirectInput8.h"
 #include "ProgramUnits.h"
 #include "QtTestMain.h"
@@ -142,20 +141,10 @@ TEST(Form1Controls, EveryIntermediateTextCounts) {
     }
 }
 
-// A locale whose decimal separator is a comma, made for this process when
-// the system has none installed.
-bool UseCommaLocale(QTemporaryDir& folder) {
-    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) return true;
-    const QString target = folder.filePath("de_DE.UTF-8");
-    if (QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", target}) != 0 && !QDir(target).exists())
-        return false;
-    setenv("LOCPATH", folder.path().toLocal8Bit().constData(), 1);
-    return std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
-}
-
 TEST(Form1Controls, EditUsesTheLocaleDecimalSeparator) {
     QTemporaryDir folder;
-    if (!UseCommaLocale(folder)) GTEST_SKIP() << "no German locale available";
+    ASSERT_TRUE(UseCommaLocale(folder.path().toStdString()))
+        << "no comma locale: localedef and the locales package are needed";
     Form1->Edit1->setText("0,75");
     EXPECT_FLOAT_EQ(LightZ, 0.75f);
     Form1->Edit1->setText("0.75");

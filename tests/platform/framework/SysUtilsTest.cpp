@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string>
+
+#include "CommaLocale.h"
 
 namespace {
 
@@ -60,25 +63,20 @@ TEST(StrToFloatDef, AcceptsOnlyTheNumberGrammar) {
     for (const auto& c : cases) EXPECT_EQ(StrToFloatDef(c.text, -7, c.separator), c.expected) << '"' << c.text << '"';
 }
 
-// The locale path needs a comma locale; where none is installed the
-// separator logic above stands in for it.
+// The locale path, under a comma locale (compiled for the test where the
+// system has none generated).
 TEST(DecimalSeparator, FollowsTheNumericLocale) {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     EXPECT_EQ(DecimalSeparator(), '.');
-    bool found = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE"})
-        if (std::setlocale(LC_NUMERIC, name)) {
-            found = true;
-            break;
-        }
-    if (found) {
-        EXPECT_EQ(DecimalSeparator(), ',');
-        EXPECT_EQ(FloatToStr(0.5), "0,5");
-        EXPECT_EQ(StrToFloatDef("0,5", 0), 0.5);
-        EXPECT_EQ(StrToFloatDef("0.5", 0), 0);
-    }
+    const std::filesystem::path folder = testing::TempDir() + "comma-locale-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    ASSERT_TRUE(UseCommaLocale(folder)) << "no comma locale: localedef and the locales package are needed";
+    EXPECT_EQ(DecimalSeparator(), ',');
+    EXPECT_EQ(FloatToStr(0.5), "0,5");
+    EXPECT_EQ(StrToFloatDef("0,5", 0), 0.5);
+    EXPECT_EQ(StrToFloatDef("0.5", 0), 0);
     std::setlocale(LC_NUMERIC, saved.c_str());
-    if (!found) GTEST_SKIP() << "no comma locale installed";
+    std::filesystem::remove_all(folder);
 }
 
 TEST(FileNames, ExtensionsAndCase) {
