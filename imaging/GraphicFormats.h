@@ -203,6 +203,7 @@ private:
     bool ChunkCRCMatches(const uint8_t* data);
     bool IsChunk(const char* type) const;
     void SkipChunk();
+    bool NextChunk();
     void SetupColorDepth();
     void ReleaseBuffers();
     void ReadBackground();
@@ -256,6 +257,8 @@ private:
     TByteBlock CompressedData;
     std::vector<size_t> ImageChunkEnds;
     std::exception_ptr DataError;
+    // The file ends right after the image data's last whole chunk.
+    bool fileEndsAfterData_ = false;
     size_t nextChunk_ = 0;
 
     // IHDR facts the decoding steps need.

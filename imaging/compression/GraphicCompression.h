@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "SysUtils.h"
 
@@ -260,6 +262,8 @@ public:
 class TLZMADecoder : public TDecoder {
 public:
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode, answering where the data written ends.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 };
 
@@ -269,6 +273,8 @@ public:
     TZSTDDecoder();
     ~TZSTDDecoder() override;
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
+    // Decode, answering where the data written ends.
+    uint8_t* DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize);
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
 private:
@@ -379,8 +385,6 @@ private:
     TImageProperties& properties_;
     const uint8_t* tables_ = nullptr;
     uint32_t tablesLength_ = 0;
-    uint16_t horizontalSubsampling_ = 1;
-    uint16_t verticalSubsampling_ = 1;
     bool blueFirst_;
 };
 
@@ -432,6 +436,31 @@ private:
     bool autoReset_;
     bool initialized_ = false;
 };
+
+// The pieces of an old-style JPEG image (TIFF compression 6) that its
+// fields point at.
+struct TOldJPEGParts {
+    uint32_t Width = 0, Height = 0;
+    uint8_t Components = 0;
+    // Sampling of the first component; the others are not subsampled.
+    uint8_t HorizontalSampling = 1, VerticalSampling = 1;
+    uint32_t RestartInterval = 0;
+    // One table per component: 64 quantisation values; 16 code counts and
+    // the code values.
+    std::vector<std::vector<uint8_t>> QuantTables, DCTables, ACTables;
+    // A JPEG header (JPEGInterchangeFormat) whose tables and frame are used
+    // before those of the fields; may be empty.
+    std::vector<uint8_t> Header;
+    // The entropy-coded data of each strip, in order.
+    std::vector<std::pair<const uint8_t*, size_t>> Scans;
+};
+
+// Whether a JPEG stream's header runs up to a scan (a whole stream, not
+// tables alone).
+bool JPEGHasScan(const std::vector<uint8_t>& stream);
+// One baseline JPEG stream of the parts: the header's segments, the
+// fields' tables and a frame where the header has none, the scans.
+std::vector<uint8_t> OldJPEGStream(const TOldJPEGParts& parts);
 
 // Reverses the order of the bits in each of count bytes.
 void ReverseBits(uint8_t* bytes, size_t count);

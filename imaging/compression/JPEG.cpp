@@ -143,10 +143,6 @@ void TTIFFJPEGDecoder::BeginDecode() {
     library.created = true;
     library.info.progress = &library.progress;
 
-    const TByteArray& subsampling = properties_.YCbCrSubSampling;
-    horizontalSubsampling_ = subsampling.size() > 0 ? subsampling[0] : 1;
-    verticalSubsampling_ = subsampling.size() > 1 ? subsampling[1] : 1;
-
     if (tables_ != nullptr) {
         library.Serve(tables_, tablesLength_);
         int result = 0;
@@ -175,16 +171,19 @@ uint8_t* TTIFFJPEGDecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int3
     const uint32_t rowsLeft = p.Height - std::min(p.CurrentRow, p.Height);
     const uint32_t rows = p.RowsPerStrip.empty() ? rowsLeft : std::min(p.RowsPerStrip[0], rowsLeft);
     const bool interleaved = p.PlanarConfig == 1;
-    if (info.image_width != p.Width || info.image_height != rows) throw EGraphicCompression(gsJPEGStripSize);
+    // The data is trusted as libtiff trusts it: a last strip coded at the
+    // full strip height gives the rows the image still needs, a shorter one
+    // what it holds; only a stream taller than any strip (whose decoding
+    // could cost what no strip holds) or of another width is refused.
+    const uint32_t tallest = std::max(rows, p.RowsPerStrip.empty() ? 0u : p.RowsPerStrip[0]);
+    if (info.image_width != p.Width || info.image_height > tallest) throw EGraphicCompression(gsJPEGStripSize);
     if (info.num_components != (interleaved ? p.SamplesPerPixel : 1)) throw EGraphicCompression(gsJPEGComponentCount);
     if (info.data_precision != p.BitsPerSample) throw EGraphicCompression(gsJPEGDataPrecision);
-    for (int i = 0; i < info.num_components; ++i) {
-        const jpeg_component_info& component = info.comp_info[i];
-        const bool subsampled = interleaved && i == 0;
-        if (component.h_samp_factor != (subsampled ? horizontalSubsampling_ : 1) ||
-            component.v_samp_factor != (subsampled ? verticalSubsampling_ : 1))
-            throw EGraphicCompression(gsJPEGSamplingFactors);
-    }
+    // Interleaved data may be subsampled otherwise than YCbCrSubSampling
+    // says (writers that leave the tag at its default): libjpeg follows the
+    // data's own factors. A separately stored plane is one full component.
+    if (!interleaved && (info.comp_info[0].h_samp_factor != 1 || info.comp_info[0].v_samp_factor != 1))
+        throw EGraphicCompression(gsJPEGSamplingFactors);
 
     // Only YCbCr pixels are converted; libjpeg has no conversion from
     // components of unknown meaning, so all else comes out as stored.

@@ -12,9 +12,13 @@ constexpr uint64_t MemoryLimit = uint64_t(128) << 20;
 }  // namespace
 
 void TLZMADecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) {
-    if (packedSize <= 0 || unpackedSize <= 0) return;
+    DecodeUpTo(source, dest, packedSize, unpackedSize);
+}
+
+uint8_t* TLZMADecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize) {
+    if (packedSize <= 0 || unpackedSize <= 0) return dest;
     lzma_stream stream = LZMA_STREAM_INIT;
-    if (lzma_stream_decoder(&stream, MemoryLimit, 0) != LZMA_OK) return;
+    if (lzma_stream_decoder(&stream, MemoryLimit, 0) != LZMA_OK) return dest;
     stream.next_in = source;
     stream.avail_in = size_t(packedSize);
     stream.next_out = dest;
@@ -22,4 +26,5 @@ void TLZMADecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, 
     while (stream.avail_out > 0 && lzma_code(&stream, LZMA_FINISH) == LZMA_OK) {
     }
     lzma_end(&stream);
+    return stream.next_out;
 }

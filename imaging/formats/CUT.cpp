@@ -51,9 +51,10 @@ TLogPalette GrayRamp() {
 
 }  // namespace
 
+// The class cannot tell its files: the picture lets it read a ".cut" file
+// before asking the other classes about the content.
 const TGraphicClassDesc TCUTGraphic::ClassDesc = {
-    "TCUTGraphic", [] { return std::unique_ptr<TGraphic>(new TCUTGraphic); }, &TCUTGraphic::ProbeStream,
-    TFormatGraphic::StaticClass()};
+    "TCUTGraphic", [] { return std::unique_ptr<TGraphic>(new TCUTGraphic); }, nullptr, TFormatGraphic::StaticClass()};
 
 bool TCUTGraphic::ProbeStream(TStream&) { return false; }
 

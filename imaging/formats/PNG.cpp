@@ -115,6 +115,21 @@ bool TPNGGraphic::IsChunk(const char* type) const {
 
 void TPNGGraphic::SkipChunk() { SourceStream->Seek(int64_t(ChunkLength) + 4, TSeekOrigin::soCurrent); }
 
+// Once the image has been read, a file that ends before its next chunk (an
+// IEND cut short) keeps the image, as readers that stop after it show it.
+bool TPNGGraphic::NextChunk() {
+    if (!imageRead_) {
+        ReadChunkHeader();
+        return true;
+    }
+    try {
+        ReadChunkHeader();
+        return true;
+    } catch (const EReadError&) {
+        return false;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Properties
 
@@ -152,7 +167,8 @@ bool TPNGGraphic::ReadProperties(TStream& stream, int imageIndex) {
     p.Interlaced = ihdr[12] != 0;
     p.HasAlpha = p.ColorScheme == csGrayAlpha || p.ColorScheme == csRGBA || p.ColorScheme == csBGRA;
 
-    for (;;) {
+    // The scan for the gamma ends at IEND or where the file does.
+    while (stream.Size() - stream.Position() >= 8) {
         ReadChunkHeader();
         if (IsChunk("gAMA")) {
             ReadChunkData();
@@ -162,6 +178,7 @@ bool TPNGGraphic::ReadProperties(TStream& stream, int imageIndex) {
         SkipChunk();
         if (IsChunk("IEND")) return true;
     }
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -200,6 +217,7 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
         for (;;) {
             if (IsChunk("IDAT")) {
                 ReadImageData();
+                if (fileEndsAfterData_) break;
             } else if (IsChunk("PLTE")) {
                 if (ChunkLength % 3 != 0) RaiseGraphicErrorFmt(gsInvalidPalette, gsPNG);
                 ReadChunkData();
@@ -207,7 +225,7 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                     SetupColorDepth();
                     ChunkPalette = ColorConverter->CreateColorPalette({ChunkData.get()}, 0, ChunkLength / 3, false);
                 }
-                ReadChunkHeader();
+                if (!NextChunk()) break;
                 continue;
             } else if (IsChunk("gAMA")) {
                 ReadChunkData();
@@ -216,24 +234,24 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
                     ColorConverter->TargetMode |= cvApplyGamma;
                     Properties.Flags |= ifGammaCorrected;
                 }
-                ReadChunkHeader();
+                if (!NextChunk()) break;
                 continue;
             } else if (IsChunk("bKGD")) {
                 ReadChunkData();
                 ReadBackground();
-                ReadChunkHeader();
+                if (!NextChunk()) break;
                 continue;
             } else if (IsChunk("tRNS")) {
                 ReadChunkData();
                 ReadTransparency();
-                ReadChunkHeader();
+                if (!NextChunk()) break;
                 continue;
             }
             // Any other chunk, and the one met after the image data.
             SkipChunk();
             if (IsChunk("IEND")) break;
             if (IsCritical(ChunkType)) RaiseGraphicError(gsUnknownCriticalChunk);
-            ReadChunkHeader();
+            if (!NextChunk()) break;
         }
         Inflater->EndDecode();
     } catch (...) {
@@ -396,6 +414,8 @@ void TPNGGraphic::CollectImageData(uint64_t filteredSize) {
         std::min<uint64_t>(uint64_t(std::max<int64_t>(end - position, 0)), compressBound(filteredSize))));
     ImageChunkEnds.clear();
     DataError = nullptr;
+    fileEndsAfterData_ = false;
+    bool whole = false;  // the last chunk read is whole, CRC included
     try {
         while (IsChunk("IDAT")) {
             const size_t start = CompressedData.size();
@@ -406,12 +426,15 @@ void TPNGGraphic::CollectImageData(uint64_t filteredSize) {
             if (!ChunkCRCMatches(CompressedData.data() + start) && !DataError)
                 DataError = std::make_exception_ptr(EInvalidGraphic(Format(gsInvalidCRC, gsPNG)));
             position += int64_t(ChunkLength) + 12;
-            ReadChunkHeader();
-            // A chunk is usable once the header behind it has been read, as
-            // a reader fetching chunk by chunk reads them.
             if (!DataError) ImageChunkEnds.push_back(CompressedData.size());
+            whole = true;
+            ReadChunkHeader();
+            whole = false;
         }
     } catch (const EReadError&) {
+        // A file that ends right after whole image data has its image; the
+        // error stands only if the rows need more.
+        fileEndsAfterData_ = whole && !DataError;
         if (!DataError) DataError = std::current_exception();
     }
 }
@@ -437,8 +460,10 @@ void TPNGGraphic::ReadRow(uint8_t* buffer, uint32_t count) {
         const auto packed = static_cast<int32_t>(CompressedData.data() + ImageChunkEnds[nextChunk_ - 1] - InflateCursor);
         Inflater->Decode(InflateCursor, target, packed, static_cast<int32_t>(end - target));
         const int result = Inflater->ZLibResult();
+        // Bytes after the end of the stream are padding some encoders
+        // write: libpng warns of them and every reader shows the image.
         if (result == Z_STREAM_END) {
-            if (target < end || Inflater->AvailableInput() > 0) RaiseGraphicErrorFmt(gsExtraCompressedData, gsPNG);
+            if (target < end) RaiseGraphicErrorFmt(gsExtraCompressedData, gsPNG);
             return;
         }
         if (result != Z_OK) RaiseGraphicErrorFmt(gsCompression, gsPNG);
@@ -572,7 +597,7 @@ void TPNGGraphic::ReadImageData() {
     CollectImageData(filteredSize);
     if (filteredSize > CompressedData.size() * DeflateBestRatio) RaiseGraphicErrorFmt(gsInvalidImage, gsPNG);
 
-    if (!DataError && filteredSize <= WholeInflateLimit) {
+    if ((!DataError || fileEndsAfterData_) && filteredSize <= WholeInflateLimit) {
         TByteBlock image = InflateImage(static_cast<size_t>(filteredSize));
         if (!image.empty()) {
             // The bitmap takes the place of the compressed data.
@@ -584,5 +609,5 @@ void TPNGGraphic::ReadImageData() {
     }
     CreateImage(false);
     DecodeStreaming();
-    if (DataError) std::rethrow_exception(DataError);
+    if (DataError && !fileEndsAfterData_) std::rethrow_exception(DataError);
 }

@@ -220,7 +220,7 @@ void TTIFFGraphic::ConfigureColorManager() {
     TColorScheme source = p.ColorScheme;
     // The JPEG decoder delivers colour as red, green, blue, and YCbCr pixels
     // it converts itself in the bitmap's order.
-    if (p.Compression == ckJPEG && (source == csRGB || source == csYCbCr))
+    if ((p.Compression == ckJPEG || p.Compression == ckOldJPEG) && (source == csRGB || source == csYCbCr))
         source = JPEGDeliversBGR(p) ? csBGR : csRGB;
     uint32_t used = SamplesNeeded(source);
     if (p.SamplesPerPixel < used) throw EColorConversionError(gsInvalidPixelDepth);
@@ -327,6 +327,9 @@ private:
     void UseDecoderUpTo(std::unique_ptr<T> decoder);
     TImageProperties& JPEGProperties();
     void ReadChunkTable();
+    void InferByteCounts();
+    void ReadOldJPEG();
+    void UseOldJPEGStream(std::vector<uint8_t> stream);
     uint64_t ChunkCount() const;
     uint64_t ChunkLength(size_t index, uint32_t rows) const;
     void CheckInputCovers();
@@ -377,6 +380,8 @@ private:
     // What the JPEG decoder reads of a tile, since tiles are not the image.
     TImageProperties tileProperties_;
     TCardinalArray offsets_, byteCounts_;
+    // An old-style JPEG image's one stream, standing in for its strips.
+    std::vector<uint8_t> oldJPEG_;
 
     // The stream's bytes from viewStart_ to viewEnd_ (offsets of the TIFF
     // data), where every chunk lies.
@@ -427,6 +432,13 @@ void TTIFFGraphic::TLoader::PlanLayout() {
     } else {
         chunkWidth_ = p_.Width;
         chunkLength_ = p_.RowsPerStrip[0] == 0 ? p_.Height : std::min(p_.RowsPerStrip[0], p_.Height);
+    }
+    // Old-style JPEG strips are pieces of one stream: the image is decoded
+    // as one strip.
+    if (p_.Compression == ckOldJPEG) {
+        if ((p_.Flags & ifTiled) || separate || reader_.Value(tagJPEGProc, 1) != 1)
+            RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
+        chunkLength_ = p_.Height;
     }
     // A fax row is decoded for the pixels inside the image only, so that a
     // tile claimed far wider than the image costs nothing.
@@ -496,9 +508,12 @@ void TTIFFGraphic::TLoader::CreateDecoderFor(uint32_t options, bool reversed) {
             p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
             UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
             return;
+        case ckOldJPEG:
+            UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
+            return;
         case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
-        case ckLZMA: decoder_ = std::make_unique<TLZMADecoder>(); return;
-        case ckZSTD: decoder_ = std::make_unique<TZSTDDecoder>(); return;
+        case ckLZMA: UseDecoderUpTo(std::make_unique<TLZMADecoder>()); return;
+        case ckZSTD: UseDecoderUpTo(std::make_unique<TZSTDDecoder>()); return;
         case ckWebP:
             decoder_ = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
             return;
@@ -519,6 +534,11 @@ void TTIFFGraphic::TLoader::UseDecoderUpTo(std::unique_ptr<T> decoder) {
 // The JPEG decoder checks each stream against the strip it fills; a tile
 // is handed to it as an image of one strip.
 TImageProperties& TTIFFGraphic::TLoader::JPEGProperties() {
+    if (p_.Compression == ckOldJPEG) {
+        tileProperties_ = p_;
+        tileProperties_.RowsPerStrip = {p_.Height};
+        return tileProperties_;
+    }
     if (!(p_.Flags & ifTiled)) return p_;
     tileProperties_ = p_;
     tileProperties_.Width = chunkWidth_;
@@ -536,9 +556,12 @@ void TTIFFGraphic::TLoader::ReadChunkTable() {
     // Every tile must be listed, so that the work of a tile grid follows the
     // file (missing strips only leave their rows empty).
     if (tiled && offsets_.size() < uint64_t(across_) * down_ * planes_) RaiseGraphicErrorFmt(gsInvalidImage, gsTIFF);
-    if (byteCounts_.size() >= offsets_.size()) return;
+    if (byteCounts_.size() < offsets_.size()) InferByteCounts();
+    if (p_.Compression == ckOldJPEG) ReadOldJPEG();
+}
 
-    // Chunks without a byte count reach to the next chunk or the file's end.
+// Chunks without a byte count reach to the next chunk or the file's end.
+void TTIFFGraphic::TLoader::InferByteCounts() {
     TCardinalArray sorted = offsets_;
     std::sort(sorted.begin(), sorted.end());
     const size_t known = byteCounts_.size();
@@ -550,8 +573,74 @@ void TTIFFGraphic::TLoader::ReadChunkTable() {
     }
 }
 
-// The bytes of the stream from a chunk's offset to its end.
+// Old-style JPEG as libtiff reads it: the stream JPEGInterchangeFormat
+// points at when it is whole, else one made of the header it points at, the
+// tables of the fields and the strips' scan data. It takes the place of the
+// strips: one chunk of the whole image.
+void TTIFFGraphic::TLoader::ReadOldJPEG() {
+    TOldJPEGParts parts;
+    parts.Width = p_.Width;
+    parts.Height = p_.Height;
+    parts.Components = p_.SamplesPerPixel;
+    if (const TByteArray& sub = p_.YCbCrSubSampling; p_.ColorScheme == csYCbCr && sub.size() >= 2) {
+        parts.HorizontalSampling = sub[0];
+        parts.VerticalSampling = sub[1];
+    }
+    parts.RestartInterval = reader_.Value(tagJPEGRestartInterval, 0);
+    const uint64_t fileBytes = streamSize_ - reader_.StartPosition;
+    if (const uint64_t header = reader_.Value(tagJPEGInterchangeFormat, 0); header > 0 && header < fileBytes) {
+        const uint64_t length = reader_.Value(tagJPEGInterchangeFormatLength, 0);
+        parts.Header.resize(std::min(length ? length : fileBytes, fileBytes - header));
+        reader_.ReadAt(header, parts.Header.data(), parts.Header.size());
+        if (JPEGHasScan(parts.Header)) {
+            UseOldJPEGStream(std::move(parts.Header));
+            return;
+        }
+    }
+    // Tables: 64 quantisation values, or 16 code counts and their values.
+    const auto tables = [this](uint16_t tag, bool huffman) {
+        std::vector<std::vector<uint8_t>> found;
+        for (const uint32_t offset : reader_.ValueList(tag)) {
+            std::vector<uint8_t> table(huffman ? 16 : 64);
+            if (found.size() == 4 || !reader_.ReadAt(offset, table.data(), table.size())) break;
+            if (huffman) {
+                size_t values = 0;
+                for (uint8_t count : table) values += count;
+                table.resize(16 + std::min<size_t>(values, 256));
+                if (!reader_.ReadAt(uint64_t(offset) + 16, table.data() + 16, table.size() - 16)) break;
+            }
+            found.push_back(std::move(table));
+        }
+        return found;
+    };
+    parts.QuantTables = tables(tagJPEGQTables, false);
+    parts.DCTables = tables(tagJPEGDCTables, true);
+    parts.ACTables = tables(tagJPEGACTables, true);
+    std::vector<uint8_t> scans;
+    std::vector<size_t> ends;
+    for (size_t i = 0; i < offsets_.size(); ++i) {
+        const uint64_t size = std::min<uint64_t>(byteCounts_[i], BytesAt(offsets_[i]));
+        scans.resize(scans.size() + size);
+        reader_.ReadAt(offsets_[i], scans.data() + scans.size() - size, size);
+        ends.push_back(scans.size());
+    }
+    for (size_t i = 0; i < ends.size(); ++i) {
+        const size_t start = i ? ends[i - 1] : 0;
+        parts.Scans.push_back({scans.data() + start, ends[i] - start});
+    }
+    UseOldJPEGStream(OldJPEGStream(parts));
+}
+
+void TTIFFGraphic::TLoader::UseOldJPEGStream(std::vector<uint8_t> stream) {
+    oldJPEG_ = std::move(stream);
+    offsets_ = {0};
+    byteCounts_ = {uint32_t(std::min<size_t>(oldJPEG_.size(), UINT32_MAX))};
+}
+
+// The bytes of the stream from a chunk's offset to its end (of the old-style
+// JPEG stream, where it stands in for the strips).
 uint64_t TTIFFGraphic::TLoader::BytesAt(uint32_t offset) const {
+    if (!oldJPEG_.empty()) return offset < oldJPEG_.size() ? oldJPEG_.size() - offset : 0;
     const uint64_t start = uint64_t(reader_.StartPosition) + offset;
     return start < streamSize_ ? streamSize_ - start : 0;
 }
@@ -597,6 +686,10 @@ void TTIFFGraphic::TLoader::CheckInputCovers() {
 // The stream's bytes from the first chunk to the end of the last: a memory
 // stream's own, else read in one piece.
 void TTIFFGraphic::TLoader::MapChunks() {
+    if (!oldJPEG_.empty()) {
+        view_ = oldJPEG_.data();
+        return;
+    }
     const uint64_t start = uint64_t(reader_.StartPosition) + viewStart_;
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream_)) {
         view_ = memory->Memory() + start;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "GraphicFormats.h"
+#include "PixelAccess.h"
 
 namespace {
 
@@ -41,9 +42,11 @@ TLogPalette PaletteFromWords(const uint8_t* map, uint32_t count) {
     for (auto& entry : palette.palPalEntry) {
         const uint16_t word = static_cast<uint16_t>(map[0] | (map[1] << 8));
         map += 2;
-        entry.peRed = static_cast<uint8_t>((word & 0x7C00) >> 7);
-        entry.peGreen = static_cast<uint8_t>((word & 0x03E0) >> 2);
-        entry.peBlue = static_cast<uint8_t>((word & 0x1F) << 3);
+        // Five bits widened by repeating their top bits, as 15-bit pixels
+        // are shown: 31 is 255.
+        entry.peRed = Widen5(word >> 10 & 31);
+        entry.peGreen = Widen5(word >> 5 & 31);
+        entry.peBlue = Widen5(word & 31);
     }
     return palette;
 }

@@ -108,8 +108,9 @@ void RequireData(TStream& stream, int64_t bytes) {
     if (stream.Size() - stream.Position() < bytes) Invalid("the pixel data is truncated");
 }
 
-// Decodes RLE8 or RLE4 data into an indexed bitmap stored bottom-up.
-void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4) {
+// Decodes RLE8 or RLE4 data into an indexed bitmap, its rows stored
+// bottom-up or, as some writers store them, top-down.
+void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4, bool topDown) {
     const int width = bitmap.Width(), height = bitmap.Height();
     const TPixelFormat format = bitmap.PixelFormat();
     size_t at = 0;
@@ -118,7 +119,7 @@ void DecodeRle(const std::vector<uint8_t>& data, TBitmap& bitmap, bool rle4) {
     // amount of data can make it overflow.
     auto put = [&](unsigned index) {
         if (x >= width) return;
-        WriteIndex(bitmap.ScanLine(height - 1 - y), x, format, index);
+        WriteIndex(bitmap.ScanLine(topDown ? y : height - 1 - y), x, format, index);
         ++x;
     };
     while (y < height) {
@@ -166,7 +167,6 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
     if (h.width <= 0 || h.height == 0 || h.height == INT_MIN)
         Invalid(Format("invalid size %d x %d", h.width, h.height));
     const bool topDown = h.height < 0;
-    if (topDown && rle) Invalid("run-length bitmaps must be stored bottom-up");
     int height = topDown ? -h.height : h.height;
     if (iconImage) height /= 2;
     if (height == 0) Invalid("invalid icon image height");
@@ -178,19 +178,22 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
     const int64_t entrySize = h.core ? 3 : 4;
     const int64_t defaultColors = bits <= 8 ? (int64_t{1} << bits) : 0;
     const int64_t colors = h.core || h.colorsUsed == 0 ? defaultColors : h.colorsUsed;
-    if (colors > 256 && bits <= 8) Invalid(Format("a colour table of %lld entries", static_cast<long long>(colors)));
     TLogPalette palette;
     if (bits <= 8) {
         // Some writers store fewer entries than the bit depth allows: the
         // table then ends where the pixels begin, and the indices without an
-        // entry are black.
+        // entry are black. A table that declares more entries than the
+        // pixels can index gives its first ones, as FreeImage and DevIL take
+        // them; the pixels follow the whole table.
         const int64_t tableStart = stream.Position();
         const int64_t stored =
             bitsOffset >= tableStart ? std::min(colors, (bitsOffset - tableStart) / entrySize) : colors;
-        std::vector<uint8_t> table(static_cast<size_t>(stored * entrySize));
-        if (stream.Read(table.data(), static_cast<int64_t>(table.size())) != static_cast<int64_t>(table.size()))
-            Invalid("the colour table is truncated");
-        for (int64_t i = 0; i < std::min(stored, defaultColors); ++i) {
+        const int64_t used = std::min(stored, defaultColors);
+        if (stream.Size() - tableStart < stored * entrySize) Invalid("the colour table is truncated");
+        std::vector<uint8_t> table(static_cast<size_t>(used * entrySize));
+        stream.ReadBuffer(table.data(), static_cast<int64_t>(table.size()));
+        stream.Seek((stored - used) * entrySize, TSeekOrigin::soCurrent);
+        for (int64_t i = 0; i < used; ++i) {
             const uint8_t* e = table.data() + i * entrySize;
             palette.palPalEntry.push_back({e[2], e[1], e[0], 0});
         }
@@ -228,7 +231,7 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
         std::vector<uint8_t> data(static_cast<size_t>(available));
         stream.ReadBuffer(data.data(), available);
         result.SetSize(h.width, height);
-        DecodeRle(data, result, compression == BI_RLE4);
+        DecodeRle(data, result, compression == BI_RLE4, topDown);
     } else {
         const int64_t stride = (static_cast<int64_t>(h.width) * bits + 31) / 32 * 4;
         RequireData(stream, stride * height);
@@ -257,10 +260,13 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
         }
         // Plain 32-bit bitmaps usually leave the fourth byte zero; only when
         // some pixel sets it is it taken as alpha, and with explicit masks
-        // only when an alpha mask is given.
+        // only when an alpha mask is given. Icons take the fourth byte as
+        // alpha whatever their masks say (writers of version 4 and 5 headers
+        // give colour masks only), as Windows and Pillow show them.
         if (format == pf32bit && !convert) {
-            bool anyAlpha = bitFields ? a != 0 : false;
-            for (int y = 0; y < height && !bitFields && !anyAlpha; ++y) {
+            const bool masksDecide = bitFields && !iconImage;
+            bool anyAlpha = masksDecide && a != 0;
+            for (int y = 0; y < height && !masksDecide && !anyAlpha; ++y) {
                 const uint8_t* line = result.ScanLine(y);
                 for (int x = 0; x < h.width && !anyAlpha; ++x) anyAlpha = line[4 * x + 3] != 0;
             }

@@ -453,6 +453,56 @@ std::vector<TPicture::Registration>& RegistrationList() {
     return registrations;
 }
 
+
+std::unique_ptr<TGraphic> LoadAs(TGraphicClass graphicClass, const std::string& fileName) {
+    std::unique_ptr<TGraphic> graphic = graphicClass->Create();
+    graphic->LoadFromFile(fileName);
+    return graphic;
+}
+
+bool ProbesAs(TGraphicClass graphicClass, TStream& stream) {
+    return graphicClass->ProbeStream && graphicClass->ProbeStream(stream);
+}
+
+// The first class, in registration order, other than the one registered for
+// the file's extension, whose probe knows the file's content; null if none.
+TGraphicClass ClassByContent(TGraphicClass registered, const std::string& fileName) {
+    TFileStream stream(fileName, TFileStream::fmOpenRead);
+    std::vector<TGraphicClass> probed = {registered};
+    const auto& registrations = RegistrationList();
+    for (auto r = registrations.rbegin(); r != registrations.rend(); ++r) {
+        if (std::find(probed.begin(), probed.end(), r->Class) != probed.end()) continue;
+        probed.push_back(r->Class);
+        if (ProbesAs(r->Class, stream)) return r->Class;
+    }
+    return nullptr;
+}
+
+// The class registered for the extension reads a file whose content it
+// knows as its own; a file it does not know is read by the registered class
+// that does, as other readers go by content. Where none knows the file, the
+// extension's class reads it, so that its error is the one raised. A class
+// that cannot tell its files (no probe) reads first and yields only when it
+// refuses the file.
+std::unique_ptr<TGraphic> LoadByContent(TGraphicClass registered, const std::string& fileName) {
+    if (!registered->ProbeStream) {
+        try {
+            return LoadAs(registered, fileName);
+        } catch (const Exception&) {
+            const TGraphicClass other = ClassByContent(registered, fileName);
+            if (!other) throw;
+            return LoadAs(other, fileName);
+        }
+    }
+    bool own;
+    {
+        TFileStream stream(fileName, TFileStream::fmOpenRead);
+        own = ProbesAs(registered, stream);
+    }
+    const TGraphicClass other = own ? nullptr : ClassByContent(registered, fileName);
+    return LoadAs(other ? other : registered, fileName);
+}
+
 }  // namespace
 
 TPicture::~TPicture() = default;
@@ -462,9 +512,7 @@ void TPicture::LoadFromFile(const std::string& fileName) {
     if (!extension.empty()) extension.erase(0, 1);
     const TGraphicClass graphicClass = FindGraphicClass(extension);
     if (!graphicClass) throw EInvalidGraphic(Format("Unknown picture file extension (.%s)", extension));
-    std::unique_ptr<TGraphic> graphic = graphicClass->Create();
-    graphic->LoadFromFile(fileName);
-    graphic_ = std::move(graphic);
+    graphic_ = LoadByContent(graphicClass, fileName);
 }
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,

@@ -209,8 +209,10 @@ public:
     ~TPicture();
 
     // Loads fileName with the class registered for its extension (the most
-    // recent registration wins, case-insensitive). An unknown extension
-    // raises EInvalidGraphic "Unknown picture file extension (.%s)".
+    // recent registration wins, case-insensitive), or, when that class's
+    // probe does not know the content, with the first registered class whose
+    // probe does. An unknown extension raises EInvalidGraphic "Unknown
+    // picture file extension (.%s)".
     void LoadFromFile(const std::string& fileName);
 
     TGraphic* Graphic() const { return graphic_.get(); }

@@ -126,9 +126,12 @@ TBitmap LoadBitmapImage(TMemoryStream& data) {
 
     const int width = image.Width(), height = image.Height();
     const int64_t stride = (static_cast<int64_t>(width) + 31) / 32 * 4;
-    if (data.Size() - data.Position() < stride * height) Invalid("the transparency mask is truncated");
-    std::vector<uint8_t> mask(static_cast<size_t>(stride * height));
-    data.ReadBuffer(mask.data(), static_cast<int64_t>(mask.size()));
+    const int64_t present = std::max<int64_t>(0, data.Size() - data.Position());
+    // A 32-bit image needs no mask to be shown: the rows a cut mask lacks
+    // stay opaque, as most readers show them.
+    if (present < stride * height && info.BitCount != 32) Invalid("the transparency mask is truncated");
+    std::vector<uint8_t> mask(static_cast<size_t>(stride * height), 0);
+    data.ReadBuffer(mask.data(), std::min<int64_t>(present, static_cast<int64_t>(mask.size())));
     for (int i = 0; i < height; ++i) {
         const uint8_t* bits = mask.data() + stride * i;
         uint8_t* row = image.ScanLine(info.TopDown ? i : height - 1 - i);
@@ -155,11 +158,13 @@ void TIcon::LoadFromStream(TStream& stream) {
     });
 
     if (best->width > kMaxIconSide || best->height > kMaxIconSide) Invalid("the image is too large");
+    // An image cut short loads what it holds when that is enough to show
+    // it; the image's own reading decides.
     const int64_t available = stream.Size() - (start + best->offset);
-    if (best->size == 0 || available < static_cast<int64_t>(best->size)) Invalid("the image data is truncated");
-    std::vector<uint8_t> bytes(best->size);
+    if (best->size == 0 || available <= 0) Invalid("the image data is truncated");
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<int64_t>(best->size, available)));
     stream.SetPosition(start + best->offset);
-    stream.ReadBuffer(bytes.data(), best->size);
+    stream.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
     TMemoryStream data(bytes.data(), bytes.size());
 
     const bool png = bytes.size() >= 8 && std::memcmp(bytes.data(), kPngSignature, 8) == 0;

@@ -157,4 +157,43 @@ TEST(RegistryWalk, EveryExtensionLoadsAFileOfItsFormat) {
     GraphicFormatsFinalization();
 }
 
+// A file whose content is another registered format loads with the class
+// whose probe knows it, whatever its extension says; the extension's class
+// keeps its own files and raises its error when no class knows the content.
+// The Dr. Halo class cannot tell its files: it reads first and yields when it
+// refuses the file.
+TEST(RegistryWalk, FilesOfAnotherFormatLoadByTheirContent) {
+    const TPictureRegistrationsScope registrations;
+    GraphicFormatsInitialization();
+    const ScratchFolder folder;
+    const auto load = [&](const std::string& name, const Bytes& file) {
+        WriteFileBytes(folder / name, file);
+        TPicture picture;
+        picture.LoadFromFile(folder / name);
+        return picture.Graphic()->ClassType();
+    };
+    size_t known = 0;
+    for (const auto& [graphicClass, maker] : SmallFiles()) {
+        SCOPED_TRACE(graphicClass->Name);
+        const Bytes file = maker();
+        TMemoryStream stream(file.data(), file.size());
+        if (!graphicClass->ProbeStream || !graphicClass->ProbeStream(stream)) continue;
+        ++known;
+        const std::string name = graphicClass == TPPMGraphic::StaticClass() ? "other.png" : "other.pbm";
+        EXPECT_EQ(load(name, file), graphicClass);
+    }
+    EXPECT_EQ(known, SmallFiles().size() - 2) << "every class but Dr. Halo's and Targa's knows its small file";
+    EXPECT_EQ(load("png.cut", SmallPng()), TPNGGraphic::StaticClass());
+    EXPECT_EQ(load("cut.cut", SmallCut()), TCUTGraphic::StaticClass());
+    WriteFileBytes(folder / "unknown.pbm", Bytes(64, 'x'));
+    TPicture picture;
+    try {
+        picture.LoadFromFile(folder / "unknown.pbm");
+        ADD_FAILURE() << "loaded";
+    } catch (const EInvalidGraphic& error) {
+        EXPECT_STREQ(error.what(), "Cannot load image. Invalid or unexpected PBM, PGM or PPM image format.");
+    }
+    GraphicFormatsFinalization();
+}
+
 }  // namespace

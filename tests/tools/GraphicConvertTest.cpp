@@ -241,4 +241,17 @@ TEST_F(GraphicConvert, BatchConvertsFilesAndNeverOverwritesUnasked) {
     EXPECT_EQ(Read("c.pam"), Pam(1, 1, {3, 2, 1, 255}));
 }
 
+// A picture whose content another reader knows than the one its extension
+// names is read by that one, and every form says which class read it.
+TEST_F(GraphicConvert, NamesTheClassThatReadAPictureOfAnotherFormat) {
+    const std::string in = Write("disguised.tga", MakeBmp(Layout(1, 1, 24, {}, {1, 2, 3, 0})));
+    ASSERT_EQ(Run(in), 0) << err_;
+    EXPECT_NE(out_.find("class: TBitmap\nnote: read by TBitmap, not TTargaGraphic\n"), std::string::npos) << out_;
+    ASSERT_EQ(Run("--to png " + in), 0) << err_;
+    EXPECT_EQ(out_, (dir_ / "disguised.png").string() + " (read by TBitmap, not TTargaGraphic)\n");
+    ASSERT_EQ(Run(in + " " + (dir_ / "d.pam").string()), 0) << err_;
+    EXPECT_EQ(out_, in + ": read by TBitmap, not TTargaGraphic\n");
+    EXPECT_EQ(Read("d.pam"), Pam(1, 1, {3, 2, 1, 255}));
+}
+
 }  // namespace

@@ -93,12 +93,13 @@ struct Packing {
     uint16_t Compression;
     uint16_t Predictor = 1;
     bool Tiled = false;
+    bool BigTIFF = false;
 };
 
 // Starts a file of one contiguous image.
 TIFF* Create(MemoryFile& file, uint32_t width, uint32_t height, uint16_t bits, uint16_t samples, uint16_t compression,
-             uint16_t photometric) {
-    TIFF* tif = file.Open("w");
+             uint16_t photometric, bool bigTIFF = false) {
+    TIFF* tif = file.Open(bigTIFF ? "w8" : "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
@@ -113,7 +114,8 @@ std::vector<uint8_t> WriteRGB(const Packing& packing) {
     static const std::vector<uint8_t> picture = Picture();
     MemoryFile file;
     const bool jpeg = packing.Compression == COMPRESSION_JPEG;
-    TIFF* tif = Create(file, Side, Side, 8, 3, packing.Compression, jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB);
+    TIFF* tif = Create(file, Side, Side, 8, 3, packing.Compression, jpeg ? PHOTOMETRIC_YCBCR : PHOTOMETRIC_RGB,
+                       packing.BigTIFF);
     if (packing.Predictor != 1) TIFFSetField(tif, TIFFTAG_PREDICTOR, packing.Predictor);
     if (jpeg) {
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
@@ -163,6 +165,9 @@ const std::vector<uint8_t>& File(const std::string& name) {
         {"jpeg", {COMPRESSION_JPEG}},
         {"lzw-predictor", {COMPRESSION_LZW, PREDICTOR_HORIZONTAL}},
         {"tiled-deflate", {COMPRESSION_ADOBE_DEFLATE, 1, true}},
+        {"bigtiff-deflate-predictor", {COMPRESSION_ADOBE_DEFLATE, PREDICTOR_HORIZONTAL, false, true}},
+        {"zstd-predictor", {COMPRESSION_ZSTD, PREDICTOR_HORIZONTAL}},
+        {"lzma-predictor", {COMPRESSION_LZMA, PREDICTOR_HORIZONTAL}},
     };
     return files[name] = name == "g4-page" ? WritePage() : WriteRGB(packings.at(name));
 }
@@ -188,7 +193,8 @@ namespace {
 
 const bool registered = [] {
     for (const char* name :
-         {"none", "packbits", "deflate-predictor", "jpeg", "lzw-predictor", "tiled-deflate", "g4-page"}) {
+         {"none", "packbits", "deflate-predictor", "jpeg", "lzw-predictor", "tiled-deflate", "g4-page",
+          "bigtiff-deflate-predictor", "zstd-predictor", "lzma-predictor"}) {
         const double pixels = std::string(name) == "g4-page" ? double(PageWidth) * PageHeight : double(Side) * Side;
         const std::string suffix = std::string("/") + name;
         benchmark::RegisterBenchmark(("TIFF/ours" + suffix).c_str(), [name, pixels](benchmark::State& s) {

@@ -532,11 +532,10 @@ TEST(JPEGDecoder, RefusesStripsThatDoNotFitTheImage) {
     };
     const Case cases[] = {
         {"Improper JPEG strip/tile size.", [](TImageProperties& p) { p.Width = 63; }},
-        {"Improper JPEG strip/tile size.", [](TImageProperties& p) { p.CurrentRow = 8; }},
+        {"Improper JPEG strip/tile size.", [](TImageProperties& p) { p.RowsPerStrip = {16}; }},
         {"Improper JPEG component count.", [](TImageProperties& p) { p.SamplesPerPixel = 4; }},
         {"Improper JPEG component count.", [](TImageProperties& p) { p.PlanarConfig = 2; }},
         {"Improper JPEG data precision.", [](TImageProperties& p) { p.BitsPerSample = 12; }},
-        {"Improper JPEG sampling factors.", [](TImageProperties& p) { p.YCbCrSubSampling = {2, 1}; }},
         {"Fractional JPEG scanline unsupported.", [](TImageProperties&) {}, 64 * 40 * 3 - 1},
         {"Fractional JPEG scanline unsupported.", [](TImageProperties& p) { p.BytesPerLine = 64; }, 64 * 40},
     };
@@ -558,6 +557,22 @@ TEST(JPEGDecoder, RefusesStripsThatDoNotFitTheImage) {
         decoder.Decode(source, dest, static_cast<int32_t>(packed.size()), static_cast<int32_t>(out.size()));
         EXPECT_EQ(out, jpeg.Strip.Decoded);
         decoder.EndDecode();
+    }
+}
+
+// libtiff trusts the stream: a last strip coded at the full strip height
+// gives the rows still needed, and the stream's own sampling wins over the
+// YCbCrSubSampling field.
+TEST(JPEGDecoder, TrustsTheStreamsHeightAndSampling) {
+    JpegStrip jpeg = MakeJpegStrip(PHOTOMETRIC_YCBCR, true);
+    for (const auto& change : std::vector<std::function<void(TImageProperties&)>>{
+             [](TImageProperties& p) { p.CurrentRow = 8; }, [](TImageProperties& p) { p.YCbCrSubSampling = {4, 1}; }}) {
+        TImageProperties properties = jpeg.Properties;
+        change(properties);
+        const size_t rows = properties.Height - properties.CurrentRow, size = rows * 64 * 3;
+        TTIFFJPEGDecoder decoder(properties);
+        const Bytes rowsNeeded(jpeg.Strip.Decoded.begin(), jpeg.Strip.Decoded.begin() + std::ptrdiff_t(size));
+        EXPECT_EQ(DecodeBlock(decoder, jpeg.Strip.Raw, size).first, Written(rowsNeeded, size));
     }
 }
 

@@ -347,7 +347,11 @@ TEST(TIFF, RefusalsAndHostileFiles) {
         });
     };
     ExpectRefusals<TTIFFGraphic>({
-        {"old-style JPEG", with(compression(6)), Unsupported},
+        {"lossless old-style JPEG", with([&](TiffDirectory& d) {
+             compression(6)(d);
+             d.Fields.push_back(Short(512, {14}));
+         }),
+         Unsupported},
         {"PixarLog", with(compression(32909)), Unsupported},
         {"NeXT", with(compression(32766), true), Unsupported},
         {"width 0", with(field(Long(256, {0}))), Invalid},
@@ -409,6 +413,23 @@ TEST(TIFF, RefusalsAndHostileFiles) {
          }),
          "Cannot load image. Separately stored subsampled YCbCr planes are not supported for TIF/TIFF files."},
     });
+}
+
+// A little-endian file's LONG value `index` of a tag, rewritten.
+Bytes PatchLong(Bytes file, uint16_t tag, size_t index, uint32_t value) {
+    const auto get = [&](size_t at, int size) {
+        uint32_t v = 0;
+        for (int k = 0; k < size; ++k) v |= uint32_t(file[at + k]) << 8 * k;
+        return v;
+    };
+    const uint32_t directory = get(4, 4);
+    for (uint32_t e = 0; e < get(directory, 2); ++e) {
+        const size_t entry = directory + 2 + 12 * e;
+        if (get(entry, 2) != tag) continue;
+        const size_t at = (get(entry + 4, 4) > 1 ? get(entry + 8, 4) : entry + 8) + 4 * index;
+        for (int k = 0; k < 4; ++k) file[at + k] = uint8_t(value >> 8 * k);
+    }
+    return file;
 }
 
 // Stored forms the colour manager does not take as they are, each turned
@@ -481,29 +502,13 @@ TEST(TIFF, MissingDataAndHostileClaims) {
     };
     TiffDirectory noCompression = base;
     noCompression.Fields.erase(noCompression.Fields.begin() + 3);
-    // A little-endian file's LONG value `index` of a tag, rewritten.
-    const auto patchLong = [](Bytes file, uint16_t tag, size_t index, uint32_t value) {
-        const auto get = [&](size_t at, int size) {
-            uint32_t v = 0;
-            for (int k = 0; k < size; ++k) v |= uint32_t(file[at + k]) << 8 * k;
-            return v;
-        };
-        const uint32_t directory = get(4, 4);
-        for (uint32_t e = 0; e < get(directory, 2); ++e) {
-            const size_t entry = directory + 2 + 12 * e;
-            if (get(entry, 2) != tag) continue;
-            const size_t at = (get(entry + 4, 4) > 1 ? get(entry + 8, 4) : entry + 8) + 4 * index;
-            for (int k = 0; k < 4; ++k) file[at + k] = uint8_t(value >> 8 * k);
-        }
-        return file;
-    };
     // The file ends rows into its only strip.
     const auto truncated = [&](size_t rows) {
         TiffDirectory directory = base;
         directory.Chunks.clear();
         directory.Fields.insert(directory.Fields.end(), {Long(273, {0}), Long(279, {128})});
         Bytes file = MakeTiff({directory}, false);
-        file = patchLong(file, 273, 0, uint32_t(file.size()));
+        file = PatchLong(file, 273, 0, uint32_t(file.size()));
         file.insert(file.end(), base.Chunks[0].begin(), base.Chunks[0].begin() + std::ptrdiff_t(16 * rows));
         return file;
     };
@@ -511,7 +516,7 @@ TEST(TIFF, MissingDataAndHostileClaims) {
     twoStrips.Fields = TiffBasics(image, 1, 8, 4);
     twoStrips.Chunks = TiffChunks(image, {tcDeflate}, false, 4);
     twoStrips.Chunks[0].resize(10000, 0);
-    const Bytes outside = patchLong(MakeTiff({twoStrips}, false), 273, 1, 0xFFFFFFF0);
+    const Bytes outside = PatchLong(MakeTiff({twoStrips}, false), 273, 1, 0xFFFFFFF0);
     // Group 4 rows of white coded against white above, one bit each.
     TiffDirectory wideTile;
     wideTile.Fields = TiffBasics(image, 0, 4, 8);
@@ -643,6 +648,50 @@ TEST(TIFF, JPEGStripsWithTheirOwnTables) {
         TiffImage want{image.Width, image.Height, uint32_t(samples), 8,
                        std::vector<uint16_t>(expected.begin(), expected.end())};
         ExpectPixels(graphic, want, samples == 3 ? 2 : 1);
+    }
+}
+
+// Old-style JPEG as old scanners wrote it: a whole JPEG stream that
+// JPEGInterchangeFormat points at, or tables in fields of their own and the
+// scan data alone in the strip; either shows libjpeg's own decoding.
+TEST(TIFF, OldStyleJPEG) {
+    const TiffImage image = PatternTiff(40, 24, 3, 8);
+    Bytes rows;
+    for (uint32_t y = 0; y < image.Height; ++y) {
+        const Bytes row = PackTiffRow(image, y, false);
+        rows.insert(rows.end(), row.begin(), row.end());
+    }
+    const Bytes stream = JpegStream(rows, image.Width, image.Height, 3);
+    const Bytes decoded = JpegPixels(stream);
+    const TiffImage want{image.Width, image.Height, 3, 8, std::vector<uint16_t>(decoded.begin(), decoded.end())};
+    // The stream's segments: where each table's values start, and its scan.
+    std::vector<uint64_t> quant, dc, ac;
+    size_t scan = 0;
+    for (size_t at = 2; at + 4 < stream.size() && !scan;) {
+        const size_t length = size_t(stream[at + 2]) << 8 | stream[at + 3];
+        if (stream[at + 1] == 0xDB) quant.push_back(at + 5);
+        if (stream[at + 1] == 0xC4) (stream[at + 4] >> 4 ? ac : dc).push_back(at + 5);
+        if (stream[at + 1] == 0xDA) scan = at + 2 + length;
+        at += 2 + length;
+    }
+    ASSERT_EQ(quant.size(), 2u);
+    ASSERT_EQ(dc.size(), 2u);
+    for (bool whole : {true, false}) {
+        SCOPED_TRACE(whole ? "JPEGInterchangeFormat" : "tables in fields");
+        // The stream is the strip, right after the header at offset 8;
+        // without JPEGInterchangeFormat the strip is its scan data alone.
+        TiffDirectory directory;
+        directory.Fields = TiffBasics(image, 6, 6, image.Height);
+        directory.Fields.push_back(Short(530, {2, 2}));
+        directory.Chunks = {stream};
+        if (whole) directory.Fields.insert(directory.Fields.end(), {Long(513, {8}), Long(514, {stream.size()})});
+        for (auto [tag, offsets] : {std::pair{519, quant}, {520, dc}, {521, ac}})
+            if (!whole) directory.Fields.push_back(Long(uint16_t(tag), {8 + offsets[0], 8 + offsets[1], 8 + offsets[1]}));
+        Bytes file = MakeTiff({directory}, false);
+        if (!whole) file = PatchLong(PatchLong(file, 273, 0, uint32_t(8 + scan)), 279, 0, uint32_t(stream.size() - scan));
+        TTIFFGraphic graphic;
+        Load(graphic, file);
+        ExpectPixels(graphic, want, 2);
     }
 }
 

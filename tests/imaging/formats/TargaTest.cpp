@@ -157,8 +157,8 @@ TEST(Targa, ColorMapsOfEveryEntrySize) {
         {24, {0x10, 0x20, 0x30}, RGB(0x30, 0x20, 0x10)},
         {32, {0x10, 0x20, 0x30, 0x99}, RGB(0x30, 0x20, 0x10)},
         // 0 11111 00001 00010: red 31, green 1, blue 2.
-        {16, {0x22, 0x7C}, RGB(31 << 3, 1 << 3, 2 << 3)},
-        {15, {0x22, 0x7C}, RGB(31 << 3, 1 << 3, 2 << 3)},
+        {16, {0x22, 0x7C}, RGB(255, 8, 16)},  // five bits widened to eight: 31 is 255
+        {15, {0x22, 0x7C}, RGB(255, 8, 16)},
     };
     // Pixel index i names map entry i - origin; the indices below name no
     // entry and are black.
