@@ -103,20 +103,6 @@ inline ::testing::AssertionResult ShowsReference(const TBitmap& bitmap, const RG
         tolerance);
 }
 
-// Whether the 32-bit bitmap's alpha bytes are the reference's grey levels,
-// each within tolerance.
-inline ::testing::AssertionResult ShowsReferenceAlpha(const TBitmap& bitmap, const RGBImage& alpha,
-                                                      int tolerance = 0) {
-    if (alpha.Pixels.empty()) return ::testing::AssertionFailure() << "the tool wrote no readable alpha map";
-    if (bitmap.PixelFormat() != pf32bit || bitmap.Width() != alpha.Width || bitmap.Height() != alpha.Height)
-        return ::testing::AssertionFailure() << "no 32-bit bitmap of the alpha map's size";
-    for (int y = 0; y < alpha.Height; ++y)
-        for (int x = 0; x < alpha.Width; ++x)
-            if (std::abs(bitmap.ScanLine(y)[4 * x + 3] - alpha.Pixels[3 * (size_t(y) * alpha.Width + x)]) > tolerance)
-                return ::testing::AssertionFailure() << "alpha of pixel " << x << "," << y << " differs";
-    return ::testing::AssertionSuccess();
-}
-
 // A picture for the tools to write: flat stretches (for run-length packing)
 // between noisy ones.
 inline PortableMap ToolPicture(uint32_t width, uint32_t height) {

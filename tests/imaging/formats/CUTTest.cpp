@@ -17,14 +17,6 @@ Entries Colours(size_t count) {
     return entries;
 }
 
-// Colours of a VGA palette, each component 0 to 63.
-Entries VgaColours(size_t count) {
-    Entries entries = Colours(count);
-    for (auto& entry : entries)
-        for (uint8_t& c : entry) c &= 63;
-    return entries;
-}
-
 TPaletteEntry Grey(size_t i) { return {uint8_t(i), uint8_t(i), uint8_t(i), 0}; }
 TPaletteEntry Entry(const std::array<uint8_t, 3>& c) { return {c[0], c[1], c[2], 0}; }
 
@@ -36,7 +28,6 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         const char* paletteName;
         size_t size;
         size_t fromFile;  // leading entries taken from the palette file; the rest are grey
-        bool vga = false;  // components up to 63, scaled to 255
     };
     const Case cases[] = {
         {"none", {}, "", 256, 0},
@@ -47,7 +38,6 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         {"index beyond 255", MakeHaloPalette(Colours(20), 1000), "x.pal", 256, 20},
         {"upper-case name", MakeHaloPalette(Colours(16)), "x.PAL", 16, 16},
         {"header only", Bytes(10, 0), "x.pal", 256, 0},
-        {"VGA", MakeHaloPalette(VgaColours(100), -1, 0, 63), "x.pal", 100, 100, true},
     };
     Bytes indices(300 * 3);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i / 7 % 5 == 0 ? 9 : i * 13);
@@ -63,9 +53,7 @@ TEST(CUT, TheImageTakesThePaletteBesideIt) {
         ASSERT_EQ(graphic.PixelFormat(), pf8bit);
         const auto& palette = graphic.Palette().palPalEntry;
         ASSERT_EQ(palette.size(), c.size);
-        Entries colours = c.vga ? VgaColours(c.fromFile) : Colours(c.fromFile);
-        for (auto& entry : colours)
-            for (uint8_t& v : entry) v = c.vga ? uint8_t((v * 255 + 31) / 63) : v;
+        const Entries colours = Colours(c.fromFile);
         for (size_t i = 0; i < palette.size(); ++i)
             ASSERT_EQ(palette[i], i < c.fromFile ? Entry(colours[i]) : Grey(i)) << i;
         EXPECT_TRUE(ShowsRows(graphic, {Cut(indices, 300), Bytes(indices.begin() + 300, indices.begin() + 600),
@@ -93,9 +81,9 @@ TEST(CUT, LoadsThePixelsImageMagickReads) {
     Bytes indices(300 * 5);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = uint8_t(i % 40 < 25 ? i / 40 % 100 : i * 7 % 100);
     WriteFileBytes(folder / "x.cut", MakeCut(300, 5, indices));
-    // Palettes that cross a block, with the high bytes that keep the values
-    // within the largest value the header states: 255, and 63 as VGA has.
-    for (const Bytes& palette : {MakeHaloPalette(Colours(100), -1, 0), MakeHaloPalette(VgaColours(100), -1, 0, 63)}) {
+    // Palettes that cross a block, with the high bytes of 0, of largest value
+    // 255 and of 63 as VGA palettes have (values above it count as 63).
+    for (const Bytes& palette : {MakeHaloPalette(Colours(100), -1, 0), MakeHaloPalette(Colours(100), -1, 0, 63)}) {
         WriteFileBytes(folder / "x.pal", palette);
         ASSERT_TRUE(RunTool("/usr/bin/convert " + folder / "x.cut" + " ppm:" + folder / "x.ppm"));
         TCUTGraphic graphic;

@@ -41,20 +41,6 @@ inline PcdImage MakePcdImage(const std::function<uint8_t(uint32_t, uint32_t)>& l
     return image;
 }
 
-// The image's row groups: two luma rows, then a row of each chroma plane.
-inline Bytes PcdImageBytes(const PcdImage& image) {
-    Bytes out;
-    const uint32_t width = image.Width;
-    for (uint32_t pair = 0; pair < image.Height / 2; ++pair) {
-        const auto luma = image.Luma.begin() + pair * 2 * width;
-        out.insert(out.end(), luma, luma + 2 * width);
-        const size_t chroma = size_t(pair) * width / 2;
-        out.insert(out.end(), image.Chroma1.begin() + chroma, image.Chroma1.begin() + chroma + width / 2);
-        out.insert(out.end(), image.Chroma2.begin() + chroma, image.Chroma2.begin() + chroma + width / 2);
-    }
-    return out;
-}
-
 // A file with the image at sector 96 ("PCD" at 2048) or, for an overview
 // pack, at sector 5 ("PCD_OPA" at 0, the image count at 10). rotation goes
 // into the low bits of byte 3586.
@@ -70,8 +56,15 @@ inline Bytes MakePcd(const PcdImage& image, uint8_t rotation = 0, bool overview 
         std::memcpy(file.data() + PcdSector, "PCD_IPI", 7);
     }
     file[3586] = static_cast<uint8_t>(0xFC | rotation);
-    const Bytes data = PcdImageBytes(image);
-    file.insert(file.end(), data.begin(), data.end());
+    // Row groups: two luma rows, then a row of each chroma plane.
+    const uint32_t width = image.Width;
+    for (uint32_t pair = 0; pair < image.Height / 2; ++pair) {
+        const auto luma = image.Luma.begin() + pair * 2 * width;
+        file.insert(file.end(), luma, luma + 2 * width);
+        const size_t chroma = size_t(pair) * width / 2;
+        file.insert(file.end(), image.Chroma1.begin() + chroma, image.Chroma1.begin() + chroma + width / 2);
+        file.insert(file.end(), image.Chroma2.begin() + chroma, image.Chroma2.begin() + chroma + width / 2);
+    }
     return file;
 }
 

@@ -55,14 +55,11 @@ Bytes ExpectedRow(const PsdLayout& layout, uint32_t y) {
                 if (layout.Channels > 3) out.push_back(s(3));
                 break;
             case 5: out.push_back(0); break;  // a mode without pixels
-            case 1:
-            case 8:
-                if (layout.Channels > 1) {
-                    out.insert(out.end(), {s(0), s(0), s(0), s(1)});
-                    break;
-                }
-                [[fallthrough]];
-            default: out.push_back(s(0)); break;
+            default:
+                out.push_back(s(0));
+                if ((layout.Mode == 1 || layout.Mode == 8) && layout.Channels > 1)
+                    out.insert(out.end(), {s(0), s(0), s(1)});
+                break;
         }
     }
     return out;

@@ -86,7 +86,7 @@ TEST(Icon, ThirtyTwoBitIconsKeepTheirAlpha) {
 }
 
 // A 32-bit image whose AND mask is cut short loads, the rows the mask lacks
-// opaque; with version 5 headers whose bit fields give colour masks only,
+// opaque; with a version 5 header whose bit fields give colour masks only,
 // the fourth byte is alpha all the same.
 TEST(Icon, ThirtyTwoBitImagesNeedNoWholeMask) {
     Bytes cut = MakeIco({{2, 2, 32, IconDib(2, 2, 32, 0xFF112233, {0x80000000, 0x80000000})}});
@@ -94,13 +94,10 @@ TEST(Icon, ThirtyTwoBitImagesNeedNoWholeMask) {
     const TIcon icon = Load(cut);
     EXPECT_EQ(icon.Bitmap().ScanLine(1)[3], 0) << "the bottom row's mask is there";
     EXPECT_EQ(icon.Bitmap().ScanLine(0)[3], 255);
-    Bytes dib = IconDib(2, 1, 32, 0x80112233, {});
-    DibLayout v5;
-    v5.headerSize = 124, v5.width = 2, v5.height = 2, v5.bits = 32, v5.compression = 3;
-    v5.masks = {0xFF0000, 0xFF00, 0xFF, 0};
-    Bytes header = MakeDib(v5);
-    header.insert(header.end(), dib.begin() + 40, dib.end());
-    EXPECT_EQ(Load(MakeIco({{2, 1, 32, header}})).Bitmap().ScanLine(0)[3], 0x80);
+    DibLayout v5{124, 2, 2, 32, 3, 0, {}, {0xFF0000, 0xFF00, 0xFF}, {}};
+    const Bytes dib = IconDib(2, 1, 32, 0x80112233, {});
+    v5.pixels.assign(dib.begin() + 40, dib.end());
+    EXPECT_EQ(Load(MakeIco({{2, 1, 32, MakeDib(v5)}})).Bitmap().ScanLine(0)[3], 0x80);
 }
 
 TEST(Icon, DrawLeavesTransparentPixelsOut) {
