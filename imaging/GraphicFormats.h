@@ -367,7 +367,7 @@ private:
     // Binary pixel data, read past the buffer.
     void ReleaseBuffer();
     void ReadBytes(uint8_t* target, size_t count);
-    const uint8_t* StoredBytes(size_t count, std::vector<uint8_t>& buffer);
+    const uint8_t* StoredBytes(size_t count, TByteBlock& buffer);
     bool ReadRowsAtOnce(size_t rowBytes);
     bool ConvertRowsAtOnce(size_t rowBytes);
 

@@ -236,7 +236,7 @@ void TPPMGraphic::ReadBytes(uint8_t* target, size_t count) {
 
 // The next count stored bytes: where they lie in a memory stream's data,
 // read into buffer from any other stream.
-const uint8_t* TPPMGraphic::StoredBytes(size_t count, std::vector<uint8_t>& buffer) {
+const uint8_t* TPPMGraphic::StoredBytes(size_t count, TByteBlock& buffer) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(SourceStream)) {
         const int64_t position = memory->Position();
         memory->Seek(static_cast<int64_t>(count), TSeekOrigin::soCurrent);
@@ -275,9 +275,11 @@ bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
 // spares each row the call's set-up.
 bool TPPMGraphic::ConvertRowsAtOnce(size_t rowBytes) {
     if (size_t(RowBytes()) != rowBytes) return false;
-    constexpr size_t RunBytes = size_t(1) << 18;
+    // Runs of a MiB or so: each read from a file costs the kernel a set-up
+    // that shows against shorter runs, and the run still fits the cache.
+    constexpr size_t RunBytes = size_t(1) << 20;
     const uint32_t run = uint32_t(std::max<size_t>(1, RunBytes / rowBytes));
-    std::vector<uint8_t> stored;
+    TByteBlock stored;
     for (uint32_t y = 0; y < Properties.Height; y += run) {
         const uint32_t rows = std::min(run, Properties.Height - y);
         ColorConverter->ConvertRow({StoredBytes(size_t(rows) * rowBytes, stored)}, ScanLine(int(y)),
@@ -327,7 +329,7 @@ void TPPMGraphic::ReadSamples() {
     }
     const TSampleScale scale(maximumValue_);
     const bool direct = stored == 1;
-    std::vector<uint8_t> bytes;
+    TByteBlock bytes;
     // Grey and alpha pairs are spread to four samples within the row.
     std::vector<uint8_t> row(direct ? 0 : size_t(width) * (stored == 2 ? 4 : stored));
     for (int y = 0; y < height; ++y) {

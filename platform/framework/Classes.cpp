@@ -6,7 +6,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -210,17 +210,6 @@ int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 // ---- TMemoryStream -------------------------------------------------------
 
-TMemoryStream::TMemoryStream(const void* data, size_t size)
-    : data_(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
-
-int64_t TMemoryStream::Read(void* buffer, int64_t count) {
-    const int64_t available = std::max<int64_t>(0, Size() - position_);
-    const int64_t take = std::clamp<int64_t>(count, 0, available);
-    if (take > 0) std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(take));
-    position_ += take;
-    return take;
-}
-
 namespace {
 
 // Pictures of this many bytes and more are stored past the cache.
@@ -232,8 +221,26 @@ constexpr size_t StreamingCopyBytes = size_t(4) << 20;
 // pixels behind a file header rarely are. Streaming stores bypass the cache:
 // a picture of StreamingCopyBytes does not stay there anyway, and such stores
 // need not first fetch the lines they fill, a third of the copy's cost.
+// The cached copy with 32-byte moves, half the instructions, where the
+// processor has them; answers how many bytes it copied.
+__attribute__((target("avx2"))) size_t CopyBlocks32(uint8_t* out, const uint8_t* in, size_t n) {
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const auto* from = reinterpret_cast<const __m256i*>(in + i);
+        const __m256i a = _mm256_loadu_si256(from), b = _mm256_loadu_si256(from + 1);
+        auto* to = reinterpret_cast<__m256i*>(out + i);
+        _mm256_storeu_si256(to, a), _mm256_storeu_si256(to + 1, b);
+    }
+    return i;
+}
+
 template <bool Streaming>
 void CopyBlocks(uint8_t* out, const uint8_t* in, size_t n) {
+    if (!Streaming && __builtin_cpu_supports("avx2")) {
+        const size_t done = CopyBlocks32(out, in, n);
+        std::memcpy(out + done, in + done, n - done);
+        return;
+    }
     const size_t head = std::min(n, static_cast<size_t>(-reinterpret_cast<uintptr_t>(out) & 15));
     std::memcpy(out, in, head);
     size_t i = head;
@@ -252,6 +259,18 @@ void CopyBlocks(uint8_t* out, const uint8_t* in, size_t n) {
 }
 
 }  // namespace
+
+TMemoryStream::TMemoryStream(const void* data, size_t size)
+    : data_(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+    const int64_t available = std::max<int64_t>(0, Size() - position_);
+    const int64_t take = std::clamp<int64_t>(count, 0, available);
+    if (take > 0) CopyBlocks<false>(static_cast<uint8_t*>(buffer), data_.data() + position_, static_cast<size_t>(take));
+    position_ += take;
+    return take;
+}
+
 
 void TMemoryStream::ReadRows(uint8_t* first, ptrdiff_t stride, uint32_t count, size_t rowBytes) {
     const size_t bytes = size_t(count) * rowBytes;

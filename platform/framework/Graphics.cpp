@@ -132,7 +132,9 @@ void TPixelWriter::Write(uint8_t* row, int x, TRGBA color) {
     }
 }
 
-TLogPalette DefaultPalette(TPixelFormat format) {
+namespace {
+
+TLogPalette MakeDefaultPalette(TPixelFormat format) {
     static constexpr uint8_t vga[16][3] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
                                            {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
                                            {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
@@ -154,6 +156,15 @@ TLogPalette DefaultPalette(TPixelFormat format) {
         palette.palPalEntry.push_back({level, level, level, 0});
     }
     return palette;
+}
+
+}  // namespace
+
+TLogPalette DefaultPalette(TPixelFormat format) {
+    // Made once: every indexed bitmap starts with one when its format is set.
+    static const TLogPalette palettes[3] = {MakeDefaultPalette(pf1bit), MakeDefaultPalette(pf4bit),
+                                            MakeDefaultPalette(pf8bit)};
+    return palettes[format == pf1bit ? 0 : format == pf8bit ? 2 : 1];
 }
 
 namespace {
