@@ -3,13 +3,17 @@
 // ours through the picture object as the program loads it; "Memory/" rows
 // read the file's bytes already in memory, ours through a fresh reader of
 // the class registered for the extension. Each peer uses its own load; the
-// figures are megapixels per second of wall time. Memory-bound rows add
+// figures are megapixels per second of wall time. "Unpinned/" rows load from
+// disk on every core of the machine, however the program is pinned, for the
+// readers that decode pieces of a picture at once. Memory-bound rows add
 // their limit: "copy", a plain copy of the file's pixel bytes already in
 // memory, and "read", one system call reading them from the file.
 // bench/summarize-peers prints ours / fastest peer per row.
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -207,7 +211,43 @@ void LimitRow(benchmark::State& state, const TRow& row, int side, bool fromFile)
     });
 }
 
+// Runs a row on every core of the machine, whatever the process was pinned
+// to, and pins it back afterwards.
+class Unpinned {
+public:
+    Unpinned() {
+        sched_getaffinity(0, sizeof pinned_, &pinned_);
+        cpu_set_t all;
+        CPU_ZERO(&all);
+        for (long cpu = 0; cpu < sysconf(_SC_NPROCESSORS_ONLN); ++cpu) CPU_SET(cpu, &all);
+        sched_setaffinity(0, sizeof all, &all);
+    }
+    ~Unpinned() { sched_setaffinity(0, sizeof pinned_, &pinned_); }
+
+private:
+    cpu_set_t pinned_;
+};
+
+// The rows whose pieces our reader decodes on every core, from disk.
+const char* const UnpinnedRows[] = {"TIFF-deflate", "TIFF-jpeg", "TIFF-lzw"};
+
 const bool registered = [] {
+    for (const TRow& row : Rows) {
+        if (std::find(std::begin(UnpinnedRows), std::end(UnpinnedRows), std::string(row.Name)) ==
+            std::end(UnpinnedRows))
+            continue;
+        const TRow* r = &row;
+        const std::string prefix = std::string("Unpinned/") + row.Name + "/" + std::to_string(Sides[0]) + "/";
+        benchmark::RegisterBenchmark((prefix + "ours").c_str(), [r](benchmark::State& s) {
+            const Unpinned everyCore;
+            LoadRow(s, *r, Sides[0], OursFromFile);
+        })->UseRealTime();
+        for (const peers::TPeer& peer : peers::PeersFor(row.Extension))
+            benchmark::RegisterBenchmark((prefix + peer.Name).c_str(), [r, peer](benchmark::State& s) {
+                const Unpinned everyCore;
+                LoadRow(s, *r, Sides[0], [&](const TFile& file) { peer.LoadFile(file.Path); });
+            })->UseRealTime();
+    }
     for (const char* source : {"Load", "Memory"})
         for (const TRow& row : Rows)
             for (int side : Sides) {

@@ -241,8 +241,10 @@ void TColorManager::ConvertRow(TSourceRows Source, void* Target, uint32_t Count,
     if (!rowConverter_) throw EColorConversionError(gsConversionUnsupported);
     // Callers assign the modes wholesale between images; keep the alpha
     // flags true to the schemes so a converter never misjudges a pixel size.
-    SourceMode = WithAlpha(SourceMode, HasAlpha(sourceScheme_));
-    TargetMode = WithAlpha(TargetMode, HasAlpha(targetScheme_));
+    // They are written only when they change, so that once the converter is
+    // chosen, threads may convert rows at once.
+    if (const auto mode = WithAlpha(SourceMode, HasAlpha(sourceScheme_)); mode != SourceMode) SourceMode = mode;
+    if (const auto mode = WithAlpha(TargetMode, HasAlpha(targetScheme_)); mode != TargetMode) TargetMode = mode;
     if (Source.empty() || Count == 0) return;
     (this->*rowConverter_)(Source, Target, Count, Mask);
 }

@@ -122,7 +122,9 @@ public:
     // Converts Count pixels into Target. Only pixels whose bit in the rotating
     // Mask pattern is set are written; the source holds just those pixels.
     // Target must hold Count target pixels and each source pointer the
-    // samples of the selected pixels: sizes are the caller's duty.
+    // samples of the selected pixels: sizes are the caller's duty. Once a
+    // call has chosen the converter (one of no pixels will do), several
+    // threads may convert at once while no setting changes.
     void ConvertRow(TSourceRows Source, void* Target, uint32_t Count, uint8_t Mask);
     void ConvertRow(std::initializer_list<const void*> Source, void* Target, uint32_t Count, uint8_t Mask) {
         ConvertRow(TSourceRows(Source.begin(), Source.size()), Target, Count, Mask);

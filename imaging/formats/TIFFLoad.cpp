@@ -4,11 +4,16 @@
 // chunk is decoded whole, its prediction undone, and its visible rows are
 // converted into the bitmap through the colour manager; strips whose rows
 // need no conversion are decoded straight into the bitmap.
+#include <sched.h>
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <atomic>
 #include <functional>
+#include <system_error>
+#include <thread>
 
 #include "GraphicFormats.h"
 #include "formats/TIFF.h"
@@ -320,12 +325,27 @@ public:
     void Run();
 
 private:
+    // What decoding and placing one piece of the image (a chunk of each
+    // plane used, at one place of the grid) needs of its own. The loading
+    // thread has one, and so has each further thread that decodes pieces.
+    struct TWork {
+        std::unique_ptr<TDecoder> Decoder;
+        // The decoder's work where it answers how far it wrote, so that
+        // only the rest of a chunk is cleared.
+        std::function<uint8_t*(const uint8_t*, uint8_t*, int32_t, int32_t)> DecodeUpTo;
+        // What the JPEG decoder reads of the strip or tile it fills.
+        TImageProperties Properties;
+        // Decoded chunks, one per plane, and where each plane's rows are.
+        std::vector<uint8_t> Chunks, Packed, Units, Picked, Normalised[4], PredictorScratch;
+        const uint8_t* PlaneRows[4] = {};
+    };
+
     void PlanLayout();
-    void CreateDecoder();
-    void CreateDecoderFor(uint32_t options, bool reversed);
+    void CreateDecoder(TWork& work);
+    void CreateDecoderFor(TWork& work, uint32_t options, bool reversed);
     template <class T>
-    void UseDecoderUpTo(std::unique_ptr<T> decoder);
-    TImageProperties& JPEGProperties();
+    void UseDecoderUpTo(TWork& work, std::unique_ptr<T> decoder);
+    TImageProperties& JPEGProperties(TWork& work);
     void ReadChunkTable();
     void InferByteCounts();
     void ReadOldJPEG();
@@ -340,13 +360,17 @@ private:
     }
     uint64_t BytesAt(uint32_t offset) const;
     bool DecodesIntoBitmap() const;
+    uint32_t ThreadCount() const;
     void DecodeAll();
-    void DecodeIntoBitmap(uint32_t strip, uint32_t y, uint32_t rows);
-    const uint8_t* DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows);
-    void Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked);
-    void PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, uint32_t next);
-    const void* PreparedRow(uint32_t plane, const uint8_t* row, uint32_t width);
-    void PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows);
+    void DecodeInOrder(TWork& work);
+    void DecodeOnThreads();
+    void DecodePiece(TWork& work, uint32_t piece);
+    void DecodeIntoBitmap(TWork& work, uint32_t strip, uint32_t y, uint32_t rows);
+    const uint8_t* DecodeChunk(TWork& work, uint32_t index, uint8_t* target, uint32_t rows);
+    void Unpack(TWork& work, uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked);
+    void PlaceChunk(TWork& work, uint32_t x, uint32_t y, uint32_t rows, uint32_t next);
+    const void* PreparedRow(TWork& work, uint32_t plane, const uint8_t* row, uint32_t width);
+    void PlaceYCbCrChunk(TWork& work, uint32_t x, uint32_t y, uint32_t rows);
 
     TTIFFGraphic& reader_;
     TImageProperties& p_;
@@ -368,17 +392,12 @@ private:
     // another format, or pixels with samples it does not read.
     uint32_t sampleFormat_ = 1, usedSamples_ = 1;
     bool normalise_ = false, pick_ = false;
-    std::vector<uint8_t> picked_, normalised_[4], predictorScratch_;
 
-    std::unique_ptr<TDecoder> decoder_;
-    // The decoder reports how far it wrote; the decoder may write into its
-    // packed block.
-    bool decoderMovesTarget_ = false, decoderWritesSource_ = false;
-    // The decoder's work where it answers how far it wrote, so that only
-    // the rest of a chunk is cleared.
-    std::function<uint8_t*(const uint8_t*, uint8_t*, int32_t, int32_t)> decodeUpTo_;
-    // What the JPEG decoder reads of a tile, since tiles are not the image.
-    TImageProperties tileProperties_;
+    // The works, the loading thread's first. The chunks are stored as they
+    // are (no decoder); the decoder reports how far it wrote; it may write
+    // into its packed block. Strips go straight into the bitmap.
+    std::vector<std::unique_ptr<TWork>> works_;
+    bool storedAsIs_ = false, decoderMovesTarget_ = false, decoderWritesSource_ = false, direct_ = false;
     TCardinalArray offsets_, byteCounts_;
     // An old-style JPEG image's one stream, standing in for its strips.
     std::vector<uint8_t> oldJPEG_;
@@ -387,39 +406,53 @@ private:
     // data), where every chunk lies.
     uint64_t viewStart_ = 0, viewEnd_ = 0;
     uint8_t* view_ = nullptr;
-    std::vector<uint8_t> mapped_;
+    TByteBlock mapped_;
+    // Chunks stored as they are, from a stream that is no memory stream,
+    // are read one at a time where they are decoded to: no bytes twice.
+    bool streamed_ = false;
 
-    // Decoded chunks, one per plane, and where each plane's rows are.
-    std::vector<uint8_t> chunks_, packed_, units_;
-    const uint8_t* planeRows_[4] = {};
     uint32_t rowsDone_ = 0;
 };
 
 void TTIFFGraphic::TLoader::Run() {
     PlanLayout();
-    CreateDecoder();
+    works_.push_back(std::make_unique<TWork>());
+    CreateDecoder(*works_[0]);
     ReadChunkTable();
     CheckInputCovers();
     MapChunks();
 
     reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height));
     reader_.LoadPalette();
-    if (!decoder_) {
-        DecodeAll();
-        return;
+    direct_ = DecodesIntoBitmap();
+    // Further threads each decode with a decoder of their own.
+    for (uint32_t i = uint32_t(works_.size()); i < ThreadCount(); ++i) {
+        works_.push_back(std::make_unique<TWork>());
+        CreateDecoder(*works_.back());
     }
-    decoder_->BeginDecode();
+    size_t begun = 0;
+    const auto endDecoding = [&] {
+        std::exception_ptr failure;
+        for (size_t i = 0; i < begun; ++i) try {
+                works_[i]->Decoder->EndDecode();
+            } catch (const Exception&) {
+                if (!failure) failure = std::current_exception();
+            }
+        begun = 0;
+        if (failure) std::rethrow_exception(failure);
+    };
     try {
+        for (; begun < works_.size() && works_[begun]->Decoder; ++begun) works_[begun]->Decoder->BeginDecode();
         DecodeAll();
     } catch (...) {
         try {
-            decoder_->EndDecode();
+            endDecoding();
         } catch (const Exception&) {
             // The first failure is the one to report.
         }
         throw;
     }
-    decoder_->EndDecode();
+    endDecoding();
 }
 
 void TTIFFGraphic::TLoader::PlanLayout() {
@@ -475,77 +508,78 @@ void TTIFFGraphic::TLoader::PlanLayout() {
     p_.BytesPerLine = uint32_t(lineBytes_);
 }
 
-void TTIFFGraphic::TLoader::CreateDecoder() {
+void TTIFFGraphic::TLoader::CreateDecoder(TWork& work) {
     const uint32_t options = reader_.Value(tagT4Options, 0);
     const bool reversed = p_.Flags & ifReversedBits;
-    CreateDecoderFor(options, reversed);
-    if (auto* fax = dynamic_cast<TCCITTDecoder*>(decoder_.get())) fax->OutputWidth = decodedWidth_;
+    CreateDecoderFor(work, options, reversed);
+    storedAsIs_ = !work.Decoder;
+    if (auto* fax = dynamic_cast<TCCITTDecoder*>(work.Decoder.get())) fax->OutputWidth = decodedWidth_;
 }
 
-void TTIFFGraphic::TLoader::CreateDecoderFor(uint32_t options, bool reversed) {
+void TTIFFGraphic::TLoader::CreateDecoderFor(TWork& work, uint32_t options, bool reversed) {
     switch (p_.Compression) {
         case ckNone: return;
-        case ckPackBits: UseDecoderUpTo(std::make_unique<TPackbitsRLEDecoder>()); return;
+        case ckPackBits: UseDecoderUpTo(work, std::make_unique<TPackbitsRLEDecoder>()); return;
         case ckLZ77:
-            decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
+            work.Decoder = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, true);
             decoderMovesTarget_ = true;
             return;
-        case ckLZW: decoder_ = std::make_unique<TLZWDecoder>(); return;
+        case ckLZW: work.Decoder = std::make_unique<TLZWDecoder>(); return;
         case ckFax3:
-            decoder_ = std::make_unique<TCCITTFax3Decoder>(options, chunkWidth_, false, reversed);
+            work.Decoder = std::make_unique<TCCITTFax3Decoder>(options, chunkWidth_, false, reversed);
             decoderWritesSource_ = true;
             return;
         case ckFax4:
-            decoder_ = std::make_unique<TCCITTFax4Decoder>(reader_.Value(tagT6Options, 0), chunkWidth_, false, reversed);
+            work.Decoder = std::make_unique<TCCITTFax4Decoder>(reader_.Value(tagT6Options, 0), chunkWidth_, false, reversed);
             decoderWritesSource_ = true;
             return;
         case ckFaxRLE:
         case ckFaxRLEW:
-            decoder_ = std::make_unique<TCCITTMHDecoder>(options, chunkWidth_, p_.Compression == ckFaxRLEW, reversed);
+            work.Decoder = std::make_unique<TCCITTMHDecoder>(options, chunkWidth_, p_.Compression == ckFaxRLEW, reversed);
             decoderWritesSource_ = true;
             return;
         case ckJPEG:
             p_.JPEGTables = reader_.ByteArray(tagJPEGTables);
-            UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
+            UseDecoderUpTo(work, std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(work), JPEGDeliversBGR(p_)));
             return;
         case ckOldJPEG:
-            UseDecoderUpTo(std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(), JPEGDeliversBGR(p_)));
+            UseDecoderUpTo(work, std::make_unique<TTIFFJPEGDecoder>(JPEGProperties(work), JPEGDeliversBGR(p_)));
             return;
-        case ckThunderscan: decoder_ = std::make_unique<TThunderDecoder>(chunkWidth_); return;
-        case ckLZMA: UseDecoderUpTo(std::make_unique<TLZMADecoder>()); return;
-        case ckZSTD: UseDecoderUpTo(std::make_unique<TZSTDDecoder>()); return;
+        case ckThunderscan: work.Decoder = std::make_unique<TThunderDecoder>(chunkWidth_); return;
+        case ckLZMA: UseDecoderUpTo(work, std::make_unique<TLZMADecoder>()); return;
+        case ckZSTD: UseDecoderUpTo(work, std::make_unique<TZSTDDecoder>()); return;
         case ckWebP:
-            decoder_ = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
+            work.Decoder = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
             return;
-        case ckJBIG: decoder_ = std::make_unique<TJBIGDecoder>(chunkWidth_, uint32_t(lineBytes_)); return;
+        case ckJBIG: work.Decoder = std::make_unique<TJBIGDecoder>(chunkWidth_, uint32_t(lineBytes_)); return;
         default: break;
     }
     RaiseGraphicErrorFmt(gsUnsupportedFeature, gsCompressionScheme, gsTIFF);
 }
 
 template <class T>
-void TTIFFGraphic::TLoader::UseDecoderUpTo(std::unique_ptr<T> decoder) {
-    decodeUpTo_ = [&d = *decoder](const uint8_t* source, uint8_t* target, int32_t packed, int32_t unpacked) {
+void TTIFFGraphic::TLoader::UseDecoderUpTo(TWork& work, std::unique_ptr<T> decoder) {
+    work.DecodeUpTo = [&d = *decoder](const uint8_t* source, uint8_t* target, int32_t packed, int32_t unpacked) {
         return d.DecodeUpTo(source, target, packed, unpacked);
     };
-    decoder_ = std::move(decoder);
+    work.Decoder = std::move(decoder);
 }
 
-// The JPEG decoder checks each stream against the strip it fills; a tile
-// is handed to it as an image of one strip.
-TImageProperties& TTIFFGraphic::TLoader::JPEGProperties() {
+// The JPEG decoder checks each stream against the strip it fills, from the
+// image's properties with the strip's first row; a tile is handed to it as
+// an image of one strip.
+TImageProperties& TTIFFGraphic::TLoader::JPEGProperties(TWork& work) {
+    TImageProperties& properties = work.Properties;
+    properties = p_;
     if (p_.Compression == ckOldJPEG) {
-        tileProperties_ = p_;
-        tileProperties_.RowsPerStrip = {p_.Height};
-        return tileProperties_;
+        properties.RowsPerStrip = {p_.Height};
+    } else if (p_.Flags & ifTiled) {
+        properties.Width = chunkWidth_;
+        properties.Height = chunkLength_;
+        properties.RowsPerStrip = {chunkLength_};
+        properties.CurrentRow = 0;
     }
-    if (!(p_.Flags & ifTiled)) return p_;
-    tileProperties_ = p_;
-    tileProperties_.Width = chunkWidth_;
-    tileProperties_.Height = chunkLength_;
-    tileProperties_.RowsPerStrip = {chunkLength_};
-    tileProperties_.CurrentRow = 0;
-    return tileProperties_;
+    return properties;
 }
 
 void TTIFFGraphic::TLoader::ReadChunkTable() {
@@ -648,7 +682,7 @@ uint64_t TTIFFGraphic::TLoader::BytesAt(uint32_t offset) const {
 // The bytes a chunk takes in the stream: its byte count, or the unpacked
 // size when it is stored as it is, cut at the end of the stream.
 uint64_t TTIFFGraphic::TLoader::ChunkLength(size_t index, uint32_t rows) const {
-    const uint64_t stored = decoder_ ? byteCounts_[index] : UnpackedSize(rows);
+    const uint64_t stored = storedAsIs_ ? UnpackedSize(rows) : byteCounts_[index];
     return std::min(stored, BytesAt(offsets_[index]));
 }
 
@@ -684,7 +718,8 @@ void TTIFFGraphic::TLoader::CheckInputCovers() {
 }
 
 // The stream's bytes from the first chunk to the end of the last: a memory
-// stream's own, else read in one piece.
+// stream's own, else read in one piece (chunks stored as they are are read
+// when they are decoded instead).
 void TTIFFGraphic::TLoader::MapChunks() {
     if (!oldJPEG_.empty()) {
         view_ = oldJPEG_.data();
@@ -693,6 +728,10 @@ void TTIFFGraphic::TLoader::MapChunks() {
     const uint64_t start = uint64_t(reader_.StartPosition) + viewStart_;
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream_)) {
         view_ = memory->Memory() + start;
+        return;
+    }
+    if (storedAsIs_) {
+        streamed_ = true;
         return;
     }
     mapped_.resize(viewEnd_ - viewStart_);
@@ -715,28 +754,27 @@ bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
            !pick_ && !normalise_;
 }
 
+// Pieces are decoded on every core the process may use, when the image is
+// large enough to be worth the threads and has pieces to share.
+uint32_t TTIFFGraphic::TLoader::ThreadCount() const {
+    constexpr uint64_t ParallelBytes = uint64_t(1) << 20;
+    constexpr uint32_t MostThreads = 16;
+    const uint64_t pieces = uint64_t(across_) * down_;
+    // Chunks read from the stream one at a time are read in turn.
+    if (pieces < 2 || streamed_ || uint64_t(reader_.RowBytes()) * p_.Height < ParallelBytes) return 1;
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+    return uint32_t(std::min<uint64_t>({uint64_t(CPU_COUNT(&cores)), pieces, MostThreads}));
+}
+
 void TTIFFGraphic::TLoader::DecodeAll() {
-    const bool direct = DecodesIntoBitmap();
-    if (!direct) chunks_.resize(UnpackedSize(chunkLength_) * planesUsed_ + pngfilters::FilterPadding);
+    for (auto& work : works_)
+        if (!direct_) work->Chunks.resize(UnpackedSize(chunkLength_) * planesUsed_ + pngfilters::FilterPadding);
     try {
-        for (uint32_t row = 0; row < down_; ++row) {
-            const uint32_t y = row * chunkLength_;
-            const uint32_t rows = DecodedRows(y);
-            p_.CurrentRow = y;
-            p_.CurrentStrip = row;
-            if (direct) {
-                DecodeIntoBitmap(row, y, rows);
-            } else {
-                for (uint32_t column = 0; column < across_; ++column) {
-                    for (uint32_t plane = 0; plane < planesUsed_; ++plane)
-                        planeRows_[plane] = DecodeChunk((plane * down_ + row) * across_ + column,
-                                                        chunks_.data() + plane * UnpackedSize(chunkLength_), rows);
-                    PlaceChunk(column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y),
-                               row * across_ + column + 1);
-                }
-            }
-            rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
-        }
+        if (works_.size() > 1)
+            DecodeOnThreads();
+        else
+            DecodeInOrder(*works_[0]);
     } catch (...) {
         // Rows not reached yet are cleared, so a failed load shows no stale memory.
         for (uint32_t y = rowsDone_; y < p_.Height; ++y)
@@ -745,30 +783,117 @@ void TTIFFGraphic::TLoader::DecodeAll() {
     }
 }
 
-void TTIFFGraphic::TLoader::DecodeIntoBitmap(uint32_t strip, uint32_t y, uint32_t rows) {
+// The pieces one after another, rows done counted after each row of them.
+void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
+    for (uint32_t row = 0; row < down_; ++row) {
+        const uint32_t y = row * chunkLength_;
+        p_.CurrentRow = y;
+        p_.CurrentStrip = row;
+        for (uint32_t column = 0; column < across_; ++column) DecodePiece(work, row * across_ + column);
+        rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
+    }
+}
+
+// The pieces shared by the threads, which take the next one in order as
+// they finish one, the loading thread among them; it waits until every
+// piece is placed. The outcome is the one of decoding in order: when pieces
+// fail, the first of them in order is the failure reported, and the rows
+// from its row of pieces on are cleared, whatever later pieces did.
+void TTIFFGraphic::TLoader::DecodeOnThreads() {
+    const uint32_t pieces = across_ * down_;
+    // The colour manager selects its converter once, before the threads
+    // share it; a failure there is left to the first piece to meet, in order.
+    if (!direct_) try {
+            reader_.ColorConverter->ConvertRow({}, nullptr, 0, 0xFF);
+        } catch (const Exception&) {
+            DecodeInOrder(*works_[0]);
+            return;
+        }
+    std::atomic<uint32_t> next{0}, firstFailed{pieces};
+    std::vector<std::exception_ptr> failures(pieces);
+    const auto decode = [&](TWork& work) {
+        for (uint32_t piece; (piece = next.fetch_add(1)) < firstFailed.load();) {
+            try {
+                DecodePiece(work, piece);
+            } catch (...) {
+                failures[piece] = std::current_exception();
+                uint32_t first = firstFailed.load();
+                while (piece < first && !firstFailed.compare_exchange_weak(first, piece)) {
+                }
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t i = 1; i < works_.size(); ++i) try {
+            threads.emplace_back(decode, std::ref(*works_[i]));
+        } catch (const std::system_error&) {
+            // Fewer threads share the pieces.
+            break;
+        }
+    decode(*works_[0]);
+    for (std::thread& thread : threads) thread.join();
+
+    const uint32_t failed = firstFailed.load();
+    const uint32_t row = std::min(failed, pieces - 1) / across_;
+    p_.CurrentRow = row * chunkLength_;
+    p_.CurrentStrip = row;
+    if (failed < pieces) {
+        rowsDone_ = row * chunkLength_;
+        std::rethrow_exception(failures[failed]);
+    }
+    rowsDone_ = p_.Height;
+}
+
+// Decodes and places one piece: the chunk of each plane used at its place.
+void TTIFFGraphic::TLoader::DecodePiece(TWork& work, uint32_t piece) {
+    const uint32_t row = piece / across_, column = piece % across_;
+    const uint32_t y = row * chunkLength_;
+    const uint32_t rows = DecodedRows(y);
+    if (!(p_.Flags & ifTiled)) work.Properties.CurrentRow = y;
+    if (direct_) {
+        DecodeIntoBitmap(work, row, y, rows);
+        return;
+    }
+    for (uint32_t plane = 0; plane < planesUsed_; ++plane)
+        work.PlaneRows[plane] = DecodeChunk(work, (plane * down_ + row) * across_ + column,
+                                            work.Chunks.data() + plane * UnpackedSize(chunkLength_), rows);
+    PlaceChunk(work, column * chunkWidth_, y, std::min(chunkLength_, p_.Height - y), piece + 1);
+}
+
+void TTIFFGraphic::TLoader::DecodeIntoBitmap(TWork& work, uint32_t strip, uint32_t y, uint32_t rows) {
     uint8_t* target = reader_.ScanLine(int(y));
     // Rows stored as they are come back in place.
-    if (const uint8_t* decoded = DecodeChunk(strip, target, rows); decoded != target)
+    if (const uint8_t* decoded = DecodeChunk(work, strip, target, rows); decoded != target)
         std::memcpy(target, decoded, UnpackedSize(rows));
 }
 
 // Decodes one chunk into target and answers where its rows are: data stored
 // as it is is used in place.
-const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* target, uint32_t rows) {
+const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(TWork& work, uint32_t index, uint8_t* target, uint32_t rows) {
     const uint64_t unpacked = UnpackedSize(rows);
     const uint64_t count = index < ChunkCount() ? ChunkLength(index, rows) : 0;
-    uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
     // Bits stored least significant first are turned round in a copy, before
     // any decoder sees them (the fax decoders turn them themselves). libtiff
     // writes and reads JBIG streams with their bits the other way round from
     // the FillOrder it records, and so do its peers.
     const bool reversed = (p_.Flags & ifReversedBits) != (p_.Compression == ckJBIG);
-    if (count && reversed && !IsFax(p_.Compression)) {
-        packed_.assign(data, data + count);
-        ReverseBits(packed_.data(), count);
-        data = packed_.data();
+    if (streamed_) {
+        if (count) {
+            stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[index]);
+            stream_.ReadBuffer(target, int64_t(count));
+            if (reversed) ReverseBits(target, count);
+        }
+        // Rows beyond the end of the stream are zero.
+        std::memset(target + count, 0, unpacked - count);
+        return target;
     }
-    if (!decoder_) {
+    uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
+    if (count && reversed && !IsFax(p_.Compression)) {
+        work.Packed.assign(data, data + count);
+        ReverseBits(work.Packed.data(), count);
+        data = work.Packed.data();
+    }
+    if (storedAsIs_) {
         if (count == unpacked) return data;
         // Rows beyond the end of the stream are zero.
         if (count) std::memcpy(target, data, count);
@@ -779,7 +904,7 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
         std::memset(target, 0, unpacked);
         return target;
     }
-    Unpack(data, count, target, unpacked);
+    Unpack(work, data, count, target, unpacked);
     const uint32_t bits = p_.BitsPerSample;
     const bool bigEndian = p_.Flags & ifBigEndian;
     if (p_.Predictor == 2 && !subsampled_ && (bits == 8 || bits == 16 || bits == 32))
@@ -788,7 +913,7 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
     if (p_.Predictor == 3 && sampleFormat_ == sfFloat && bits % 8 == 0)
         for (uint32_t r = 0; r < rows; ++r)
             UndoFloatPrediction(target + r * lineBytes_, size_t(chunkWidth_) * planeSamples_, bits / 8, planeSamples_,
-                                bigEndian, predictorScratch_);
+                                bigEndian, work.PredictorScratch);
     return target;
 }
 
@@ -796,23 +921,23 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(uint32_t index, uint8_t* targe
 // zero. A deflate chunk is one whole zlib stream, inflated in one call where
 // it is sound; damaged or short ones go through the stream decoder, which
 // keeps what it could decode.
-void TTIFFGraphic::TLoader::Unpack(uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked) {
+void TTIFFGraphic::TLoader::Unpack(TWork& work, uint8_t* data, uint64_t count, uint8_t* target, uint64_t unpacked) {
     size_t consumed;
     if (p_.Compression == ckLZ77 && InflateWhole(data, count, target, unpacked, consumed)) return;
     const auto packed = int32_t(std::min<uint64_t>(count, INT32_MAX));
-    if (decodeUpTo_) {
-        uint8_t* end = decodeUpTo_(data, target, packed, int32_t(unpacked));
+    if (work.DecodeUpTo) {
+        uint8_t* end = work.DecodeUpTo(data, target, packed, int32_t(unpacked));
         std::memset(end, 0, unpacked - uint64_t(end - target));
         return;
     }
     if (!decoderMovesTarget_) std::memset(target, 0, unpacked);
     // Fax decoders may reverse the bits of their block in place.
     if (decoderWritesSource_) {
-        packed_.assign(data, data + count);
-        data = packed_.data();
+        work.Packed.assign(data, data + count);
+        data = work.Packed.data();
     }
     uint8_t* dest = target;
-    decoder_->Decode(data, dest, packed, int32_t(unpacked));
+    work.Decoder->Decode(data, dest, packed, int32_t(unpacked));
     if (decoderMovesTarget_) std::memset(dest, 0, unpacked - uint64_t(dest - target));
 }
 
@@ -823,26 +948,32 @@ void TTIFFGraphic::TLoader::Unpack(uint8_t* data, uint64_t count, uint8_t* targe
 // next (first plane only), so that its decoder does not wait for them.
 // A chunk of one row has nothing to spread that share over, and fetching a
 // whole chunk at once only competes with the stores.
-void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, uint32_t next) {
+void TTIFFGraphic::TLoader::PlaceChunk(TWork& work, uint32_t x, uint32_t y, uint32_t rows, uint32_t next) {
     if (subsampled_) {
-        PlaceYCbCrChunk(x, y, rows);
+        PlaceYCbCrChunk(work, x, y, rows);
         return;
     }
     const uint32_t width = std::min(chunkWidth_, p_.Width - x);
     const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
     const size_t targetBytes = (size_t(width) * BitsPerPixel(reader_.PixelFormat()) + 7) / 8;
     constexpr uint32_t RowsAhead = 4;
-    const uint64_t nextLength =
-        rows > 1 && next < uint64_t(across_) * down_ && next < ChunkCount() ? ChunkLength(next, rows) : 0;
+    // Stored chunks are read in order anyway, and a strip's rows follow
+    // each other: the processor sees those coming.
+    const bool rowsAhead = across_ > 1;
+    const uint64_t nextLength = view_ && !storedAsIs_ && rows > 1 && next < uint64_t(across_) * down_ &&
+                                        next < ChunkCount()
+                                    ? ChunkLength(next, rows)
+                                    : 0;
     const uint8_t* nextPacked = nextLength ? view_ + (offsets_[next] - viewStart_) : nullptr;
     const uint64_t share = (nextLength + rows - 1) / rows;
     const void* planes[4];
     for (uint32_t r = 0; r < rows; ++r) {
-        if (r + RowsAhead < rows) Prefetch(reader_.ScanLine(int(y + r + RowsAhead)) + targetOffset, targetBytes);
+        if (rowsAhead && r + RowsAhead < rows)
+            Prefetch(reader_.ScanLine(int(y + r + RowsAhead)) + targetOffset, targetBytes);
         if (const uint64_t done = std::min(r * share, nextLength); done < nextLength)
             Prefetch(nextPacked + done, std::min(share, nextLength - done));
         for (uint32_t plane = 0; plane < planesUsed_; ++plane)
-            planes[plane] = PreparedRow(plane, planeRows_[plane] + r * lineBytes_, width);
+            planes[plane] = PreparedRow(work, plane, work.PlaneRows[plane] + r * lineBytes_, width);
         reader_.ColorConverter->ConvertRow(TColorManager::TSourceRows(planes, planesUsed_),
                                            reader_.ScanLine(int(y + r)) + targetOffset, width, 0xFF);
     }
@@ -850,18 +981,18 @@ void TTIFFGraphic::TLoader::PlaceChunk(uint32_t x, uint32_t y, uint32_t rows, ui
 
 // A stored row as the colour manager reads it: the samples it uses of each
 // pixel, in a format it takes.
-const void* TTIFFGraphic::TLoader::PreparedRow(uint32_t plane, const uint8_t* row, uint32_t width) {
+const void* TTIFFGraphic::TLoader::PreparedRow(TWork& work, uint32_t plane, const uint8_t* row, uint32_t width) {
     const uint32_t bytes = p_.BitsPerSample / 8;
     uint32_t samples = planeSamples_;
     if (pick_) {
         const size_t stored = size_t(p_.SamplesPerPixel) * bytes, kept = size_t(usedSamples_) * bytes;
-        picked_.resize(width * kept);
-        for (size_t x = 0; x < width; ++x) std::memcpy(picked_.data() + x * kept, row + x * stored, kept);
-        row = picked_.data();
+        work.Picked.resize(width * kept);
+        for (size_t x = 0; x < width; ++x) std::memcpy(work.Picked.data() + x * kept, row + x * stored, kept);
+        row = work.Picked.data();
         samples = usedSamples_;
     }
     if (!normalise_) return row;
-    std::vector<uint8_t>& out = normalised_[plane];
+    std::vector<uint8_t>& out = work.Normalised[plane];
     out.resize(size_t(width) * samples * 2);
     NormaliseSamples(row, out.data(), size_t(width) * samples, p_.BitsPerSample, sampleFormat_, p_.Flags & ifBigEndian);
     return out.data();
@@ -870,23 +1001,24 @@ const void* TTIFFGraphic::TLoader::PreparedRow(uint32_t plane, const uint8_t* ro
 // Subsampled YCbCr is stored in data units: the luma samples of a block of
 // unitColumns_ by unitRows_ pixels, then its Cb and Cr. Each row of units is
 // spread into whole Y, Cb, Cr pixels first.
-void TTIFFGraphic::TLoader::PlaceYCbCrChunk(uint32_t x, uint32_t y, uint32_t rows) {
+void TTIFFGraphic::TLoader::PlaceYCbCrChunk(TWork& work, uint32_t x, uint32_t y, uint32_t rows) {
     const uint32_t width = std::min(chunkWidth_, p_.Width - x);
     const size_t targetOffset = size_t(x) * BitsPerPixel(reader_.PixelFormat()) / 8;
     const uint32_t lumaCount = unitColumns_ * unitRows_;
-    units_.resize(size_t(unitRows_) * width * 3);
+    std::vector<uint8_t>& units = work.Units;
+    units.resize(size_t(unitRows_) * width * 3);
     for (uint32_t first = 0; first < rows; first += unitRows_) {
-        const uint8_t* unit = planeRows_[0] + first / unitRows_ * lineBytes_;
+        const uint8_t* unit = work.PlaneRows[0] + first / unitRows_ * lineBytes_;
         for (uint32_t block = 0; block * unitColumns_ < width; ++block, unit += lumaCount + 2)
             for (uint32_t dy = 0; dy < unitRows_; ++dy)
                 for (uint32_t dx = 0; dx < unitColumns_ && block * unitColumns_ + dx < width; ++dx) {
-                    uint8_t* pixel = units_.data() + (size_t(dy) * width + block * unitColumns_ + dx) * 3;
+                    uint8_t* pixel = units.data() + (size_t(dy) * width + block * unitColumns_ + dx) * 3;
                     pixel[0] = unit[dy * unitColumns_ + dx];
                     pixel[1] = unit[lumaCount];
                     pixel[2] = unit[lumaCount + 1];
                 }
         for (uint32_t dy = 0; dy < unitRows_ && first + dy < rows; ++dy)
-            reader_.ColorConverter->ConvertRow({units_.data() + size_t(dy) * width * 3},
+            reader_.ColorConverter->ConvertRow({units.data() + size_t(dy) * width * 3},
                                                reader_.ScanLine(int(y + first + dy)) + targetOffset, width, 0xFF);
     }
 }
