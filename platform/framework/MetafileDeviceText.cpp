@@ -99,7 +99,7 @@ void TMetafileDevice::TextOut(const TText& text) {
         const TPointF at = Along(origin, along, starts[i]);
         if (at.X + reach < shown.Left || at.X - reach > shown.Right || at.Y + reach < shown.Top || at.Y - reach > shown.Bottom)
             continue;
-        face->Draw(text.Characters[i], at.X, at.Y, map, [&](int x, int y) { raster_.Plot(x, y, color); });
+        face->Draw(text.Characters[i], at.X, at.Y, map, shown, [&](int x, int y) { raster_.Plot(x, y, color); });
     }
     paint.Color = color;
     if (font.Underline)

@@ -3,6 +3,7 @@
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_BITMAP_H
 #include FT_OUTLINE_H
 #include FT_TRUETYPE_TABLES_H
 
@@ -11,6 +12,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -73,7 +75,7 @@ public:
         return face_->glyph->linearHoriAdvance / 65536.0 + (bold_ ? Emboldening() / 64.0 : 0);
     }
 
-    void Draw(char32_t c, double x, double y, const double (&map)[4],
+    void Draw(char32_t c, double x, double y, const double (&map)[4], const TRect& clip,
               const std::function<void(int, int)>& plot) override {
         const double left = std::floor(x), top = std::floor(y);
         double m[4] = {map[0], map[1], map[2], map[3]};
@@ -94,18 +96,41 @@ public:
         FT_GlyphSlot slot = face_->glyph;
         if (slot->format != FT_GLYPH_FORMAT_OUTLINE) return;
         if (bold_) FT_Outline_Embolden(&slot->outline, Emboldening());
-        if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO)) return;
-        const FT_Bitmap& bitmap = slot->bitmap;
-        if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO) return;
-        for (unsigned row = 0; row < bitmap.rows; ++row) {
-            const unsigned char* bits = bitmap.buffer + ptrdiff_t(row) * bitmap.pitch;
-            for (unsigned column = 0; column < bitmap.width; ++column)
-                if (bits[column / 8] & (0x80 >> (column % 8)))
-                    plot(int(left) + slot->bitmap_left + int(column), int(top) - slot->bitmap_top + int(row));
-        }
+        RenderClipped(slot, long(left), long(top), clip, plot);
     }
 
 private:
+    // Renders the outline into a bitmap of only the glyph's pixels inside
+    // clip. A glyph pixel (gx, gy), y up from the origin at (left, top),
+    // is the target pixel (left + gx, top - gy - 1).
+    static void RenderClipped(FT_GlyphSlot slot, long left, long top, const TRect& clip,
+                              const std::function<void(int, int)>& plot) {
+        FT_BBox box;
+        FT_Outline_Get_CBox(&slot->outline, &box);
+        const long x0 = std::max<long>(box.xMin >> 6, clip.Left - left);
+        const long x1 = std::min<long>((box.xMax + 63) >> 6, clip.Right - left);
+        const long y0 = std::max<long>(box.yMin >> 6, top - clip.Bottom);
+        const long y1 = std::min<long>((box.yMax + 63) >> 6, top - clip.Top);
+        if (x0 >= x1 || y0 >= y1) return;
+        FT_Bitmap bitmap;
+        FT_Bitmap_Init(&bitmap);
+        bitmap.width = unsigned(x1 - x0);
+        bitmap.rows = unsigned(y1 - y0);
+        bitmap.pitch = int((bitmap.width + 7) / 8);
+        bitmap.pixel_mode = FT_PIXEL_MODE_MONO;
+        bitmap.num_grays = 2;
+        std::vector<unsigned char> bits(size_t(bitmap.pitch) * bitmap.rows);
+        bitmap.buffer = bits.data();
+        FT_Outline_Translate(&slot->outline, -x0 * 64, -y0 * 64);
+        if (FT_Outline_Get_Bitmap(slot->library, &slot->outline, &bitmap) != 0) return;
+        for (unsigned row = 0; row < bitmap.rows; ++row) {
+            const unsigned char* line = bits.data() + size_t(row) * bitmap.pitch;
+            for (unsigned column = 0; column < bitmap.width; ++column)
+                if (line[column / 8] & (0x80 >> (column % 8)))
+                    plot(int(left + x0 + column), int(top - y1 + row));
+        }
+    }
+
     // A fiftieth of the size, as a synthetic bold face thickens its strokes.
     FT_Pos Emboldening() const { return std::max<FT_Pos>(32, face_->size->metrics.x_ppem * 64 / 50); }
 

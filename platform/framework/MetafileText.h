@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "Graphics.h"
+
 struct TMetafileFont {
     // Logical units: negative, the characters' height; positive, the cell
     // height (ascent and descent); zero, a default size.
@@ -49,10 +51,11 @@ public:
     virtual const TMetrics& Metrics() const = 0;
     // The advance of c along the baseline before any stretch.
     virtual double Advance(char32_t c) = 0;
-    // Calls plot for every pixel of c's glyph whose origin lies at (x, y) on
-    // the target, mapped by xx, xy, yx, yy (target = x*xx + y*xy, ... with
-    // glyph y pointing up).
-    virtual void Draw(char32_t c, double x, double y, const double (&map)[4],
+    // Calls plot for every pixel inside clip of c's glyph whose origin lies
+    // at (x, y) on the target, mapped by xx, xy, yx, yy (target = x*xx +
+    // y*xy, ... with glyph y pointing up). Only the part inside clip is
+    // rendered, so a glyph of any size costs what shows of it.
+    virtual void Draw(char32_t c, double x, double y, const double (&map)[4], const TRect& clip,
                       const std::function<void(int, int)>& plot) = 0;
 };
 
