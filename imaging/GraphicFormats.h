@@ -497,7 +497,7 @@ public:
     static bool ProbeStream(TStream& stream);
     // Remembers the palette file beside the image (its name with ".pal")
     // before loading the file.
-    void LoadFromFile(const std::string& fileName) override;
+    void LoadFromOpenFile(TStream& stream, const std::string& fileName) override;
     bool ReadProperties(TStream& stream, int imageIndex) override;
     // Loads the image with the palette of PaletteFile, or a grey ramp where
     // there is none.

@@ -42,6 +42,9 @@ struct TRow {
     int RawBytesPerPixel = 0;
     // The one size of formats that have a fixed size, else the two sides.
     int FixedWidth = 0, FixedHeight = 0;
+    // tiffcp's options for packings ImageMagick does not write: the file
+    // ImageMagick wrote is rewritten with them.
+    const char* Tiffcp = nullptr;
 };
 
 const TRow Rows[] = {
@@ -62,6 +65,11 @@ const TRow Rows[] = {
     {"TIFF-lzw", "tif", "-compress LZW tif"},
     {"TIFF-deflate", "tif", "-compress Zip tif"},
     {"TIFF-jpeg", "tif", "-compress JPEG tif"},
+    {"TIFF-lzma", "tif", "-compress LZMA tif"},
+    {"TIFF-zstd", "tif", "-compress Zstd tif"},
+    {"TIFF-webp", "tif", "-compress WebP tif"},
+    {"TIFF-g4", "tif", "-threshold 50% -type Bilevel -compress Group4 tif"},
+    {"TIFF-jbig", "tif", "-threshold 50% -type Bilevel -compress None tif", 0, 0, 0, "-c jbig"},
     // ImageMagick writes the base image and the smaller ones below it.
     {"PhotoCD", "pcd", "pcd", 0, 768, 512},
 };
@@ -103,6 +111,11 @@ private:
 };
 
 const char* const ImageMagickConvert = "/usr/bin/convert";
+const char* const Tiffcp = "/usr/bin/tiffcp";
+
+void Run(const std::string& command) {
+    if (std::system((command + " 2>/dev/null").c_str()) != 0) throw std::runtime_error(command + " failed");
+}
 
 struct TFile {
     std::string Path;
@@ -128,11 +141,21 @@ const TFile& FileOf(const TRow& row, int side) {
         out.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
     }
     TFile file{folder / (name + "." + row.Extension), width, height, {}};
-    const std::string command =
-        std::string(ImageMagickConvert) + " " + source + " -depth 8 " + row.Written + ":" + file.Path;
-    const bool made = std::system((command + " 2>/dev/null").c_str()) == 0;
-    std::filesystem::remove(source);
-    if (!made) throw std::runtime_error(command + " failed");
+    try {
+        Run(std::string(ImageMagickConvert) + " " + source + " -depth 8 " + row.Written + ":" + file.Path);
+        std::filesystem::remove(source);
+        if (row.Tiffcp) {
+            if (access(Tiffcp, X_OK) != 0)
+                throw std::runtime_error(std::string(Tiffcp) + " is missing (scripts/deps tools installs it)");
+            const std::string written = file.Path + "-written.tif";
+            std::filesystem::rename(file.Path, written);
+            Run(std::string(Tiffcp) + " " + row.Tiffcp + " " + written + " " + file.Path);
+            std::filesystem::remove(written);
+        }
+    } catch (...) {
+        std::filesystem::remove(source);
+        throw;
+    }
     {
         std::ifstream in(file.Path, std::ios::binary);
         file.Bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

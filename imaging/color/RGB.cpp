@@ -44,23 +44,28 @@ void ConvertPixels(const TRGBRow& row, ColourFn colour, AlphaFn alpha) {
 namespace graphiccolor {
 
 // Five pixels at a time with one byte shuffle. Stops while its 16-byte loads
-// and stores still stay within the row.
+// and stores still stay within the row. Each block is loaded before the one
+// ahead of it is stored: the 16th byte stored is the next pixel's, as it
+// was, and in place a load that waited for that store would stall.
 __attribute__((target("ssse3"))) size_t ExchangeOuterBytes3Shuffled(const uint8_t* source, uint8_t* target,
                                                                     size_t count) {
     const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    if (count < 6) return 0;
     size_t i = 0;
-    // The 16th byte stored is the next pixel's, unexchanged; the next step
-    // or the caller's loop rewrites it.
-    for (; i + 6 <= count; i += 5) {
-        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * i));
+    __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    for (; i + 11 <= count; i += 5) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 3 * (i + 5)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 3 * i), _mm_shuffle_epi8(pixels, order));
+        pixels = next;
     }
-    return i;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + 3 * i), _mm_shuffle_epi8(pixels, order));
+    return i + 5;
 }
 
 // 21 pixels at a time with one byte permutation across 64 bytes, a third of
 // the shuffle's stores, and the last pixels through masked moves rather than
-// the caller's byte loop.
+// the caller's byte loop. Loads run a block ahead of stores, as in the
+// shuffle, so that the conversion may run in place.
 __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi2"))) size_t ExchangeOuterBytes3Permuted(const uint8_t* source,
                                                                                          uint8_t* target,
                                                                                          size_t count) {
@@ -71,10 +76,15 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi2"))) size_t ExchangeOuter
     const __m512i index = _mm512_load_si512(order);
     const __mmask64 all = ~__mmask64(0);
     size_t i = 0;
-    // As in the shuffle, the 64th byte stored is the next pixel's.
-    for (; i + 22 <= count; i += 21) {
-        const __m512i pixels = _mm512_loadu_si512(source + 3 * i);
-        _mm512_storeu_si512(target + 3 * i, _mm512_maskz_permutexvar_epi8(all, index, pixels));
+    if (count >= 22) {
+        __m512i pixels = _mm512_loadu_si512(source);
+        for (; i + 43 <= count; i += 21) {
+            const __m512i next = _mm512_loadu_si512(source + 3 * (i + 21));
+            _mm512_storeu_si512(target + 3 * i, _mm512_permutexvar_epi8(index, pixels));
+            pixels = next;
+        }
+        _mm512_storeu_si512(target + 3 * i, _mm512_permutexvar_epi8(index, pixels));
+        i += 21;
     }
     const __mmask64 rest = _bzhi_u64(all, unsigned(3 * (count - i)));
     const __m512i pixels = _mm512_maskz_loadu_epi8(rest, source + 3 * i);

@@ -58,12 +58,12 @@ const TGraphicClassDesc TCUTGraphic::ClassDesc = {
 
 bool TCUTGraphic::ProbeStream(TStream&) { return false; }
 
-void TCUTGraphic::LoadFromFile(const std::string& fileName) {
+void TCUTGraphic::LoadFromOpenFile(TStream& stream, const std::string& fileName) {
     PaletteFile = ChangeFileExt(fileName, ".pal");
     // Files from DOS machines often carry upper-case names.
     if (!FileExists(PaletteFile) && FileExists(ChangeFileExt(fileName, ".PAL")))
         PaletteFile = ChangeFileExt(fileName, ".PAL");
-    TFormatGraphic::LoadFromFile(fileName);
+    TFormatGraphic::LoadFromOpenFile(stream, fileName);
 }
 
 bool TCUTGraphic::ReadProperties(TStream& stream, int imageIndex) {

@@ -272,18 +272,29 @@ bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
 
 // Binary colour rows that fill their scan lines exactly lie back to back in
 // the file and in the bitmap: a run of them is converted in one call, which
-// spares each row the call's set-up.
+// spares each row the call's set-up. From a memory stream the run converts
+// from the stream's own bytes; from any other it is read straight into its
+// scan lines and converted there while it is still in the cache, so that
+// the bitmap's memory is the only buffer the pixels pass through.
 bool TPPMGraphic::ConvertRowsAtOnce(size_t rowBytes) {
     if (size_t(RowBytes()) != rowBytes) return false;
-    // Runs of a MiB or so: each read from a file costs the kernel a set-up
+    // Runs of 2 MiB: each read from a file costs the kernel a set-up
     // that shows against shorter runs, and the run still fits the cache.
-    constexpr size_t RunBytes = size_t(1) << 20;
+    constexpr size_t RunBytes = size_t(2) << 20;
     const uint32_t run = uint32_t(std::max<size_t>(1, RunBytes / rowBytes));
+    const bool inMemory = dynamic_cast<TMemoryStream*>(SourceStream) != nullptr;
     TByteBlock stored;
     for (uint32_t y = 0; y < Properties.Height; y += run) {
         const uint32_t rows = std::min(run, Properties.Height - y);
-        ColorConverter->ConvertRow({StoredBytes(size_t(rows) * rowBytes, stored)}, ScanLine(int(y)),
-                                   Properties.Width * rows, 0xFF);
+        uint8_t* const lines = ScanLine(int(y));
+        const size_t bytes = size_t(rows) * rowBytes;
+        const uint8_t* source = lines;
+        if (inMemory)
+            source = StoredBytes(bytes, stored);
+        else
+            ReadBytes(lines, bytes);
+        // The red and blue exchange reads each pixel before it writes it.
+        ColorConverter->ConvertRow({source}, lines, Properties.Width * rows, 0xFF);
     }
     return true;
 }

@@ -363,6 +363,8 @@ private:
     uint32_t ThreadCount() const;
     void DecodeAll();
     void DecodeInOrder(TWork& work);
+    uint32_t StoredRun(uint32_t strip) const;
+    void ReadStoredRun(uint32_t strip, uint32_t count);
     void DecodeOnThreads();
     void DecodePiece(TWork& work, uint32_t piece);
     void DecodeIntoBitmap(TWork& work, uint32_t strip, uint32_t y, uint32_t rows);
@@ -395,9 +397,11 @@ private:
 
     // The works, the loading thread's first. The chunks are stored as they
     // are (no decoder); the decoder reports how far it wrote; it may write
-    // into its packed block. Strips go straight into the bitmap.
+    // into its packed block. Strips go straight into the bitmap, their red
+    // and blue exchanged there.
     std::vector<std::unique_ptr<TWork>> works_;
-    bool storedAsIs_ = false, decoderMovesTarget_ = false, decoderWritesSource_ = false, direct_ = false;
+    bool storedAsIs_ = false, decoderMovesTarget_ = false, decoderWritesSource_ = false, direct_ = false,
+         exchange_ = false;
     TCardinalArray offsets_, byteCounts_;
     // An old-style JPEG image's one stream, standing in for its strips.
     std::vector<uint8_t> oldJPEG_;
@@ -425,6 +429,7 @@ void TTIFFGraphic::TLoader::Run() {
     reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height));
     reader_.LoadPalette();
     direct_ = DecodesIntoBitmap();
+    exchange_ = direct_ && reader_.ColorConverter->SourceScheme() != reader_.ColorConverter->TargetScheme();
     // Further threads each decode with a decoder of their own.
     for (uint32_t i = uint32_t(works_.size()); i < ThreadCount(); ++i) {
         works_.push_back(std::make_unique<TWork>());
@@ -743,12 +748,14 @@ void TTIFFGraphic::TLoader::MapChunks() {
 // Strips whose rows are the bitmap's rows as they are (8-bit samples in the
 // bitmap's blue-first order, as the JPEG decoder delivers them, in rows
 // without padding, no prediction to undo) are decoded straight into the
-// bitmap, saving a copy.
+// bitmap, saving a copy; so are red-first ones, whose red and blue the
+// colour manager exchanges there, while the strip is still in the cache.
 bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
     const TColorManager& manager = *reader_.ColorConverter;
-    const TColorScheme scheme = manager.SourceScheme();
-    return !(p_.Flags & ifTiled) && planes_ == 1 && !subsampled_ && (scheme == csBGR || scheme == csBGRA) &&
-           manager.TargetScheme() == scheme && manager.SourceBitsPerSample() == 8 &&
+    const TColorScheme scheme = manager.SourceScheme(), target = manager.TargetScheme();
+    const bool layout = target == scheme ? scheme == csBGR || scheme == csBGRA
+                                         : (scheme == csRGB && target == csBGR) || (scheme == csRGBA && target == csBGRA);
+    return !(p_.Flags & ifTiled) && planes_ == 1 && !subsampled_ && layout && manager.SourceBitsPerSample() == 8 &&
            manager.TargetBitsPerSample() == 8 && manager.SourceSamplesPerPixel() == manager.TargetSamplesPerPixel() &&
            !Has(manager.TargetMode, cvApplyGamma) && lineBytes_ == uint64_t(reader_.RowBytes()) && p_.Predictor != 2 &&
            !pick_ && !normalise_;
@@ -785,13 +792,49 @@ void TTIFFGraphic::TLoader::DecodeAll() {
 
 // The pieces one after another, rows done counted after each row of them.
 void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
-    for (uint32_t row = 0; row < down_; ++row) {
+    for (uint32_t row = 0; row < down_;) {
         const uint32_t y = row * chunkLength_;
         p_.CurrentRow = y;
         p_.CurrentStrip = row;
-        for (uint32_t column = 0; column < across_; ++column) DecodePiece(work, row * across_ + column);
-        rowsDone_ = y + std::min(chunkLength_, p_.Height - y);
+        if (const uint32_t run = StoredRun(row); run > 1) {
+            ReadStoredRun(row, run);
+            row += run;
+        } else {
+            for (uint32_t column = 0; column < across_; ++column) DecodePiece(work, row * across_ + column);
+            ++row;
+        }
+        rowsDone_ = std::min(row * chunkLength_, p_.Height);
     }
+}
+
+// How many whole stored strips from this one on follow each other in the
+// stream as their rows follow each other in the bitmap, up to 2 MiB of
+// them: a run is read in one piece, where a strip of a row or a few would
+// cost a read of its own.
+uint32_t TTIFFGraphic::TLoader::StoredRun(uint32_t strip) const {
+    constexpr uint64_t RunBytes = uint64_t(2) << 20;
+    if (!direct_ || !streamed_) return 1;
+    uint32_t count = 0;
+    uint64_t bytes = 0;
+    for (uint32_t i = strip; i < down_ && i < ChunkCount(); ++i, ++count) {
+        const uint32_t rows = DecodedRows(i * chunkLength_);
+        const uint64_t size = UnpackedSize(rows);
+        if (ChunkLength(i, rows) != size || (count && (offsets_[i] != offsets_[i - 1] + UnpackedSize(chunkLength_) ||
+                                                       bytes + size > RunBytes)))
+            break;
+        bytes += size;
+    }
+    return std::max<uint32_t>(count, 1);
+}
+
+void TTIFFGraphic::TLoader::ReadStoredRun(uint32_t strip, uint32_t count) {
+    const uint32_t y = strip * chunkLength_, rows = std::min(count * chunkLength_, p_.Height - y);
+    uint8_t* target = reader_.ScanLine(int(y));
+    const uint64_t bytes = UnpackedSize(rows);
+    stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[strip]);
+    stream_.ReadBuffer(target, int64_t(bytes));
+    if (p_.Flags & ifReversedBits) ReverseBits(target, bytes);
+    if (exchange_) reader_.ColorConverter->ConvertRow({target}, target, p_.Width * rows, 0xFF);
 }
 
 // The pieces shared by the threads, which take the next one in order as
@@ -803,7 +846,7 @@ void TTIFFGraphic::TLoader::DecodeOnThreads() {
     const uint32_t pieces = across_ * down_;
     // The colour manager selects its converter once, before the threads
     // share it; a failure there is left to the first piece to meet, in order.
-    if (!direct_) try {
+    if (!direct_ || exchange_) try {
             reader_.ColorConverter->ConvertRow({}, nullptr, 0, 0xFF);
         } catch (const Exception&) {
             DecodeInOrder(*works_[0]);
@@ -862,8 +905,12 @@ void TTIFFGraphic::TLoader::DecodePiece(TWork& work, uint32_t piece) {
 
 void TTIFFGraphic::TLoader::DecodeIntoBitmap(TWork& work, uint32_t strip, uint32_t y, uint32_t rows) {
     uint8_t* target = reader_.ScanLine(int(y));
-    // Rows stored as they are come back in place.
-    if (const uint8_t* decoded = DecodeChunk(work, strip, target, rows); decoded != target)
+    // Rows stored as they are come back in place. The exchange reads each
+    // pixel before it writes it, so it may run in place too.
+    const uint8_t* decoded = DecodeChunk(work, strip, target, rows);
+    if (exchange_)
+        reader_.ColorConverter->ConvertRow({decoded}, target, p_.Width * rows, 0xFF);
+    else if (decoded != target)
         std::memcpy(target, decoded, UnpackedSize(rows));
 }
 

@@ -260,8 +260,10 @@ void TGraphic::SaveToStream(TStream&) const {
 
 void TGraphic::LoadFromFile(const std::string& fileName) {
     TFileStream stream(fileName, TFileStream::fmOpenRead);
-    LoadFromStream(stream);
+    LoadFromOpenFile(stream, fileName);
 }
+
+void TGraphic::LoadFromOpenFile(TStream& stream, const std::string&) { LoadFromStream(stream); }
 
 void TGraphic::SaveToFile(const std::string& fileName) const {
     TFileStream stream(fileName, TFileStream::fmCreate);
@@ -454,9 +456,10 @@ std::vector<TPicture::Registration>& RegistrationList() {
 }
 
 
-std::unique_ptr<TGraphic> LoadAs(TGraphicClass graphicClass, const std::string& fileName) {
+std::unique_ptr<TGraphic> LoadAs(TGraphicClass graphicClass, TStream& stream, const std::string& fileName) {
     std::unique_ptr<TGraphic> graphic = graphicClass->Create();
-    graphic->LoadFromFile(fileName);
+    stream.SetPosition(0);
+    graphic->LoadFromOpenFile(stream, fileName);
     return graphic;
 }
 
@@ -466,8 +469,8 @@ bool ProbesAs(TGraphicClass graphicClass, TStream& stream) {
 
 // The first class, in registration order, other than the one registered for
 // the file's extension, whose probe knows the file's content; null if none.
-TGraphicClass ClassByContent(TGraphicClass registered, const std::string& fileName) {
-    TFileStream stream(fileName, TFileStream::fmOpenRead);
+TGraphicClass ClassByContent(TGraphicClass registered, TStream& stream) {
+    stream.SetPosition(0);
     std::vector<TGraphicClass> probed = {registered};
     const auto& registrations = RegistrationList();
     for (auto r = registrations.rbegin(); r != registrations.rend(); ++r) {
@@ -483,24 +486,20 @@ TGraphicClass ClassByContent(TGraphicClass registered, const std::string& fileNa
 // that does, as other readers go by content. Where none knows the file, the
 // extension's class reads it, so that its error is the one raised. A class
 // that cannot tell its files (no probe) reads first and yields only when it
-// refuses the file.
+// refuses the file. The file is opened once, for the probes and the load.
 std::unique_ptr<TGraphic> LoadByContent(TGraphicClass registered, const std::string& fileName) {
+    TFileStream stream(fileName, TFileStream::fmOpenRead);
     if (!registered->ProbeStream) {
         try {
-            return LoadAs(registered, fileName);
+            return LoadAs(registered, stream, fileName);
         } catch (const Exception&) {
-            const TGraphicClass other = ClassByContent(registered, fileName);
+            const TGraphicClass other = ClassByContent(registered, stream);
             if (!other) throw;
-            return LoadAs(other, fileName);
+            return LoadAs(other, stream, fileName);
         }
     }
-    bool own;
-    {
-        TFileStream stream(fileName, TFileStream::fmOpenRead);
-        own = ProbesAs(registered, stream);
-    }
-    const TGraphicClass other = own ? nullptr : ClassByContent(registered, fileName);
-    return LoadAs(other ? other : registered, fileName);
+    const TGraphicClass other = ProbesAs(registered, stream) ? nullptr : ClassByContent(registered, stream);
+    return LoadAs(other ? other : registered, stream, fileName);
 }
 
 }  // namespace

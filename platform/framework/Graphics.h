@@ -88,10 +88,14 @@ public:
     virtual void LoadFromStream(TStream& stream) = 0;
     // Raises EInvalidGraphicOperation where the class cannot write.
     virtual void SaveToStream(TStream& stream) const;
-    // Opens the file (others may read but not write) and loads it from the
-    // stream. Classes that need the file's name, such as a reader that looks
-    // for a companion file beside the image, override it.
+    // Opens the file (others may read but not write) and loads it through
+    // LoadFromOpenFile.
     virtual void LoadFromFile(const std::string& fileName);
+    // Loads from stream, open on the named file at its start: a picture that
+    // opened the file to tell its format loads through the same stream.
+    // Classes that need the file's name, such as a reader that looks for a
+    // companion file beside the image, override it.
+    virtual void LoadFromOpenFile(TStream& stream, const std::string& fileName);
     void SaveToFile(const std::string& fileName) const;
 
     // Draws the graphic scaled onto rect of the canvas's bitmap.

@@ -24,9 +24,9 @@ const TGraphicClassDesc TFakeGraphic::Other = {"TOther", nullptr, nullptr, nullp
 class TNamedGraphic : public TFakeGraphic {
 public:
     TGraphicClass ClassType() const override { return &Desc; }
-    void LoadFromFile(const std::string& fileName) override {
+    void LoadFromOpenFile(TStream& stream, const std::string& fileName) override {
         FileName = fileName;
-        TFakeGraphic::LoadFromFile(fileName);
+        TFakeGraphic::LoadFromOpenFile(stream, fileName);
     }
     std::string FileName;
     static const TGraphicClassDesc Desc;
