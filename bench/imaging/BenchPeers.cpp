@@ -35,7 +35,8 @@ using namespace benchimaging;
 struct TRow {
     const char* Name;
     const char* Extension;
-    // ImageMagick's options and output format, as in "-compress RLE tga".
+    // ImageMagick's options and output format, as in "-compress RLE tga";
+    // "{height}" stands for the picture's height.
     const char* Written;
     // Bytes a pixel stores when the file holds its pixels as they are
     // (the copy row's size), 0 for compressed files.
@@ -69,7 +70,9 @@ const TRow Rows[] = {
     {"TIFF-zstd", "tif", "-compress Zstd tif"},
     {"TIFF-webp", "tif", "-compress WebP tif"},
     {"TIFF-g4", "tif", "-threshold 50% -type Bilevel -compress Group4 tif"},
-    {"TIFF-jbig", "tif", "-threshold 50% -type Bilevel -compress None tif", 0, 0, 0, "-c jbig"},
+    // libtiff writes JBIG only as one strip of exactly the image's rows.
+    {"TIFF-jbig", "tif", "-threshold 50% -type Bilevel -define tiff:rows-per-strip={height} -compress None tif", 0, 0,
+     0, "-c jbig"},
     // ImageMagick writes the base image and the smaller ones below it.
     {"PhotoCD", "pcd", "pcd", 0, 768, 512},
 };
@@ -141,8 +144,11 @@ const TFile& FileOf(const TRow& row, int side) {
         out.write(reinterpret_cast<const char*>(rgb.data()), std::streamsize(rgb.size()));
     }
     TFile file{folder / (name + "." + row.Extension), width, height, {}};
+    std::string written = row.Written;
+    if (const size_t at = written.find("{height}"); at != std::string::npos)
+        written.replace(at, 8, std::to_string(height));
     try {
-        Run(std::string(ImageMagickConvert) + " " + source + " -depth 8 " + row.Written + ":" + file.Path);
+        Run(std::string(ImageMagickConvert) + " " + source + " -depth 8 " + written + ":" + file.Path);
         std::filesystem::remove(source);
         if (row.Tiffcp) {
             if (access(Tiffcp, X_OK) != 0)
