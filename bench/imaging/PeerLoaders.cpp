@@ -94,7 +94,7 @@ void DevILMemory(const Bytes& bytes, const std::string& path) {
 
 void OpenImageIORead(std::unique_ptr<OIIO::ImageInput> input) {
     if (!input) Fail("OpenImageIO", OIIO::geterror());
-    const OIIO::ImageSpec& layout = input->spec();
+    const OIIO::ImageSpec layout = input->spec_dimensions(0);
     const auto pixels = std::make_unique_for_overwrite<uint8_t[]>(layout.image_bytes());
     if (!input->read_image(0, 0, 0, layout.nchannels, layout.format, pixels.get())) Fail("OpenImageIO", input->geterror());
     benchmark::DoNotOptimize(pixels.get());
