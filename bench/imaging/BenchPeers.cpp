@@ -218,25 +218,31 @@ void OursFromMemory(benchmark::State& state, const TRow& row, int side) {
 
 // The limits of the memory-bound rows: the file's pixel bytes (its last
 // ones) copied into a buffer that stays, from the file's bytes in memory or
-// read from the file by one system call.
+// read from the file by one system call. The buffer shares the bytes'
+// offset within a 4 KiB page, which the kernel copies from a file's cached
+// pages fastest, several times faster than at some other offsets.
 void LimitRow(benchmark::State& state, const TRow& row, int side, bool fromFile) {
-    std::unique_ptr<uint8_t[]> target;
-    size_t bytes = 0;
+    constexpr size_t Page = 4096;
+    std::unique_ptr<uint8_t[]> buffer;
+    uint8_t* target = nullptr;
+    size_t bytes = 0, start = 0;
     LoadRow(state, row, side, [&](const TFile& file) {
-        if (!target) {
+        if (!buffer) {
             bytes = std::min(size_t(file.Width) * file.Height * row.RawBytesPerPixel, file.Bytes.size());
-            target = std::make_unique<uint8_t[]>(bytes);
+            start = file.Bytes.size() - bytes;
+            buffer = std::make_unique<uint8_t[]>(bytes + 2 * Page);
+            const auto address = reinterpret_cast<uintptr_t>(buffer.get());
+            target = buffer.get() + (Page - address % Page) + start % Page;
         }
-        const size_t start = file.Bytes.size() - bytes;
         if (fromFile) {
             const int fd = open(file.Path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0 || pread(fd, target.get(), bytes, off_t(start)) != ssize_t(bytes))
+            if (fd < 0 || pread(fd, target, bytes, off_t(start)) != ssize_t(bytes))
                 throw std::runtime_error("cannot read " + file.Path);
             close(fd);
         } else {
-            std::memcpy(target.get(), file.Bytes.data() + start, bytes);
+            std::memcpy(target, file.Bytes.data() + start, bytes);
         }
-        benchmark::DoNotOptimize(target.get());
+        benchmark::DoNotOptimize(target);
     });
 }
 

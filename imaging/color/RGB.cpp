@@ -80,10 +80,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi2"))) size_t ExchangeOuter
         __m512i pixels = _mm512_loadu_si512(source);
         for (; i + 43 <= count; i += 21) {
             const __m512i next = _mm512_loadu_si512(source + 3 * (i + 21));
-            _mm512_storeu_si512(target + 3 * i, _mm512_permutexvar_epi8(index, pixels));
+            _mm512_storeu_si512(target + 3 * i, _mm512_maskz_permutexvar_epi8(all, index, pixels));
             pixels = next;
         }
-        _mm512_storeu_si512(target + 3 * i, _mm512_permutexvar_epi8(index, pixels));
+        _mm512_storeu_si512(target + 3 * i, _mm512_maskz_permutexvar_epi8(all, index, pixels));
         i += 21;
     }
     const __mmask64 rest = _bzhi_u64(all, unsigned(3 * (count - i)));

@@ -178,7 +178,9 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
     manager.SetTargetBitsPerSample(bits);
     SetPixelFormat(manager.GetPixelFormat(1));
     if (scheme == csIndexed) SetPalette(manager.CreateGrayscalePalette(bits == 1));
-    SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height));
+    // The pixel data starts where the header reading got to.
+    SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height), false,
+                        SourceStream->Position() - int64_t(BufferEnd - BufferIndex));
 
     if (bits == 1)
         ReadBits();

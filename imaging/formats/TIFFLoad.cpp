@@ -426,7 +426,9 @@ void TTIFFGraphic::TLoader::Run() {
     CheckInputCovers();
     MapChunks();
 
-    reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height));
+    // Stored strips are read into the rows where the first one lies.
+    reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height), false,
+                                streamed_ && ChunkCount() ? int64_t(reader_.StartPosition) + offsets_[0] : 0);
     reader_.LoadPalette();
     direct_ = DecodesIntoBitmap();
     exchange_ = direct_ && reader_.ColorConverter->SourceScheme() != reader_.ColorConverter->TargetScheme();

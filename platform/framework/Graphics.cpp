@@ -309,6 +309,7 @@ TBitmap& TBitmap::operator=(TBitmap&& other) noexcept {
     height_ = std::exchange(other.height_, 0);
     rowBytes_ = std::exchange(other.rowBytes_, 0);
     bottomUp_ = std::exchange(other.bottomUp_, false);
+    start_ = std::exchange(other.start_, 0);
     format_ = other.format_;
     pixels_ = std::move(other.pixels_);
     other.pixels_.clear();
@@ -326,6 +327,7 @@ void TBitmap::Assign(const TBitmap& source) {
     height_ = source.height_;
     rowBytes_ = source.rowBytes_;
     bottomUp_ = source.bottomUp_;
+    start_ = source.start_;
     format_ = source.format_;
     pixels_ = source.pixels_;
     palette_ = source.palette_;
@@ -355,22 +357,26 @@ void TBitmap::SetSize(int width, int height) {
     height_ = height;
     rowBytes_ = rowBytes;
     bottomUp_ = false;
+    start_ = 0;
     pixels_ = std::move(pixels);
 }
 
-void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp) {
+void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp, int64_t readFrom) {
     if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > kMaxPixels)
         throw EInvalidGraphic(Format("Invalid bitmap size %d x %d", width, height));
     const int rowBytes = RowBytesFor(width, format_);
     // Dropped first, so that the old and new pixels are never held at once.
     pixels_ = TPixelStore();
-    pixels_.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(height));
+    // Large blocks start on a page; smaller ones gain nothing from the offset.
+    const size_t bytes = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
+    start_ = bytes >= HugePageBlockBytes ? static_cast<size_t>(readFrom) % 4096 / 4 * 4 : 0;
+    pixels_.resize(start_ + bytes);
     // From the first byte that is not whole pixels: a partly used last byte
     // starts zero too, as pixels of 1 and 4 bits are written into their byte.
     const int usedBytes = static_cast<int>(static_cast<int64_t>(width) * BitsPerPixel(format_) / 8);
     if (usedBytes < rowBytes)
         for (int y = 0; y < height; ++y)
-            std::memset(pixels_.data() + static_cast<size_t>(y) * rowBytes + usedBytes, 0,
+            std::memset(pixels_.data() + start_ + static_cast<size_t>(y) * rowBytes + usedBytes, 0,
                         static_cast<size_t>(rowBytes - usedBytes));
     width_ = width;
     height_ = height;
@@ -394,7 +400,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     const bool keepIndices = IsIndexed(format_) && IsIndexed(format) && BitsPerPixel(format) >= BitsPerPixel(format_);
     TPixelWriter writer(format, palette);
     for (int y = 0; y < height_; ++y) {
-        const uint8_t* from = pixels_.data() + static_cast<size_t>(y) * rowBytes_;
+        const uint8_t* from = pixels_.data() + start_ + static_cast<size_t>(y) * rowBytes_;
         uint8_t* to = pixels.data() + static_cast<size_t>(y) * rowBytes;
         for (int x = 0; x < width_; ++x) {
             if (keepIndices)
@@ -405,13 +411,14 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     }
     format_ = format;
     rowBytes_ = rowBytes;
+    start_ = 0;
     pixels_ = std::move(pixels);
     palette_ = std::move(palette);
 }
 
 uint8_t* TBitmap::ScanLine(int y) {
     if (y < 0 || y >= height_) throw EInvalidGraphicOperation(Format("Scan line index out of range (%d)", y));
-    return pixels_.data() + static_cast<size_t>(bottomUp_ ? height_ - 1 - y : y) * rowBytes_;
+    return pixels_.data() + start_ + static_cast<size_t>(bottomUp_ ? height_ - 1 - y : y) * rowBytes_;
 }
 
 const uint8_t* TBitmap::ScanLine(int y) const { return const_cast<TBitmap*>(this)->ScanLine(y); }
@@ -435,6 +442,7 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 void TBitmap::FreeImage() {
     width_ = height_ = rowBytes_ = 0;
     bottomUp_ = false;
+    start_ = 0;
     pixels_.clear();
     pixels_.shrink_to_fit();
 }

@@ -153,7 +153,12 @@ public:
     // bottomUp keeps the rows in memory bottom row first, as bitmap files
     // usually store them, so that a reader takes them in one piece; rows
     // are still counted from the top. The next resize keeps them top first.
-    void SetSizeForOverwrite(int width, int height, bool bottomUp = false);
+    // readFrom is the file position the caller reads the first row in
+    // memory from, where it reads the rows in one piece: that row is placed
+    // at the same offset within a 4 KiB page, to the 4 bytes rows keep,
+    // since the kernel copies a file's cached pages several times faster
+    // into memory that shares their alignment.
+    void SetSizeForOverwrite(int width, int height, bool bottomUp = false, int64_t readFrom = 0);
 
     TPixelFormat PixelFormat() const { return format_; }
     // Converts the pixels to the new format (indexed targets map each colour
@@ -199,6 +204,8 @@ private:
 
     int width_ = 0, height_ = 0, rowBytes_ = 0;
     bool bottomUp_ = false;
+    // Bytes of pixels_ before the first row in memory.
+    size_t start_ = 0;
     TPixelFormat format_ = pf24bit;
     TPixelStore pixels_;
     TLogPalette palette_;
