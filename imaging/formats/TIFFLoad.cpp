@@ -741,10 +741,11 @@ void TTIFFGraphic::TLoader::MapChunks() {
         streamed_ = true;
         return;
     }
-    mapped_.resize(viewEnd_ - viewStart_);
+    const uint64_t size = viewEnd_ - viewStart_;
+    mapped_.resize(size + ReadAlignmentSlack);
+    view_ = mapped_.data() + ReadAlignment(mapped_.data(), int64_t(start));
     stream_.SetPosition(int64_t(start));
-    stream_.ReadBuffer(mapped_.data(), int64_t(mapped_.size()));
-    view_ = mapped_.data();
+    stream_.ReadBuffer(view_, int64_t(size));
 }
 
 // Strips whose rows are the bitmap's rows as they are (8-bit samples in the

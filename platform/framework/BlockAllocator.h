@@ -12,9 +12,6 @@
 #include <utility>
 #include <vector>
 
-// Blocks of this size and more start on a huge page's boundary.
-constexpr size_t HugePageBlockBytes = size_t(2) << 20;
-
 // Raise std::bad_alloc when the memory cannot be had.
 void* AllocateBlock(size_t bytes);
 void FreeBlock(void* block, size_t bytes) noexcept;

@@ -331,6 +331,12 @@ void TMemoryStream::SaveToFile(const std::string& fileName) {
     file.WriteBuffer(data_.data(), Size());
 }
 
+size_t ReadAlignment(const void* base, int64_t position, size_t granule) {
+    // Unsigned differences wrap modulo a power of two that the page divides.
+    const size_t lead = (static_cast<size_t>(position) - reinterpret_cast<uintptr_t>(base)) % (ReadAlignmentSlack + 1);
+    return lead / granule * granule;
+}
+
 const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
         const int64_t position = memory->Position();
@@ -338,7 +344,10 @@ const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
         memory->Seek(int64_t(count), TSeekOrigin::soCurrent);
         return memory->Memory() + position;
     }
-    buffer.resize(count);
-    stream.ReadBuffer(buffer.data(), int64_t(count));
-    return buffer.data();
+    // Only large reads are worth the slack.
+    constexpr size_t AlignedBytes = size_t(64) << 10;
+    buffer.resize(count >= AlignedBytes ? count + ReadAlignmentSlack : count);
+    uint8_t* target = buffer.data() + (count >= AlignedBytes ? ReadAlignment(buffer.data(), stream.Position()) : 0);
+    stream.ReadBuffer(target, int64_t(count));
+    return target;
 }

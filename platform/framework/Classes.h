@@ -100,7 +100,16 @@ private:
     int64_t position_ = 0;
 };
 
+// Bytes read from a file land fastest in memory that shares their offset
+// within a 4 KiB page: the kernel copies a file's cached pages several times
+// slower to some other offsets. ReadAlignment is how far past base the
+// first such address for bytes at file position lies, rounded down to a
+// multiple of granule; a buffer that is to hold count bytes so placed needs
+// count + ReadAlignmentSlack.
+constexpr size_t ReadAlignmentSlack = 4095;
+size_t ReadAlignment(const void* base, int64_t position, size_t granule = 1);
+
 // The next count bytes of stream, which moves past them: where they lie in
-// a memory stream's own data, else read into buffer. Raises EReadError when
-// fewer are left.
+// a memory stream's own data, else read into buffer (at their page offset
+// when they are many). Raises EReadError when fewer are left.
 const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer);

@@ -367,10 +367,12 @@ void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp, int64_t 
     const int rowBytes = RowBytesFor(width, format_);
     // Dropped first, so that the old and new pixels are never held at once.
     pixels_ = TPixelStore();
-    // Large blocks start on a page; smaller ones gain nothing from the offset.
+    // Small bitmaps gain too little from the placement to spend a page on it.
+    constexpr size_t AlignedBytes = size_t(64) << 10;
     const size_t bytes = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
-    start_ = bytes >= HugePageBlockBytes ? static_cast<size_t>(readFrom) % 4096 / 4 * 4 : 0;
-    pixels_.resize(start_ + bytes);
+    const bool aligned = readFrom > 0 && bytes >= AlignedBytes;
+    pixels_.resize(bytes + (aligned ? ReadAlignmentSlack : 0));
+    start_ = aligned ? ReadAlignment(pixels_.data(), readFrom, 4) : 0;
     // From the first byte that is not whole pixels: a partly used last byte
     // starts zero too, as pixels of 1 and 4 bits are written into their byte.
     const int usedBytes = static_cast<int>(static_cast<int64_t>(width) * BitsPerPixel(format_) / 8);
