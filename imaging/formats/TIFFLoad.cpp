@@ -741,11 +741,9 @@ void TTIFFGraphic::TLoader::MapChunks() {
         streamed_ = true;
         return;
     }
-    const uint64_t size = viewEnd_ - viewStart_;
-    mapped_.resize(size + ReadAlignmentSlack);
-    view_ = mapped_.data() + ReadAlignment(mapped_.data(), int64_t(start));
     stream_.SetPosition(int64_t(start));
-    stream_.ReadBuffer(view_, int64_t(size));
+    // The decoders only read their source.
+    view_ = const_cast<uint8_t*>(StreamBytes(stream_, size_t(viewEnd_ - viewStart_), mapped_));
 }
 
 // Strips whose rows are the bitmap's rows as they are (8-bit samples in the

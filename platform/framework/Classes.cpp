@@ -344,10 +344,9 @@ const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
         memory->Seek(int64_t(count), TSeekOrigin::soCurrent);
         return memory->Memory() + position;
     }
-    // Only large reads are worth the slack.
-    constexpr size_t AlignedBytes = size_t(64) << 10;
-    buffer.resize(count >= AlignedBytes ? count + ReadAlignmentSlack : count);
-    uint8_t* target = buffer.data() + (count >= AlignedBytes ? ReadAlignment(buffer.data(), stream.Position()) : 0);
+    const bool aligned = count >= AlignedReadBytes;
+    buffer.resize(aligned ? count + ReadAlignmentSlack : count);
+    uint8_t* target = buffer.data() + (aligned ? ReadAlignment(buffer.data(), stream.Position()) : 0);
     stream.ReadBuffer(target, int64_t(count));
     return target;
 }

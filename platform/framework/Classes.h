@@ -105,8 +105,10 @@ private:
 // slower to some other offsets. ReadAlignment is how far past base the
 // first such address for bytes at file position lies, rounded down to a
 // multiple of granule; a buffer that is to hold count bytes so placed needs
-// count + ReadAlignmentSlack.
+// count + ReadAlignmentSlack. Reads below AlignedReadBytes gain too little
+// to spend the slack on.
 constexpr size_t ReadAlignmentSlack = 4095;
+constexpr size_t AlignedReadBytes = size_t(64) << 10;
 size_t ReadAlignment(const void* base, int64_t position, size_t granule = 1);
 
 // The next count bytes of stream, which moves past them: where they lie in

@@ -367,10 +367,8 @@ void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp, int64_t 
     const int rowBytes = RowBytesFor(width, format_);
     // Dropped first, so that the old and new pixels are never held at once.
     pixels_ = TPixelStore();
-    // Small bitmaps gain too little from the placement to spend a page on it.
-    constexpr size_t AlignedBytes = size_t(64) << 10;
     const size_t bytes = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
-    const bool aligned = readFrom > 0 && bytes >= AlignedBytes;
+    const bool aligned = readFrom > 0 && bytes >= AlignedReadBytes;
     pixels_.resize(bytes + (aligned ? ReadAlignmentSlack : 0));
     start_ = aligned ? ReadAlignment(pixels_.data(), readFrom, 4) : 0;
     // From the first byte that is not whole pixels: a partly used last byte
