@@ -359,8 +359,11 @@ private:
         return p_.Flags & ifTiled ? chunkLength_ : std::min(chunkLength_, p_.Height - y);
     }
     uint64_t BytesAt(uint32_t offset) const;
+    const uint8_t* PackedBytes(uint32_t index, uint64_t count);
+    void ReadWindow(uint32_t index, uint64_t count);
     bool DecodesIntoBitmap() const;
-    uint32_t ThreadCount() const;
+    uint32_t UsableCores() const;
+    uint32_t ThreadCount() const { return streamed_ ? 1 : UsableCores(); }
     void DecodeAll();
     void DecodeInOrder(TWork& work);
     uint32_t StoredRun(uint32_t strip) const;
@@ -411,9 +414,16 @@ private:
     uint64_t viewStart_ = 0, viewEnd_ = 0;
     uint8_t* view_ = nullptr;
     TByteBlock mapped_;
-    // Chunks stored as they are, from a stream that is no memory stream,
-    // are read one at a time where they are decoded to: no bytes twice.
+    // Chunks read from a stream that is no memory stream as they are
+    // decoded rather than all at once: stored ones straight where they are
+    // decoded to (no bytes twice), packed ones into a window of the chunks
+    // that follow each other in the stream, which stays in the cache until
+    // their decoder reads them. windowStart_ and windowEnd_ are offsets of
+    // the TIFF data, as the chunks' offsets are.
     bool streamed_ = false;
+    TByteBlock windowBlock_;
+    const uint8_t* window_ = nullptr;
+    uint64_t windowStart_ = 0, windowEnd_ = 0;
 
     uint32_t rowsDone_ = 0;
 };
@@ -428,7 +438,8 @@ void TTIFFGraphic::TLoader::Run() {
 
     // Stored strips are read into the rows where the first one lies.
     reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height), false,
-                                streamed_ && ChunkCount() ? int64_t(reader_.StartPosition) + offsets_[0] : 0);
+                                storedAsIs_ && streamed_ && ChunkCount() ? int64_t(reader_.StartPosition) + offsets_[0]
+                                                                          : 0);
     reader_.LoadPalette();
     direct_ = DecodesIntoBitmap();
     exchange_ = direct_ && reader_.ColorConverter->SourceScheme() != reader_.ColorConverter->TargetScheme();
@@ -725,8 +736,10 @@ void TTIFFGraphic::TLoader::CheckInputCovers() {
 }
 
 // The stream's bytes from the first chunk to the end of the last: a memory
-// stream's own, else read in one piece (chunks stored as they are are read
-// when they are decoded instead).
+// stream's own, else read in one piece for the threads that share the
+// chunks. Chunks decoded on one thread are read as they are decoded instead,
+// and so are chunks stored as they are; so are separate planes, whose
+// chunks lie apart in the stream.
 void TTIFFGraphic::TLoader::MapChunks() {
     if (!oldJPEG_.empty()) {
         view_ = oldJPEG_.data();
@@ -737,7 +750,7 @@ void TTIFFGraphic::TLoader::MapChunks() {
         view_ = memory->Memory() + start;
         return;
     }
-    if (storedAsIs_) {
+    if (storedAsIs_ || (planesUsed_ == 1 && UsableCores() == 1)) {
         streamed_ = true;
         return;
     }
@@ -764,12 +777,11 @@ bool TTIFFGraphic::TLoader::DecodesIntoBitmap() const {
 
 // Pieces are decoded on every core the process may use, when the image is
 // large enough to be worth the threads and has pieces to share.
-uint32_t TTIFFGraphic::TLoader::ThreadCount() const {
+uint32_t TTIFFGraphic::TLoader::UsableCores() const {
     constexpr uint64_t ParallelBytes = uint64_t(1) << 20;
     constexpr uint32_t MostThreads = 16;
     const uint64_t pieces = uint64_t(across_) * down_;
-    // Chunks read from the stream one at a time are read in turn.
-    if (pieces < 2 || streamed_ || uint64_t(reader_.RowBytes()) * p_.Height < ParallelBytes) return 1;
+    if (pieces < 2 || uint64_t(reader_.RowBytes()) * p_.Height < ParallelBytes) return 1;
     cpu_set_t cores;
     if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
     return uint32_t(std::min<uint64_t>({uint64_t(CPU_COUNT(&cores)), pieces, MostThreads}));
@@ -814,7 +826,7 @@ void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
 // cost a read of its own.
 uint32_t TTIFFGraphic::TLoader::StoredRun(uint32_t strip) const {
     constexpr uint64_t RunBytes = uint64_t(2) << 20;
-    if (!direct_ || !streamed_) return 1;
+    if (!direct_ || !streamed_ || !storedAsIs_) return 1;
     uint32_t count = 0;
     uint64_t bytes = 0;
     for (uint32_t i = strip; i < down_ && i < ChunkCount(); ++i, ++count) {
@@ -925,7 +937,7 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(TWork& work, uint32_t index, u
     // writes and reads JBIG streams with their bits the other way round from
     // the FillOrder it records, and so do its peers.
     const bool reversed = (p_.Flags & ifReversedBits) != (p_.Compression == ckJBIG);
-    if (streamed_) {
+    if (streamed_ && storedAsIs_) {
         if (count) {
             stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[index]);
             stream_.ReadBuffer(target, int64_t(count));
@@ -935,7 +947,8 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(TWork& work, uint32_t index, u
         std::memset(target + count, 0, unpacked - count);
         return target;
     }
-    uint8_t* data = count ? view_ + (offsets_[index] - viewStart_) : nullptr;
+    // The decoders only read their source.
+    auto* data = const_cast<uint8_t*>(count ? PackedBytes(index, count) : nullptr);
     if (count && reversed && !IsFax(p_.Compression)) {
         work.Packed.assign(data, data + count);
         ReverseBits(work.Packed.data(), count);
@@ -963,6 +976,36 @@ const uint8_t* TTIFFGraphic::TLoader::DecodeChunk(TWork& work, uint32_t index, u
             UndoFloatPrediction(target + r * lineBytes_, size_t(chunkWidth_) * planeSamples_, bits / 8, planeSamples_,
                                 bigEndian, work.PredictorScratch);
     return target;
+}
+
+// A chunk's bytes in the stream: in the view of every chunk, or in the
+// window, read first when the chunk is not there.
+const uint8_t* TTIFFGraphic::TLoader::PackedBytes(uint32_t index, uint64_t count) {
+    const uint64_t start = offsets_[index];
+    if (!streamed_) return view_ + (start - viewStart_);
+    if (start < windowStart_ || start + count > windowEnd_) ReadWindow(index, count);
+    return window_ + (start - windowStart_);
+}
+
+// Reads a chunk and the chunks after it that follow it in the stream, up to
+// a window of 256 KiB (or the one chunk, when it is longer): one read for
+// many small chunks, and one that stays in the cache for large ones. The
+// gap before a chunk is read along only when the chunk is at least as long,
+// so that no more than twice the chunks' bytes are read, however a damaged
+// file places them.
+void TTIFFGraphic::TLoader::ReadWindow(uint32_t index, uint64_t count) {
+    constexpr uint64_t WindowBytes = uint64_t(256) << 10;
+    const uint64_t start = offsets_[index];
+    uint64_t end = start + count;
+    for (uint64_t i = index + 1; i < ChunkCount(); ++i) {
+        const uint64_t at = offsets_[i], length = ChunkLength(i, chunkLength_);
+        if (at < end || at - end > length || at + length - start > WindowBytes) break;
+        end = at + length;
+    }
+    stream_.SetPosition(int64_t(reader_.StartPosition + start));
+    window_ = StreamBytes(stream_, size_t(end - start), windowBlock_);
+    windowStart_ = start;
+    windowEnd_ = end;
 }
 
 // Runs the decoder over one chunk's packed bytes; what it leaves unwritten is

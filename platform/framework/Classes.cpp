@@ -345,6 +345,9 @@ const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
         return memory->Memory() + position;
     }
     const bool aligned = count >= AlignedReadBytes;
+    // The buffer's earlier bytes are not kept: growing an empty block
+    // copies none of them.
+    buffer.clear();
     buffer.resize(aligned ? count + ReadAlignmentSlack : count);
     uint8_t* target = buffer.data() + (aligned ? ReadAlignment(buffer.data(), stream.Position()) : 0);
     stream.ReadBuffer(target, int64_t(count));

@@ -2,6 +2,8 @@
 // may use; nothing but the time may change. Each file, written by libtiff at
 // test time (damaged ones too), is loaded pinned to one core and on every
 // core: the pixels, the error and what a failed load leaves must be the same.
+// On one core a file's chunks are read as they are decoded, so the file is
+// loaded pinned from disk too.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <unistd.h>
@@ -112,12 +114,18 @@ struct TOutcome {
     Bytes Pixels;
 };
 
-TOutcome Load(const Bytes& file) {
+// Loads the bytes from memory, or from the file at path holding them.
+TOutcome Load(const Bytes& file, const std::string& path = "") {
     TTIFFGraphic reader;
     TOutcome outcome;
     try {
-        TMemoryStream stream(file.data(), file.size());
-        reader.LoadFromStream(stream);
+        if (path.empty()) {
+            TMemoryStream stream(file.data(), file.size());
+            reader.LoadFromStream(stream);
+        } else {
+            TFileStream stream(path, TFileStream::fmOpenRead);
+            reader.LoadFromStream(stream);
+        }
     } catch (const std::exception& error) {
         outcome.Error = error.what();
     }
@@ -171,14 +179,23 @@ TEST(TIFFParallel, EveryCoreGivesWhatOneCoreGives) {
             continue;
         }
         const Bytes file = Write(layout);
+        const std::string path = ::testing::TempDir() + "tiff-parallel-read-" + std::to_string(getpid()) + ".tif";
+        if (FILE* out = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(file.data(), 1, file.size(), out);
+            std::fclose(out);
+        }
         ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
-        const TOutcome single = Load(file);
+        const TOutcome single = Load(file), read = Load(file, path);
         ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
         const TOutcome shared = Load(file);
-        EXPECT_EQ(shared.Error, single.Error) << layout.Name;
-        EXPECT_EQ(shared.Width, single.Width) << layout.Name;
-        EXPECT_EQ(shared.Height, single.Height) << layout.Name;
-        EXPECT_TRUE(shared.Pixels == single.Pixels) << layout.Name << ": the pixels differ";
+        std::remove(path.c_str());
+        for (const TOutcome* other : {&shared, &read}) {
+            const char* how = other == &shared ? " on every core" : " read from disk";
+            EXPECT_EQ(other->Error, single.Error) << layout.Name << how;
+            EXPECT_EQ(other->Width, single.Width) << layout.Name << how;
+            EXPECT_EQ(other->Height, single.Height) << layout.Name << how;
+            EXPECT_TRUE(other->Pixels == single.Pixels) << layout.Name << how << ": the pixels differ";
+        }
         if (layout.Garbled == 0 && layout.CutAt == 0) {
             EXPECT_EQ(single.Error, "") << layout.Name;
         }
