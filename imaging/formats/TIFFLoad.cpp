@@ -781,7 +781,9 @@ uint32_t TTIFFGraphic::TLoader::UsableCores() const {
     constexpr uint64_t ParallelBytes = uint64_t(1) << 20;
     constexpr uint32_t MostThreads = 16;
     const uint64_t pieces = uint64_t(across_) * down_;
-    if (pieces < 2 || uint64_t(reader_.RowBytes()) * p_.Height < ParallelBytes) return 1;
+    // Asked before the bitmap has its size.
+    const uint64_t imageBytes = uint64_t(p_.Width) * BitsPerPixel(reader_.PixelFormat()) / 8 * p_.Height;
+    if (pieces < 2 || imageBytes < ParallelBytes) return 1;
     cpu_set_t cores;
     if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
     return uint32_t(std::min<uint64_t>({uint64_t(CPU_COUNT(&cores)), pieces, MostThreads}));

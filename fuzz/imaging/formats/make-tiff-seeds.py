@@ -2,7 +2,8 @@
 """Writes the seed files of fuzz_tiff (run from this folder).
 
 Each seed is one byte that picks the wrapping (even: a TIFF file, odd: the
-TIFF preview of an EPS file) followed by a small TIFF file. The files are
+TIFF preview of an EPS file) and the stream (bit 1 set: one that is no
+memory stream) followed by a small TIFF file. The files are
 built byte by byte to cover byte orders, layouts and the built-in packings;
 when libtiff's tiffcp is present it adds the LZW, fax and JPEG ones."""
 import os
@@ -98,7 +99,7 @@ W, H = 12, 9
 rgb = pattern(W * H * 3)
 gray = pattern(W * H, 5)
 write("gray8-none.tif", 0, tiff([(basics(W, H, 1, 8, 1, 1, H), [gray], False)]))
-write("rgb8-packbits-mm.tif", 0, tiff([(basics(W, H, 3, 8, 2, 32773, 4), strips(rgb, W * 3, 4, packbits), False)], True))
+write("rgb8-packbits-mm.tif", 2, tiff([(basics(W, H, 3, 8, 2, 32773, 4), strips(rgb, W * 3, 4, packbits), False)], True))
 pred = b"".join(difference(rgb[y * W * 3:(y + 1) * W * 3], 3) for y in range(H))
 fields = basics(W, H, 3, 8, 2, 8, 4)
 fields[317] = (3, [2])
@@ -124,7 +125,7 @@ write("lab8-float-resolution.tif", 1, tiff([(fields, [rgb], False)]))
 fields = basics(20, 20, 3, 8, 2, 8, 20)
 fields.update({322: (3, [16]), 323: (3, [16])})
 tiles = [zlib.compress(pattern(16 * 16 * 3, t)) for t in range(4)]
-write("tiles-deflate.tif", 0, tiff([(fields, tiles, True)]))
+write("tiles-deflate.tif", 2, tiff([(fields, tiles, True)]))
 fields = basics(W, H, 3, 8, 2, 1, H)
 fields[284] = (3, [2])
 write("planar-rgb8.tif", 1, tiff([(fields, [rgb[:W * H], rgb[W * H:2 * W * H], rgb[2 * W * H:]], False)], True))
@@ -134,7 +135,7 @@ write("two-directories.tif", 0, tiff([(basics(W, H, 1, 8, 1, 1, H), [gray], Fals
 # Hostile claims that must cost nothing: a deflate strip far outside a 10 KB
 # file, and a Group 4 tile claimed 2^29 pixels wide (each row one bit).
 fields = basics(64, 16, 1, 8, 1, 8, 8)
-write("strip-outside.tif", 0, tiff([(fields, [zlib.compress(gray * 9) + bytes(10000), b"x"], False)],
+write("strip-outside.tif", 2, tiff([(fields, [zlib.compress(gray * 9) + bytes(10000), b"x"], False)],
                                    moved={1: 0xFFFFFFF0}))
 fields = basics(16, 8, 1, 1, 0, 4, 8)
 fields.update({322: (4, [1 << 29]), 323: (4, [8])})
