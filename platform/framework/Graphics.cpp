@@ -370,10 +370,14 @@ void TBitmap::SetSizeForOverwrite(int width, int height, bool bottomUp, int64_t 
     const size_t bytes = static_cast<size_t>(rowBytes) * static_cast<size_t>(height);
     const bool aligned = readFrom > 0 && bytes >= AlignedReadBytes;
     pixels_.resize(bytes + (aligned ? ReadAlignmentSlack : 0));
-    start_ = aligned ? ReadAlignment(pixels_.data(), readFrom, 4) : 0;
+    // Pixels of 16 and 32 bits keep the alignment of their type; the others
+    // are bytes, placed exactly where their file's bytes lie in a page.
+    const int bits = BitsPerPixel(format_);
+    const size_t granule = bits == 32 ? 4 : bits == 16 ? 2 : 1;
+    start_ = aligned ? ReadAlignment(pixels_.data(), readFrom, granule) : 0;
     // From the first byte that is not whole pixels: a partly used last byte
     // starts zero too, as pixels of 1 and 4 bits are written into their byte.
-    const int usedBytes = static_cast<int>(static_cast<int64_t>(width) * BitsPerPixel(format_) / 8);
+    const int usedBytes = static_cast<int>(static_cast<int64_t>(width) * bits / 8);
     if (usedBytes < rowBytes)
         for (int y = 0; y < height; ++y)
             std::memset(pixels_.data() + start_ + static_cast<size_t>(y) * rowBytes + usedBytes, 0,
