@@ -4,6 +4,7 @@
 find_package(TIFF QUIET)
 add_executable(imaging_tiff_parallel_test ${CMAKE_CURRENT_LIST_DIR}/TIFFParallelTest.cpp)
 target_link_libraries(imaging_tiff_parallel_test PRIVATE imaging GTest::gtest GTest::gtest_main)
+target_include_directories(imaging_tiff_parallel_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/imaging)
 if(TIFF_FOUND)
   target_link_libraries(imaging_tiff_parallel_test PRIVATE TIFF::TIFF)
   target_compile_definitions(imaging_tiff_parallel_test PRIVATE DOT3_HAVE_LIBTIFF)

@@ -6,14 +6,13 @@
 // loaded pinned from disk too.
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "GraphicFormats.h"
+#include "ToolFiles.h"
 
 #ifdef DOT3_HAVE_LIBTIFF
 #include <tiffio.h>
@@ -44,8 +43,9 @@ uint8_t Sample(uint32_t x, uint32_t y, uint32_t s, uint32_t bits) {
     return uint8_t((x * (s + 1) + y * (3 - s)) / 3 + noise);
 }
 
-Bytes Write(const TLayout& l) {
-    const std::string path = ::testing::TempDir() + "tiff-parallel-" + std::to_string(getpid()) + ".tif";
+// Writes the layout's file at path with libtiff and answers its bytes,
+// damaged as the layout asks.
+Bytes Write(const TLayout& l, const std::string& path) {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, l.Width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, l.Height);
@@ -91,13 +91,7 @@ Bytes Write(const TLayout& l) {
             }
     }
     TIFFClose(tif);
-    Bytes file;
-    if (FILE* in = std::fopen(path.c_str(), "rb")) {
-        int c;
-        while ((c = std::fgetc(in)) != EOF) file.push_back(uint8_t(c));
-        std::fclose(in);
-    }
-    std::remove(path.c_str());
+    Bytes file = imagefiles::ReadFileBytes(path);
     if (l.Garbled > 0)
         for (size_t i = size_t(file.size() * l.Garbled), end = std::min(file.size(), i + 400); i < end; ++i)
             file[i] = uint8_t(i * 37 + 11);
@@ -178,17 +172,14 @@ TEST(TIFFParallel, EveryCoreGivesWhatOneCoreGives) {
             ADD_FAILURE() << "libtiff was built without the codec of " << layout.Name;
             continue;
         }
-        const Bytes file = Write(layout);
-        const std::string path = ::testing::TempDir() + "tiff-parallel-read-" + std::to_string(getpid()) + ".tif";
-        if (FILE* out = std::fopen(path.c_str(), "wb")) {
-            std::fwrite(file.data(), 1, file.size(), out);
-            std::fclose(out);
-        }
+        const imagefiles::ScratchFolder folder;
+        const Bytes file = Write(layout, folder / "written.tif");
+        const std::string path = folder / "loaded.tif";
+        imagefiles::WriteFileBytes(path, file);
         ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
         const TOutcome single = Load(file), read = Load(file, path);
         ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
         const TOutcome shared = Load(file);
-        std::remove(path.c_str());
         for (const TOutcome* other : {&shared, &read}) {
             const char* how = other == &shared ? " on every core" : " read from disk";
             EXPECT_EQ(other->Error, single.Error) << layout.Name << how;
