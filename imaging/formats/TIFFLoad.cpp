@@ -444,7 +444,7 @@ void TTIFFGraphic::TLoader::Run() {
     direct_ = DecodesIntoBitmap();
     exchange_ = direct_ && reader_.ColorConverter->SourceScheme() != reader_.ColorConverter->TargetScheme();
     // Further threads each decode with a decoder of their own.
-    for (uint32_t i = uint32_t(works_.size()); i < ThreadCount(); ++i) {
+    for (uint32_t i = uint32_t(works_.size()), threads = ThreadCount(); i < threads; ++i) {
         works_.push_back(std::make_unique<TWork>());
         CreateDecoder(*works_.back());
     }
