@@ -280,9 +280,10 @@ bool TPPMGraphic::ReadRowsAtOnce(size_t rowBytes) {
 // the bitmap's memory is the only buffer the pixels pass through.
 bool TPPMGraphic::ConvertRowsAtOnce(size_t rowBytes) {
     if (size_t(RowBytes()) != rowBytes) return false;
-    // Runs of 2 MiB: each read from a file costs the kernel a set-up
-    // that shows against shorter runs, and the run still fits the cache.
-    constexpr size_t RunBytes = size_t(2) << 20;
+    // Runs of 256 KiB: each read from a file costs the kernel a set-up
+    // that shows against much shorter runs, and the exchange of a run that
+    // outgrows the processor's own cache costs a third more.
+    constexpr size_t RunBytes = size_t(256) << 10;
     const uint32_t run = uint32_t(std::max<size_t>(1, RunBytes / rowBytes));
     const bool inMemory = dynamic_cast<TMemoryStream*>(SourceStream) != nullptr;
     TByteBlock stored;

@@ -811,7 +811,7 @@ void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
         const uint32_t y = row * chunkLength_;
         p_.CurrentRow = y;
         p_.CurrentStrip = row;
-        if (const uint32_t run = StoredRun(row); run > 1) {
+        if (const uint32_t run = StoredRun(row); run > 0) {
             ReadStoredRun(row, run);
             row += run;
         } else {
@@ -824,11 +824,12 @@ void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
 
 // How many whole stored strips from this one on follow each other in the
 // stream as their rows follow each other in the bitmap, up to 2 MiB of
-// them: a run is read in one piece, where a strip of a row or a few would
-// cost a read of its own.
+// them (or the one strip, when it is longer): a run is read in one piece,
+// where a strip of a row or a few would cost a read of its own. None when
+// this strip is not whole or not stored as it is.
 uint32_t TTIFFGraphic::TLoader::StoredRun(uint32_t strip) const {
     constexpr uint64_t RunBytes = uint64_t(2) << 20;
-    if (!direct_ || !streamed_ || !storedAsIs_) return 1;
+    if (!direct_ || !streamed_ || !storedAsIs_) return 0;
     uint32_t count = 0;
     uint64_t bytes = 0;
     for (uint32_t i = strip; i < down_ && i < ChunkCount(); ++i, ++count) {
@@ -839,17 +840,27 @@ uint32_t TTIFFGraphic::TLoader::StoredRun(uint32_t strip) const {
             break;
         bytes += size;
     }
-    return std::max<uint32_t>(count, 1);
+    return count;
 }
 
+// Red-first pixels are read in pieces of 256 KiB, each exchanged while it is
+// still in the cache: exchanging megabytes after they are all read costs
+// half as much again as the read.
 void TTIFFGraphic::TLoader::ReadStoredRun(uint32_t strip, uint32_t count) {
+    constexpr uint64_t PieceBytes = uint64_t(256) << 10;
     const uint32_t y = strip * chunkLength_, rows = std::min(count * chunkLength_, p_.Height - y);
-    uint8_t* target = reader_.ScanLine(int(y));
-    const uint64_t bytes = UnpackedSize(rows);
+    uint8_t* const target = reader_.ScanLine(int(y));
+    // The strips are 8-bit samples, one byte each.
+    const uint64_t bytes = UnpackedSize(rows), pixelBytes = reader_.ColorConverter->SourceSamplesPerPixel();
+    const uint64_t piece = exchange_ ? PieceBytes / pixelBytes * pixelBytes : bytes;
     stream_.SetPosition(int64_t(reader_.StartPosition) + offsets_[strip]);
-    stream_.ReadBuffer(target, int64_t(bytes));
-    if (p_.Flags & ifReversedBits) ReverseBits(target, bytes);
-    if (exchange_) reader_.ColorConverter->ConvertRow({target}, target, p_.Width * rows, 0xFF);
+    for (uint64_t done = 0; done < bytes; done += piece) {
+        uint8_t* const at = target + done;
+        const uint64_t size = std::min(piece, bytes - done);
+        stream_.ReadBuffer(at, int64_t(size));
+        if (p_.Flags & ifReversedBits) ReverseBits(at, size);
+        if (exchange_) reader_.ColorConverter->ConvertRow({at}, at, uint32_t(size / pixelBytes), 0xFF);
+    }
 }
 
 // The pieces shared by the threads, which take the next one in order as

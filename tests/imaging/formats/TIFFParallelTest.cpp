@@ -146,6 +146,8 @@ TEST(TIFFParallel, EveryCoreGivesWhatOneCoreGives) {
 
     const TLayout layouts[] = {
         {"stored", COMPRESSION_NONE},
+        {"stored in one strip", COMPRESSION_NONE, 768, 512, 8, 3, 1, 512},
+        {"cut stored strip", COMPRESSION_NONE, 768, 512, 8, 3, 1, 512, 0, false, 0, 0.6},
         {"packbits", COMPRESSION_PACKBITS, 768, 512, 8, 3, 1, 8},
         {"lzw predictor", COMPRESSION_LZW, 768, 512, 8, 3, 2, 16},
         {"deflate predictor", COMPRESSION_ADOBE_DEFLATE, 768, 512, 8, 3, 2, 32},
