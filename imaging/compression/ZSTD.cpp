@@ -13,12 +13,13 @@ void TZSTDDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, 
 
 uint8_t* TZSTDDecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int32_t packedSize, int32_t unpackedSize) {
     if (!context_ || packedSize <= 0 || unpackedSize <= 0) return dest;
-    // A whole frame that fits is decoded in one call, straight into the
-    // target; anything else streams, which stops where the target is full
-    // and keeps what it decoded before damage.
-    const unsigned long long content = ZSTD_getFrameContentSize(source, size_t(packedSize));
-    if (content <= uint64_t(unpackedSize)) {
-        const size_t written = ZSTD_decompressDCtx(context_, dest, size_t(unpackedSize), source, size_t(packedSize));
+    // The first frame, when it is whole and fits, is decoded in one call
+    // straight into the target, whether its header gives its size or not
+    // (libtiff's writer leaves it out); anything else streams, which stops
+    // where the target is full and keeps what it decoded before damage.
+    const size_t frame = ZSTD_findFrameCompressedSize(source, size_t(packedSize));
+    if (!ZSTD_isError(frame)) {
+        const size_t written = ZSTD_decompressDCtx(context_, dest, size_t(unpackedSize), source, frame);
         if (!ZSTD_isError(written)) return dest + written;
     }
     ZSTD_DCtx_reset(context_, ZSTD_reset_session_only);

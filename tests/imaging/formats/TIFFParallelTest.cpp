@@ -163,6 +163,7 @@ TEST(TIFFParallel, EveryCoreGivesWhatOneCoreGives) {
         {"fax g3", COMPRESSION_CCITTFAX3, 4096, 2600, 1, 1, 1, 64},
         {"damaged deflate", COMPRESSION_ADOBE_DEFLATE, 768, 512, 8, 3, 1, 16, 0, false, 0.45},
         {"damaged jpeg", COMPRESSION_JPEG, 768, 512, 8, 3, 1, 16, 0, false, 0.5},
+        {"damaged zstd", COMPRESSION_ZSTD, 768, 512, 8, 3, 1, 16, 0, false, 0.4},
         {"damaged lzw tiles", COMPRESSION_LZW, 768, 512, 8, 3, 1, 0, 64, false, 0.3},
         {"damaged fax", COMPRESSION_CCITTFAX4, 4096, 2600, 1, 1, 1, 64, 0, false, 0.6},
         {"cut packbits", COMPRESSION_PACKBITS, 768, 512, 8, 3, 1, 8, 0, false, 0, 0.55},
