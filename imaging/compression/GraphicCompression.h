@@ -286,12 +286,14 @@ private:
 // samples), through libwebp; rows are RowBytes apart.
 class TWebPDecoder : public TDecoder {
 public:
-    TWebPDecoder(uint32_t width, uint32_t samples, uint32_t rowBytes)
-        : Width(width), Samples(samples), RowBytes(rowBytes) {}
+    // blueFirst: pixels are delivered as blue, green, red (and alpha).
+    TWebPDecoder(uint32_t width, uint32_t samples, uint32_t rowBytes, bool blueFirst = false)
+        : Width(width), Samples(samples), RowBytes(rowBytes), BlueFirst(blueFirst) {}
     void Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, int32_t unpackedSize) override;
     void Encode(const uint8_t*, uint8_t*, uint32_t, uint32_t& bytesStored) override { bytesStored = 0; }
 
     uint32_t Width, Samples, RowBytes;
+    bool BlueFirst;
 };
 
 // JBIG (TIFF compression 34661): a bilevel JBIG stream of Width pixels per

@@ -12,8 +12,7 @@ void TWebPDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packedSize, 
     // then writes into the chunk and allocates nothing of its size.
     if (uint32_t(width) != Width || uint64_t(height) * RowBytes > uint64_t(unpackedSize)) return;
     const size_t size = size_t(height) * RowBytes;
-    if (Samples == 4)
-        WebPDecodeRGBAInto(source, size_t(packedSize), dest, size, int(RowBytes));
-    else
-        WebPDecodeRGBInto(source, size_t(packedSize), dest, size, int(RowBytes));
+    const auto decode = Samples == 4 ? (BlueFirst ? WebPDecodeBGRAInto : WebPDecodeRGBAInto)
+                                     : (BlueFirst ? WebPDecodeBGRInto : WebPDecodeRGBInto);
+    decode(source, size_t(packedSize), dest, size, int(RowBytes));
 }

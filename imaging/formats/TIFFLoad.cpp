@@ -96,6 +96,12 @@ bool JPEGDeliversBGR(const TImageProperties& p) {
     return p.ColorScheme == csYCbCr && p.PlanarConfig == 1 && p.SamplesPerPixel == 3 && p.BitsPerSample == 8;
 }
 
+// libwebp delivers red, green, blue (and alpha) in either order.
+bool WebPDeliversBGR(const TImageProperties& p) {
+    return p.Compression == ckWebP && (p.ColorScheme == csRGB || p.ColorScheme == csRGBA) && p.PlanarConfig == 1 &&
+           p.BitsPerSample == 8;
+}
+
 // Undoes horizontal differencing on one row of 8-, 16- or 32-bit samples;
 // wider samples are added in the file's byte order. On 8-bit samples it is
 // PNG's Sub filter with the pixel as its stride, whose vector routines need
@@ -227,6 +233,8 @@ void TTIFFGraphic::ConfigureColorManager() {
     // it converts itself in the bitmap's order.
     if ((p.Compression == ckJPEG || p.Compression == ckOldJPEG) && (source == csRGB || source == csYCbCr))
         source = JPEGDeliversBGR(p) ? csBGR : csRGB;
+    // The WebP decoder delivers colour in the bitmap's order.
+    if (WebPDeliversBGR(p)) source = source == csRGB ? csBGR : csBGRA;
     uint32_t used = SamplesNeeded(source);
     if (p.SamplesPerPixel < used) throw EColorConversionError(gsInvalidPixelDepth);
 
@@ -567,7 +575,8 @@ void TTIFFGraphic::TLoader::CreateDecoderFor(TWork& work, uint32_t options, bool
         case ckLZMA: UseDecoderUpTo(work, std::make_unique<TLZMADecoder>()); return;
         case ckZSTD: UseDecoderUpTo(work, std::make_unique<TZSTDDecoder>()); return;
         case ckWebP:
-            work.Decoder = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_));
+            work.Decoder = std::make_unique<TWebPDecoder>(chunkWidth_, p_.SamplesPerPixel, uint32_t(lineBytes_),
+                                                          WebPDeliversBGR(p_));
             return;
         case ckJBIG: work.Decoder = std::make_unique<TJBIGDecoder>(chunkWidth_, uint32_t(lineBytes_)); return;
         default: break;

@@ -889,6 +889,7 @@ TEST(TIFF, FilesOfLibTIFFAndImageMagickDecodeAsLibTIFFReadsThem) {
         {"tiffcp -c lzma:2 -p separate rgb", 0},
         {"tiffcp -c webp rgb", 0},
         {"tiffcp -t -w 64 -l 64 -c webp rgb", 0},
+        {"convert rgb.ppm -alpha set -channel A -fx i/w -compress WebP", 0},
         {"tiffcp -c jbig page", 0},
         {"tiffcp -8 -c zip:2 -r 8 rgb", 0},
         {"tiffcp -8 -t -w 32 -l 32 -c lzw rgb16", 1},
