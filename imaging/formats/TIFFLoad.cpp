@@ -833,9 +833,9 @@ void TTIFFGraphic::TLoader::DecodeInOrder(TWork& work) {
 
 // How many whole stored strips from this one on follow each other in the
 // stream as their rows follow each other in the bitmap, up to 2 MiB of
-// them (or the one strip, when it is longer): a run is read in one piece,
-// where a strip of a row or a few would cost a read of its own. None when
-// this strip is not whole or not stored as it is.
+// them (or the one strip, when it is longer): a run is read as one, where a
+// strip of a row or a few would cost a read of its own. None when this
+// strip is not whole or not stored as it is.
 uint32_t TTIFFGraphic::TLoader::StoredRun(uint32_t strip) const {
     constexpr uint64_t RunBytes = uint64_t(2) << 20;
     if (!direct_ || !streamed_ || !storedAsIs_) return 0;
