@@ -141,13 +141,18 @@ bool DecodeJpeg(const uint8_t* data, size_t size, TBitmap& bitmap, std::vector<u
     const bool inverted = d.info.saw_Adobe_marker;
     // Colour rows go straight into the bitmap, as many a call as libjpeg
     // decodes at once (a row of blocks); CMYK ones through a row of their own.
+    // The bitmap's rows lie a fixed step apart, so their addresses are
+    // counted on rather than asked of the bitmap for every call: libjpeg
+    // returns a single row a call when it upsamples 4:2:0 colour.
     constexpr int MaxRows = 16;
     if (cmyk) rowBuffer.resize(static_cast<size_t>(width) * 4);
+    uint8_t* const top = bitmap.ScanLine(0);
+    const ptrdiff_t step = height > 1 ? bitmap.ScanLine(1) - top : 0;
     while (d.info.output_scanline < d.info.output_height) {
         const int first = static_cast<int>(d.info.output_scanline);
         JSAMPROW rows[MaxRows];
         const int asked = cmyk ? 1 : std::min(MaxRows, height - first);
-        for (int i = 0; i < asked; ++i) rows[i] = cmyk ? rowBuffer.data() : bitmap.ScanLine(first + i);
+        for (int i = 0; i < asked; ++i) rows[i] = cmyk ? rowBuffer.data() : top + (first + i) * step;
         const int got = static_cast<int>(jpeg_read_scanlines(&d.info, rows, static_cast<JDIMENSION>(asked)));
         if (cmyk && got == 1) CmykRowToBgr(rowBuffer.data(), bitmap.ScanLine(first), width, inverted);
         if (got == 0) break;

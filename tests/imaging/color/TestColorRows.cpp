@@ -1,5 +1,7 @@
 // Row conversion of the palette-like and RGB layouts: masks, packing,
 // planes, alpha, depths and byte order.
+#include <algorithm>
+
 #include "ColorTestSupport.h"
 #include "color/Rows.h"
 
@@ -302,9 +304,9 @@ TEST(ColorManagerRGB, WholeRowLoopsOnRowsOfEveryWidth) {
 }
 
 // The vector red/blue exchanges this processor runs, on rows of every width
-// around their blocks of 5 and 21 pixels and at every byte alignment: the
-// pixels each answers as done are exchanged, and nothing past the row is
-// touched.
+// around their blocks of 5, 21 and 64 pixels and at several byte alignments,
+// into another row and in place: the pixels each answers as done are
+// exchanged, and nothing past the row is touched.
 TEST(ColorManagerRGB, VectorExchangesOfEveryWidthStayInTheRow) {
     using namespace graphiccolor;
     std::vector<std::pair<const char*, TExchangeOuterBytes3>> builds;
@@ -312,7 +314,7 @@ TEST(ColorManagerRGB, VectorExchangesOfEveryWidthStayInTheRow) {
     if (__builtin_cpu_supports("avx512vbmi")) builds.push_back({"AVX-512 VBMI", ExchangeOuterBytes3Permuted});
     uint32_t noise = 3;
     for (const auto& [name, exchange] : builds)
-        for (size_t width = 0; width <= 90; ++width)
+        for (size_t width = 0; width <= 200; ++width)
             for (size_t offset : {0, 1, 17}) {
                 SCOPED_TRACE(testing::Message() << name << ", " << width << " pixels at +" << offset);
                 std::vector<uint8_t> source(offset + 3 * width), target(offset + 3 * width + 64, 0xEE);
@@ -325,6 +327,11 @@ TEST(ColorManagerRGB, VectorExchangesOfEveryWidthStayInTheRow) {
                 EXPECT_EQ(std::vector<uint8_t>(target.begin(), target.begin() + offset),
                           std::vector<uint8_t>(offset, 0xEE));
                 EXPECT_EQ(std::vector<uint8_t>(target.end() - 64, target.end()), std::vector<uint8_t>(64, 0xEE));
+                std::vector<uint8_t> inPlace = source;
+                ASSERT_EQ(exchange(inPlace.data() + offset, inPlace.data() + offset, width), done);
+                EXPECT_TRUE(std::equal(inPlace.begin() + offset, inPlace.begin() + offset + 3 * done,
+                                       target.begin() + offset))
+                    << "in place";
             }
 }
 
