@@ -358,8 +358,8 @@ private:
 // and decodes as if an end-of-image marker followed (the rest gray).
 class TTIFFJPEGDecoder : public TDecoder {
 public:
-    // blueFirst: YCbCr pixels are delivered as blue, green, red rather than
-    // red, green, blue.
+    // blueFirst: YCbCr and RGB pixels are delivered as blue, green, red
+    // rather than red, green, blue.
     explicit TTIFFJPEGDecoder(TImageProperties& properties, bool blueFirst = false);
     ~TTIFFJPEGDecoder() override;
     TTIFFJPEGDecoder(const TTIFFJPEGDecoder&) = delete;

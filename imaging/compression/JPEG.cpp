@@ -185,11 +185,14 @@ uint8_t* TTIFFJPEGDecoder::DecodeUpTo(const uint8_t* source, uint8_t* dest, int3
     if (!interleaved && (info.comp_info[0].h_samp_factor != 1 || info.comp_info[0].v_samp_factor != 1))
         throw EGraphicCompression(gsJPEGSamplingFactors);
 
-    // Only YCbCr pixels are converted; libjpeg has no conversion from
-    // components of unknown meaning, so all else comes out as stored.
-    const bool convert = p.ColorScheme == csYCbCr && info.num_components == 3;
-    info.jpeg_color_space = convert ? JCS_YCbCr : JCS_UNKNOWN;
-    info.out_color_space = !convert ? JCS_UNKNOWN : blueFirst_ ? JCS_EXT_BGR : JCS_RGB;
+    // Only YCbCr pixels are converted, and red, green and blue ones put in
+    // blue-first order when asked; libjpeg has no conversion from components
+    // of unknown meaning, so all else comes out as stored.
+    const bool three = info.num_components == 3;
+    const bool convert = p.ColorScheme == csYCbCr && three;
+    const bool reorder = p.ColorScheme == csRGB && three && blueFirst_;
+    info.jpeg_color_space = convert ? JCS_YCbCr : reorder ? JCS_RGB : JCS_UNKNOWN;
+    info.out_color_space = reorder || (convert && blueFirst_) ? JCS_EXT_BGR : convert ? JCS_RGB : JCS_UNKNOWN;
     library.Call([&info] { jpeg_start_decompress(&info); });
 
     const uint32_t lineBytes = p.BytesPerLine;

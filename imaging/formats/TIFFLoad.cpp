@@ -90,10 +90,11 @@ uint32_t BestRatio(TCompressionKind kind) {
     }
 }
 
-// libjpeg converts interleaved 8-bit YCbCr strips to any order of red, green
-// and blue.
+// libjpeg converts interleaved 8-bit YCbCr strips, and reorders RGB ones, to
+// any order of red, green and blue.
 bool JPEGDeliversBGR(const TImageProperties& p) {
-    return p.ColorScheme == csYCbCr && p.PlanarConfig == 1 && p.SamplesPerPixel == 3 && p.BitsPerSample == 8;
+    return (p.ColorScheme == csYCbCr || p.ColorScheme == csRGB) && p.PlanarConfig == 1 && p.SamplesPerPixel == 3 &&
+           p.BitsPerSample == 8;
 }
 
 // libwebp delivers red, green, blue (and alpha) in either order.
