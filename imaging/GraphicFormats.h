@@ -374,9 +374,13 @@ private:
     void ReadBits();
     void ReadSamples();
 
-    uint8_t Buffer[4096] = {};
+    // Bytes read ahead for the header and the text forms; only those from
+    // BufferIndex to BufferEnd hold data, so the rest is left uninitialised.
+    uint8_t Buffer[4096];
     uint32_t BufferIndex = 0;  // next byte to read
     uint32_t BufferEnd = 0;    // bytes of Buffer that hold data
+    static constexpr uint32_t FirstRefillBytes = 256;
+    uint32_t refillBytes_ = FirstRefillBytes;
     uint8_t mapType_ = 0;
     uint32_t maximumValue_ = 0;
 };

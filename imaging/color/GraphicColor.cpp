@@ -1,6 +1,7 @@
 #include "color/GraphicColor.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "color/Rows.h"
@@ -25,15 +26,28 @@ int32_t RoundTableEntry(float value) {
     return int32_t(std::nearbyint(std::clamp(value, -limit, limit)));
 }
 
-}  // namespace
-
-TColorManager::TColorManager() {
-    SetGamma(1.0f, 2.2f);
-    SetLabWhitePoint(0.3457f, 0.3585f);
+// count gray levels, evenly from black to white or from white to black.
+TLogPalette GrayRamp(int count, bool minimumIsWhite) {
+    const int step = 255 / (count - 1);
+    TLogPalette palette;
+    palette.palPalEntry.resize(count);
+    for (int i = 0; i < count; ++i) {
+        const auto level = uint8_t(i * step);
+        palette.palPalEntry[minimumIsWhite ? count - 1 - i : i] = {level, level, level, 0};
+    }
+    return palette;
 }
 
-void TColorManager::SetLabWhitePoint(float X, float Y) {
-    if (!(X > 0 && Y > 0 && X + Y < 1)) return;
+// CIELab's reference white as XYZ (Y = 1), and the matrix from XYZ relative
+// to it to linear sRGB: Bradford-adapted to sRGB's own D65 white, rows first.
+struct TLabWhite {
+    std::array<double, 3> XYZ;
+    std::array<double, 9> Matrix;
+};
+
+constexpr float DefaultLabWhiteX = 0.3457f, DefaultLabWhiteY = 0.3585f;
+
+TLabWhite LabWhiteFor(float X, float Y) {
     using Matrix = std::array<double, 9>;
     const auto multiply = [](const Matrix& a, const Matrix& b) {
         Matrix m{};
@@ -50,17 +64,35 @@ void TColorManager::SetLabWhitePoint(float X, float Y) {
     static constexpr Matrix toSRGB = {3.2404542, -1.5371385, -0.4985314, -0.9692660, 1.8760108,
                                       0.0415560, 0.0556434, -0.2040259, 1.0572252};
     static constexpr double d65[3] = {0.95047, 1.0, 1.08883};
-    labWhite_ = {double(X) / Y, 1.0, (1.0 - X - Y) / Y};
+    TLabWhite white;
+    white.XYZ = {double(X) / Y, 1.0, (1.0 - X - Y) / Y};
     Matrix scale{};
     for (int i = 0; i < 3; ++i) {
         double source = 0, target = 0;
         for (int k = 0; k < 3; ++k) {
-            source += bradford[3 * i + k] * labWhite_[k];
+            source += bradford[3 * i + k] * white.XYZ[k];
             target += bradford[3 * i + k] * d65[k];
         }
         scale[4 * i] = target / source;
     }
-    labMatrix_ = multiply(toSRGB, multiply(inverse, multiply(scale, bradford)));
+    white.Matrix = multiply(toSRGB, multiply(inverse, multiply(scale, bradford)));
+    return white;
+}
+
+}  // namespace
+
+TColorManager::TColorManager() {
+    SetGamma(1.0f, 2.2f);
+    SetLabWhitePoint(DefaultLabWhiteX, DefaultLabWhiteY);
+}
+
+void TColorManager::SetLabWhitePoint(float X, float Y) {
+    if (!(X > 0 && Y > 0 && X + Y < 1)) return;
+    // Every manager starts with D50, whose matrix is worked out once.
+    static const TLabWhite d50 = LabWhiteFor(DefaultLabWhiteX, DefaultLabWhiteY);
+    const TLabWhite white = X == DefaultLabWhiteX && Y == DefaultLabWhiteY ? d50 : LabWhiteFor(X, Y);
+    labWhite_ = white.XYZ;
+    labMatrix_ = white.Matrix;
     needsSelection_ = true;
 }
 
@@ -268,15 +300,21 @@ TPixelFormat TColorManager::GetPixelFormat(int Index) const {
 }
 
 TLogPalette TColorManager::CreateGrayscalePalette(bool MinimumIsWhite) const {
-    const int count = 1 << std::min(8, targetBitsPerSample_ * targetSamplesPerPixel_);
-    const int step = 255 / (count - 1);
-    const bool gamma = Has(TargetMode, cvApplyGamma);
-    TLogPalette palette;
-    palette.palPalEntry.resize(count);
-    for (int i = 0; i < count; ++i) {
-        const uint8_t value = gamma ? gammaTable_[i * step] : uint8_t(i * step);
-        palette.palPalEntry[MinimumIsWhite ? count - 1 - i : i] = {value, value, value, 0};
+    const int bits = std::min(8, targetBitsPerSample_ * targetSamplesPerPixel_);
+    if (!Has(TargetMode, cvApplyGamma)) {
+        // The same for every picture of a depth, so made once.
+        static const auto plain = [] {
+            std::array<TLogPalette, 16> ramps;
+            for (int depth = 1; depth <= 8; ++depth)
+                for (bool minimumIsWhite : {false, true})
+                    ramps[2 * (depth - 1) + minimumIsWhite] = GrayRamp(1 << depth, minimumIsWhite);
+            return ramps;
+        }();
+        return plain[2 * (bits - 1) + MinimumIsWhite];
     }
+    TLogPalette palette = GrayRamp(1 << bits, MinimumIsWhite);
+    for (TPaletteEntry& entry : palette.palPalEntry)
+        entry.peRed = entry.peGreen = entry.peBlue = gammaTable_[entry.peRed];
     return palette;
 }
 

@@ -83,6 +83,7 @@ bool TPPMGraphic::ReadProperties(TStream& stream, int imageIndex) {
     TFormatGraphic::ReadProperties(stream, imageIndex);
     SourceStream = &stream;
     BufferIndex = BufferEnd = 0;
+    refillBytes_ = FirstRefillBytes;
     mapType_ = 0;
     maximumValue_ = 0;
     TImageProperties& p = Properties;
@@ -188,9 +189,13 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
         ReadSamples();
 }
 
+// Reads start at a header's size and double up to the whole buffer: binary
+// pixels are read past the buffer, so bytes buffered behind a header are
+// copied for nothing, while text pixels come through the buffer.
 bool TPPMGraphic::Refill() {
     BufferIndex = 0;
-    BufferEnd = static_cast<uint32_t>(std::max<int64_t>(0, SourceStream->Read(Buffer, sizeof(Buffer))));
+    BufferEnd = static_cast<uint32_t>(std::max<int64_t>(0, SourceStream->Read(Buffer, refillBytes_)));
+    refillBytes_ = std::min<uint32_t>(2 * refillBytes_, sizeof(Buffer));
     return BufferEnd > 0;
 }
 

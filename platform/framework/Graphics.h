@@ -38,9 +38,11 @@ enum TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit
 // screen device to ask).
 int BitsPerPixel(TPixelFormat format);
 
-// A logical palette: version 0x300 and up to 256 entries.
+// A logical palette: version 0x300 and up to 256 entries. An entry is a
+// trivial type, so that palettes are copied as plain memory; value-initialised
+// ones (TPaletteEntry{}, a vector's new entries) are zero.
 struct TPaletteEntry {
-    uint8_t peRed = 0, peGreen = 0, peBlue = 0, peFlags = 0;
+    uint8_t peRed, peGreen, peBlue, peFlags;
     bool operator==(const TPaletteEntry&) const = default;
 };
 struct TLogPalette {

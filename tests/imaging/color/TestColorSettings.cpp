@@ -202,6 +202,9 @@ TEST(ColorManagerPalette, GrayRamps) {
     EXPECT_EQ(Reds(manager.CreateGrayscalePalette(true)), (std::vector<uint8_t>{255, 0}));
     EXPECT_EQ(manager.CreateGrayscalePalette(false).palVersion, 0x300);
 
+    manager.SetTargetBitsPerSample(2);
+    EXPECT_EQ(Reds(manager.CreateGrayscalePalette(true)), (std::vector<uint8_t>{255, 170, 85, 0}));
+
     manager.SetTargetBitsPerSample(4);
     const auto ramp = Reds(manager.CreateGrayscalePalette(false));
     ASSERT_EQ(ramp.size(), 16u);

@@ -53,6 +53,27 @@ TEST(MemoryStream, SetSizeClampsThePosition) {
     EXPECT_EQ(stream.Size(), 0);
 }
 
+// Reads are copied in aligned blocks with separate first and last pieces:
+// every length, from every place in the data, to every place in a line.
+TEST(MemoryStream, ReadsOfEveryLengthAndAlignmentCopyExactlyTheBytes) {
+    std::vector<uint8_t> data(300);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 13 + 1);
+    TMemoryStream stream(data.data(), data.size());
+    alignas(64) uint8_t target[64 + 256 + 64];
+    for (size_t length = 0; length <= 200; ++length)
+        for (size_t from : {0, 1, 31, 33})
+            for (size_t offset = 0; offset < 64; ++offset) {
+                std::memset(target, 0xEE, sizeof target);
+                stream.SetPosition(int64_t(from));
+                ASSERT_EQ(stream.Read(target + offset, int64_t(length)), int64_t(length));
+                ASSERT_TRUE(std::equal(data.begin() + from, data.begin() + from + length, target + offset))
+                    << length << " bytes from " << from << " to " << offset;
+                ASSERT_TRUE(std::all_of(target, target + offset, [](uint8_t b) { return b == 0xEE; }));
+                ASSERT_TRUE(
+                    std::all_of(target + offset + length, std::end(target), [](uint8_t b) { return b == 0xEE; }));
+            }
+}
+
 class FileStreamTest : public ::testing::Test {
 protected:
     std::string path_ = (std::filesystem::temp_directory_path() / ("classes-" + std::to_string(::getpid()))).string();
