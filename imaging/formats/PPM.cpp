@@ -181,7 +181,7 @@ void TPPMGraphic::LoadFromStream(TStream& stream) {
     if (scheme == csIndexed) SetPalette(manager.CreateGrayscalePalette(bits == 1));
     // The pixel data starts where the header reading got to.
     SetSizeForOverwrite(static_cast<int>(Properties.Width), static_cast<int>(Properties.Height), false,
-                        SourceStream->Position() - int64_t(BufferEnd - BufferIndex));
+                        AlignmentPosition(*SourceStream, SourceStream->Position() - int64_t(BufferEnd - BufferIndex)));
 
     if (bits == 1)
         ReadBits();

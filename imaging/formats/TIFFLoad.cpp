@@ -446,9 +446,9 @@ void TTIFFGraphic::TLoader::Run() {
     MapChunks();
 
     // Stored strips are read into the rows where the first one lies.
-    reader_.SetSizeForOverwrite(int(p_.Width), int(p_.Height), false,
-                                storedAsIs_ && streamed_ && ChunkCount() ? int64_t(reader_.StartPosition) + offsets_[0]
-                                                                          : 0);
+    reader_.SetSizeForOverwrite(
+        int(p_.Width), int(p_.Height), false,
+        storedAsIs_ && ChunkCount() ? AlignmentPosition(stream_, int64_t(reader_.StartPosition) + offsets_[0]) : 0);
     reader_.LoadPalette();
     direct_ = DecodesIntoBitmap();
     exchange_ = direct_ && reader_.ColorConverter->SourceScheme() != reader_.ColorConverter->TargetScheme();

@@ -256,7 +256,7 @@ void TTargaGraphic::LoadFromStream(TStream& stream) {
     // image without data is blank.
     const bool topDown = (header.ImageDescriptor & TopDownBit) != 0;
     if (raw || rle)
-        SetSizeForOverwrite(header.Width, header.Height, !topDown, stream.Position());
+        SetSizeForOverwrite(header.Width, header.Height, !topDown, AlignmentPosition(stream, stream.Position()));
     else
         SetSize(header.Width, header.Height);
     if (Empty()) return;

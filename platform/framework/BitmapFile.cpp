@@ -240,7 +240,7 @@ TDibInfo ReadDibImage(TStream& stream, TBitmap& bitmap, int64_t bitsOffset, bool
         // the others converted pixel by pixel.
         // The bitmap keeps its rows in the file's order, so that they are
         // read in one piece.
-        result.SetSizeForOverwrite(h.width, height, !topDown, stream.Position());
+        result.SetSizeForOverwrite(h.width, height, !topDown, AlignmentPosition(stream, stream.Position()));
         const ptrdiff_t rowStep = result.RowBytes();
         uint8_t* const first = result.ScanLine(topDown ? 0 : height - 1);
         if (!convert) {

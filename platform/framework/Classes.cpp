@@ -345,6 +345,12 @@ size_t ReadAlignment(const void* base, int64_t position, size_t granule) {
     return lead / granule * granule;
 }
 
+int64_t AlignmentPosition(TStream& stream, int64_t position) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream))
+        return static_cast<int64_t>(reinterpret_cast<uintptr_t>(memory->Memory()) + static_cast<uint64_t>(position));
+    return position;
+}
+
 const uint8_t* StreamBytes(TStream& stream, size_t count, TByteBlock& buffer) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
         const int64_t position = memory->Position();

@@ -110,6 +110,10 @@ private:
 constexpr size_t ReadAlignmentSlack = 4095;
 constexpr size_t AlignedReadBytes = size_t(64) << 10;
 size_t ReadAlignment(const void* base, int64_t position, size_t granule = 1);
+// The position ReadAlignment takes for the stream's bytes at position: the
+// address where a memory stream holds them, as they are copied from there,
+// else the position itself.
+int64_t AlignmentPosition(TStream& stream, int64_t position);
 
 // The next count bytes of stream, which moves past them: where they lie in
 // a memory stream's own data, else read into buffer (at their page offset

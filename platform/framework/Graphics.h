@@ -156,9 +156,10 @@ public:
     // usually store them, so that a reader takes them in one piece; rows
     // are still counted from the top. The next resize keeps them top first.
     // readFrom is the file position the caller reads the first row in
-    // memory from, where it reads the rows in one piece: the rows of a
-    // large bitmap are placed at that position's offset within a 4 KiB
-    // page, to the alignment of 16- and 32-bit pixels (see ReadAlignment).
+    // memory from, where it reads the rows in one piece (AlignmentPosition
+    // of it): the rows of a large bitmap are placed at that position's
+    // offset within a 4 KiB page, to the alignment of 16- and 32-bit pixels
+    // (see ReadAlignment).
     void SetSizeForOverwrite(int width, int height, bool bottomUp = false, int64_t readFrom = 0);
 
     TPixelFormat PixelFormat() const { return format_; }
