@@ -45,8 +45,6 @@ struct TLabWhite {
     std::array<double, 9> Matrix;
 };
 
-constexpr float DefaultLabWhiteX = 0.3457f, DefaultLabWhiteY = 0.3585f;
-
 TLabWhite LabWhiteFor(float X, float Y) {
     using Matrix = std::array<double, 9>;
     const auto multiply = [](const Matrix& a, const Matrix& b) {
@@ -83,14 +81,15 @@ TLabWhite LabWhiteFor(float X, float Y) {
 
 TColorManager::TColorManager() {
     SetGamma(1.0f, 2.2f);
-    SetLabWhitePoint(DefaultLabWhiteX, DefaultLabWhiteY);
+    // Every manager starts with D50, whose matrix is worked out once.
+    static const TLabWhite d50 = LabWhiteFor(0.3457f, 0.3585f);
+    labWhite_ = d50.XYZ;
+    labMatrix_ = d50.Matrix;
 }
 
 void TColorManager::SetLabWhitePoint(float X, float Y) {
     if (!(X > 0 && Y > 0 && X + Y < 1)) return;
-    // Every manager starts with D50, whose matrix is worked out once.
-    static const TLabWhite d50 = LabWhiteFor(DefaultLabWhiteX, DefaultLabWhiteY);
-    const TLabWhite white = X == DefaultLabWhiteX && Y == DefaultLabWhiteY ? d50 : LabWhiteFor(X, Y);
+    const TLabWhite white = LabWhiteFor(X, Y);
     labWhite_ = white.XYZ;
     labMatrix_ = white.Matrix;
     needsSelection_ = true;
